@@ -1,0 +1,3 @@
+#include "log/TwainLog.h"
+
+CTwainLog::~CTwainLog() {}

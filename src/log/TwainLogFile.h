@@ -1,0 +1,28 @@
+// The trace log file: one file per load of the data source, in the log
+// folder, only while that folder exists.
+#ifndef TRACELET_TWAINLOGFILE_H
+#define TRACELET_TWAINLOGFILE_H
+
+#include <stdio.h>
+#include <time.h>
+
+#include "analyzer/ParaAnalyze.h"
+
+class CTwainLog;
+
+extern "C" {
+extern TRACELET_EXPORT FILE* g_pLogFile;
+extern TRACELET_EXPORT CTwainLog* g_pcTwainLog;
+
+TRACELET_EXPORT void setupTwainLog();
+TRACELET_EXPORT void cleanupTwainLog();
+TRACELET_EXPORT void WriteLogFile(const unsigned char* bytes, unsigned long length);
+TRACELET_EXPORT int CreateVLTempDirectory(char* parentPath);
+}
+
+// The log file's name for a load at `seconds` (local time) with `micros`
+// microseconds into the second: "Twainlog_YYYYMMDD_HHMMSS_mmmm.txt", the
+// milliseconds rounded to the nearest, halves up (0 to 1000).
+void MakeLogFileName(time_t seconds, long micros, char* out, size_t size);
+
+#endif  // TRACELET_TWAINLOGFILE_H
