@@ -112,7 +112,7 @@ TEST_F(Analyzer, ResultBlocksShowCodePointerAndStateButNoStateAfterAFailure) {
     const std::string pointer = Pointer(&ui);
     EXPECT_EQ(Result(DAT_DEVICEEVENT, MSG_GET, TWRC_SUCCESS, &ui),
               "        Return Code = [TWRC_SUCCESS]\r\npData   = <" + pointer + ">\r\n\r\nTWAIN Status = [4]\r\n");
-    EXPECT_EQ(Result(DAT_USERINTERFACE, MSG_ENABLEDS, TWRC_FAILURE, &ui),
+    EXPECT_EQ(Result(DAT_DEVICEEVENT, MSG_ENABLEDS, TWRC_FAILURE, &ui),
               "        Return Code = [TWRC_FAILURE]\r\npData   = <" + pointer + ">\r\n");
     EXPECT_EQ(pa.GetTwainStatus(), 4);
     EXPECT_EQ(Result(DAT_STATUS, MSG_GET, 0x8001, nullptr),
