@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds and tests every configuration the project ships:
+#   native  - the Linux TWAIN layout (default)
+#   macos   - the natural-alignment layout with master-pointer handles
+#   asan    - native under AddressSanitizer and UndefinedBehaviorSanitizer
+# then runs the fuzz targets (both layouts, sanitized) for a fixed time.
+# Any failing test or fuzz finding makes it exit non-zero.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=${TRACELET_JOBS:-$(nproc)}
+fuzz_seconds=${TRACELET_FUZZ_SECONDS:-60}
+
+build_and_test() {
+    local name=$1
+    shift
+    echo "=== ${name}: configure and build"
+    cmake -S . -B "build-ci-${name}" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"build-ci-${name}.configure.log" \
+        || { cat "build-ci-${name}.configure.log"; return 1; }
+    cmake --build "build-ci-${name}" -j "${jobs}"
+    echo "=== ${name}: test"
+    ctest --test-dir "build-ci-${name}" --output-on-failure -j "${jobs}"
+}
+
+build_and_test native -DTRACELET_TWAIN_ABI=native
+build_and_test macos -DTRACELET_TWAIN_ABI=macos -DTRACELET_BUILD_BENCHMARKS=OFF
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    build_and_test asan -DTRACELET_TWAIN_ABI=native -DTRACELET_SANITIZE=ON -DTRACELET_BUILD_BENCHMARKS=OFF
+
+if [ -x scripts/fuzz.sh ]; then
+    scripts/fuzz.sh "${fuzz_seconds}"
+fi
+echo "=== all configurations passed"
