@@ -1,0 +1,158 @@
+// tracelet-log: reads the data source's trace logs and answers questions
+// about the sessions in them.
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+
+#include "trace/check.hpp"
+#include "trace/diff.hpp"
+#include "trace/html.hpp"
+#include "trace/json.hpp"
+#include "trace/reader.hpp"
+#include "trace/session.hpp"
+#include "trace/summary.hpp"
+
+using namespace tracelet::trace;
+
+namespace {
+
+// Output to a file given with -o, or to standard output.
+class Output {
+public:
+    explicit Output(const std::string& path) {
+        if (!path.empty() && path != "-") {
+            file_ = std::make_unique<std::ofstream>(path, std::ios::binary);
+            if (!*file_) throw std::runtime_error("cannot write " + path);
+        }
+    }
+    std::ostream& stream() { return file_ ? *file_ : std::cout; }
+
+private:
+    std::unique_ptr<std::ofstream> file_;
+};
+
+struct CheckSink : Sink {
+    Checker checker;
+    bool notes;
+    std::size_t findings = 0, problems = 0;
+    std::map<std::string, std::size_t> per_rule;
+
+    explicit CheckSink(bool show_notes)
+        : checker([this](const Finding& f) {
+              ++findings;
+              ++per_rule[f.rule];
+              std::cout << f.call << "  " << f.rule << "  " << f.message << '\n';
+          }),
+          notes(show_notes) {}
+    void call(Call&& c) override { checker.feed(c); }
+    void problem(Problem&& p) override {
+        ++problems;
+        if (notes)
+            std::cout << "note  file " << p.file + 1 << " line " << p.line << ": " << p.what
+                      << (p.text.empty() ? std::string() : ": " + p.text) << '\n';
+    }
+};
+
+int run_check(const std::vector<std::string>& paths, bool quiet) {
+    CheckSink sink(!quiet);
+    read_session(session_files(paths), sink);
+    sink.checker.finish();
+    std::cout << sink.findings << " finding" << (sink.findings == 1 ? "" : "s") << " in " << sink.checker.calls()
+              << " calls";
+    if (sink.problems) std::cout << "; " << sink.problems << " log problem" << (sink.problems == 1 ? "" : "s");
+    std::cout << '\n';
+    for (const auto& [rule, n] : sink.per_rule) std::cout << "  " << rule << ": " << n << '\n';
+    return sink.findings ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"tracelet-log: read the data source's TWAIN trace logs (Twainlog_*.txt).\n"
+                 "A LOG argument is a log file or a folder of them; the files of one session\n"
+                 "are read in the order of the time stamps in their names."};
+    app.require_subcommand(1);
+
+    std::vector<std::string> paths;
+    bool quiet = false, rules = false;
+    auto* summary = app.add_subcommand("summary", "Calls per triplet, failures in context, state timeline, "
+                                                  "capabilities and transfers");
+    summary->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
+
+    auto* check = app.add_subcommand("check", "TWAIN conformance findings; exit status 1 when there are any");
+    check->add_option("LOG", paths, "log files or folders")->check(CLI::ExistingPath);
+    check->add_flag("-q,--quiet", quiet, "leave out notes about unreadable lines");
+    check->add_flag("--rules", rules, "list the rules and exit");
+
+    std::string a, b;
+    DiffOptions diff_options;
+    auto* diff = app.add_subcommand("diff", "Compare two sessions call by call, ignoring addresses, handles and "
+                                            "sequence numbers; exit status 1 when they differ");
+    diff->add_option("A", a, "first session: a log file or a folder")->required()->check(CLI::ExistingPath);
+    diff->add_option("B", b, "second session: a log file or a folder")->required()->check(CLI::ExistingPath);
+    diff->add_option("-c,--context", diff_options.context, "equal calls to show before the first divergence")
+        ->capture_default_str();
+    diff->add_flag("--all", diff_options.all, "list every difference after the first");
+
+    std::string out_path, title;
+    bool messages = false;
+    auto* json = app.add_subcommand("json", "One JSON object per call (JSON Lines)");
+    json->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
+    json->add_option("-o,--output", out_path, "write to this file instead of standard output");
+    json->add_flag("--messages", messages, "also write the logger's messages, as {\"message\": ...} objects");
+
+    auto* html = app.add_subcommand("html", "One self-contained HTML page: state strip, collapsible calls, filter");
+    html->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
+    html->add_option("-o,--output", out_path, "write to this file instead of standard output");
+    html->add_option("-t,--title", title, "page title (default: the first file's name)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);  // prints help or the usage error
+        return rc == 0 ? 0 : 2;
+    }
+
+    try {
+        if (*summary) {
+            Summary s;
+            read_session(session_files(paths), s, ParseOptions{true});
+            s.print(std::cout);
+            return 0;
+        }
+        if (*check) {
+            if (rules) {
+                for (const Rule& r : check_rules()) std::cout << r.id << "  " << r.title << '\n';
+                return 0;
+            }
+            if (paths.empty()) throw CLI::RequiredError("LOG");
+            return run_check(paths, quiet);
+        }
+        if (*diff) {
+            Session sa = Session::load({a});
+            Session sb = Session::load({b});
+            return diff_sessions(sa, sb, std::cout, diff_options) ? 1 : 0;
+        }
+        if (*json) {
+            Output out(out_path);
+            JsonLinesWriter writer(out.stream(), messages);
+            read_session(session_files(paths), writer);
+            return 0;
+        }
+        if (*html) {
+            Session s = Session::load(paths);
+            Output out(out_path);
+            write_html(s, out.stream(), title.empty() ? (s.files.empty() ? "trace" : s.files.front()) : title);
+            return 0;
+        }
+    } catch (const CLI::Error& e) {
+        app.exit(e);
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "tracelet-log: " << e.what() << '\n';
+        return 2;
+    }
+    return 0;
+}

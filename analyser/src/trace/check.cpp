@@ -1,0 +1,219 @@
+#include "trace/check.hpp"
+
+#include "trace/text.hpp"
+
+namespace tracelet::trace {
+
+const std::vector<Rule>& check_rules() {
+    static const std::vector<Rule> rules = {
+        {"wrong-state", "a triplet must be sent only in the states the TWAIN standard allows for it"},
+        {"event-state",
+         "a source claims events (TWRC_DSEVENT) only in states 5 to 7, and signals MSG_XFERREADY only in state 5"},
+        {"memxfer-overrun", "DAT_IMAGEMEMXFER: BytesWritten must not exceed the buffer's TW_MEMORY Length"},
+        {"memxfer-rows",
+         "DAT_IMAGEMEMXFER: each strip starts at the rows already sent (YOffset), and the rows of all strips add up "
+         "to TW_IMAGEINFO ImageLength"},
+        {"endxfer-count",
+         "DAT_PENDINGXFERS/MSG_ENDXFER: Count drops by one per transfer, never exceeds CAP_XFERCOUNT, and is -1 only "
+         "when unknown"},
+        {"no-status", "after TWRC_FAILURE the application asks DG_CONTROL/DAT_STATUS/MSG_GET for the condition code"},
+    };
+    return rules;
+}
+
+Checker::Checker(Report report, const ValidStates& table) : report_(std::move(report)), table_(table) {}
+
+void Checker::report(const std::string& rule, const Call& c, std::string message) {
+    Finding f{rule, c.id(), c.file, c.line, c.triplet(), std::move(message)};
+    report_(f);
+}
+
+void Checker::feed(const Call& c) {
+    if (c.file != file_) {
+        if (file_ >= 0) end_of_load("the data source was unloaded (the log file ends)");
+        file_ = c.file;
+        pending_count_ = -2;
+        xfer_count_ = -1;
+        transfers_in_cycle_ = 0;
+        image_ = Image();
+    }
+    ++calls_;
+    StateTracker::Step s = tracker_.step(c);
+    check_status(c);
+    check_state(c, s);
+    check_memxfer(c, s);
+    check_endxfer(c, s);
+    if (s.before == 7 && s.after < 7) settle_image();
+}
+
+void Checker::finish() { end_of_load("the log ends"); }
+
+void Checker::end_of_load(const std::string& why) {
+    settle_image();
+    if (pending_) {
+        Finding f{"no-status", pending_->call, pending_->file, pending_->line, pending_->triplet,
+                  pending_->triplet + " returned " + pending_->rc + " and " + why +
+                      " without DG_CONTROL/DAT_STATUS/MSG_GET; the condition code was never read"};
+        report_(f);
+        pending_.reset();
+    }
+}
+
+// --- no-status ----------------------------------------------------------------
+
+void Checker::check_status(const Call& c) {
+    if (c.claimed_event()) return;  // the source's events do not answer for the application
+    bool is_status = c.dg == "DG_CONTROL" && c.dat == "DAT_STATUS" && c.msg == "MSG_GET";
+    if (pending_) {
+        if (!is_status) {
+            Finding f{"no-status", pending_->call, pending_->file, pending_->line, pending_->triplet,
+                      pending_->triplet + " returned " + pending_->rc + " and the application went on with " + c.id() +
+                          " " + c.triplet() +
+                          " without DG_CONTROL/DAT_STATUS/MSG_GET; the condition code was never read"};
+            report_(f);
+        }
+        pending_.reset();
+    }
+    if (c.failed() && !is_status) pending_ = Pending{c.id(), c.triplet(), c.rc, c.file, c.line};
+}
+
+// --- wrong-state, event-state -------------------------------------------------
+
+void Checker::check_state(const Call& c, const StateTracker::Step& s) {
+    if (c.claimed_event()) {
+        const Node* ev = c.block("TW_EVENT");
+        const Field* m = ev ? ev->field("TWMessage") : nullptr;
+        std::string what = m ? m->raw : "an event";
+        if (s.before < 5 || s.before > 7) {
+            report("event-state", c,
+                   "the source claimed " + what + " (" + c.rc + ") in state " + std::to_string(s.before) +
+                       "; DAT_EVENT/MSG_PROCESSEVENT events are only processed in states 5 to 7");
+        } else if (m && m->raw == "MSG_XFERREADY" && s.before != 5) {
+            report("event-state", c,
+                   "the source signalled MSG_XFERREADY in state " + std::to_string(s.before) +
+                       "; a transfer is announced only in state 5, after the previous one was ended with MSG_ENDXFER");
+        }
+        return;
+    }
+    if (!c.has_triplet) return;
+    const TripletStates* t = table_.find(c.dg, c.dat, c.msg);
+    if (!t || t->allows(s.before)) return;
+    std::string msg = c.dg + "/" + c.dat + "/" + c.msg + " sent in state " + std::to_string(s.before) +
+                      "; the TWAIN standard allows it only in state" + (t->mask & (t->mask - 1) ? "s " : " ") +
+                      describe_states(t->mask);
+    if (c.rc == "TWRC_SUCCESS")
+        msg += " (the source accepted it with TWRC_SUCCESS; it should have failed with TWCC_SEQERROR)";
+    else if (c.has_result)
+        msg += " (the source answered " + c.rc + ")";
+    report("wrong-state", c, std::move(msg));
+}
+
+// --- memxfer-overrun, memxfer-rows --------------------------------------------
+
+void Checker::settle_image() {
+    if (!image_.active) return;
+    if (image_.done && image_.check_rows && image_.length > 0 && image_.rows != image_.length) {
+        Finding f{"memxfer-rows", image_.done_call, image_.file, image_.line, image_.done_triplet,
+                  "the image's memory buffers hold " + std::to_string(image_.rows) +
+                      " rows but TW_IMAGEINFO ImageLength is " + std::to_string(image_.length)};
+        report_(f);
+    }
+    image_ = Image();
+}
+
+void Checker::check_memxfer(const Call& c, const StateTracker::Step& s) {
+    if (c.dat == "DAT_IMAGEINFO" && c.has_result && !c.failed()) {
+        long long len = 0;
+        if (int_field(c.block("TW_IMAGEINFO"), "ImageLength", len)) {
+            last_image_length_ = len;
+            if (image_.active) image_.length = len;  // asked again in state 7: the true length
+        }
+        return;
+    }
+    if (c.dat != "DAT_IMAGEMEMXFER" || c.msg != "MSG_GET" || !c.has_result || c.failed()) return;
+    const Node* x = c.block("TW_IMAGEMEMXFER");
+    if (!x) return;
+
+    long long written = 0, length = 0;
+    const Node* mem = x->child("Memory");
+    if (int_field(x, "BytesWritten", written) && int_field(mem, "Length", length) && written > length)
+        report("memxfer-overrun", c,
+               "BytesWritten " + std::to_string(written) + " is larger than the buffer it was written to (TW_MEMORY Length " +
+                   std::to_string(length) + ")");
+
+    if (s.before == 6 || !image_.active) {
+        settle_image();
+        image_.active = true;
+        image_.length = last_image_length_;
+    }
+    bool data = c.rc == "TWRC_SUCCESS" || c.rc == "TWRC_XFERDONE";
+    const Field* comp = x->field("Compression");
+    if (comp && comp->raw != "TWCP_NONE") image_.check_rows = false;
+    long long rows = 0, xoff = 0, yoff = 0;
+    if (data && int_field(x, "Rows", rows) && int_field(x, "XOffset", xoff) && xoff == 0) {
+        if (image_.check_rows && int_field(x, "YOffset", yoff) && yoff != image_.rows)
+            report("memxfer-rows", c,
+                   "the buffer starts at YOffset " + std::to_string(yoff) + " but " + std::to_string(image_.rows) +
+                       " rows were transferred before it");
+        image_.rows += rows;
+    }
+    if (c.rc == "TWRC_XFERDONE") {
+        image_.done = true;
+        image_.done_call = c.id();
+        image_.done_triplet = c.triplet();
+        image_.file = c.file;
+        image_.line = c.line;
+    } else if (c.rc == "TWRC_CANCEL") {
+        image_.check_rows = false;
+    }
+}
+
+// --- endxfer-count --------------------------------------------------------------
+
+void Checker::check_endxfer(const Call& c, const StateTracker::Step& s) {
+    if (!c.has_result || c.failed()) return;
+    if (c.msg == "MSG_ENABLEDS" || c.msg == "MSG_ENABLEDSUIONLY") {
+        pending_count_ = -2;
+        transfers_in_cycle_ = 0;
+        return;
+    }
+    if (c.dat == "DAT_CAPABILITY" && c.cap == "CAP_XFERCOUNT" &&
+        (c.msg == "MSG_SET" || c.msg == "MSG_GET" || c.msg == "MSG_GETCURRENT" || c.msg == "MSG_RESET")) {
+        const Node* cap = c.block("TW_CAPABILITY");
+        long long v = 0;
+        if (cap && int_field(cap->child("TW_ONEVALUE"), "Item", v)) xfer_count_ = v > 0 ? v : -1;
+        return;
+    }
+    if (c.dat != "DAT_PENDINGXFERS") return;
+    long long count = 0;
+    if (!int_field(c.block("TW_PENDINGXFERS"), "Count", count)) return;
+    if (c.msg == "MSG_GET") {
+        if (s.before >= 5) pending_count_ = count;
+        return;
+    }
+    if (c.msg == "MSG_RESET") {
+        pending_count_ = 0;
+        return;
+    }
+    if (c.msg != "MSG_ENDXFER") return;
+    ++transfers_in_cycle_;
+    if (count < -1) {
+        report("endxfer-count", c,
+               "MSG_ENDXFER returned Count " + std::to_string(count) +
+                   "; Count is the number of transfers still pending, or -1 when the source cannot tell");
+    } else if (pending_count_ >= 1 && count != pending_count_ - 1) {
+        report("endxfer-count", c,
+               "MSG_ENDXFER left Count at " + std::to_string(count) + " with " + std::to_string(pending_count_) +
+                   " transfer" + (pending_count_ == 1 ? "" : "s") + " pending before it; it must take exactly one off (" +
+                   std::to_string(pending_count_ - 1) + ")");
+    } else if (xfer_count_ > 0 && count >= 0 && count > xfer_count_ - transfers_in_cycle_) {
+        report("endxfer-count", c,
+               "MSG_ENDXFER reports " + std::to_string(count) + " transfers still pending after " +
+                   std::to_string(transfers_in_cycle_) + " of at most " + std::to_string(xfer_count_) +
+                   " (CAP_XFERCOUNT); at most " + std::to_string(xfer_count_ - transfers_in_cycle_) + " may remain");
+    }
+    pending_count_ = count;
+    if (count == 0) transfers_in_cycle_ = 0;
+}
+
+}  // namespace tracelet::trace

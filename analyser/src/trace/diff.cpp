@@ -1,0 +1,231 @@
+#include "trace/diff.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace tracelet::trace {
+
+namespace {
+
+std::string key(const Call& c) {
+    std::string k = c.has_triplet ? c.triplet() : "event";
+    if (!c.has_triplet) {
+        const Node* ev = c.block("TW_EVENT");
+        const Field* m = ev ? ev->field("TWMessage") : nullptr;
+        if (m) k += " " + m->raw;
+    }
+    return k;
+}
+
+bool ignored(const Node& owner, const Field& f) {
+    if (f.delim == '<') return true;  // handles and addresses differ from run to run
+    return f.name == "Id" && (owner.type == "TW_IDENTITY" || owner.type == "pOrigin:TW_IDENTITY");
+}
+
+std::string shown(const Field& f) {
+    switch (f.delim) {
+    case '[': return "[" + f.raw + "]";
+    case '{': return "{" + f.raw + "}";
+    case '<': return "<" + f.raw + ">";
+    default: return f.node ? "{block " + f.node->type + "}" : "(label)";
+    }
+}
+
+void compare_nodes(const Node& a, const Node& b, const std::string& path, std::vector<FieldDiff>& out) {
+    if (a.type != b.type) {
+        out.push_back({path, a.type, b.type});
+        return;
+    }
+    if (a.item_list) {
+        std::size_t n = std::max(a.items.size(), b.items.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string va = i < a.items.size() ? a.items[i] : "(absent)";
+            std::string vb = i < b.items.size() ? b.items[i] : "(absent)";
+            if (va != vb) out.push_back({path + "[" + std::to_string(i) + "]", va, vb});
+        }
+        return;
+    }
+    std::vector<bool> used(b.fields.size(), false);
+    for (const Field& fa : a.fields) {
+        const Field* fb = nullptr;
+        for (std::size_t j = 0; j < b.fields.size(); ++j)
+            if (!used[j] && b.fields[j].name == fa.name) {
+                used[j] = true;
+                fb = &b.fields[j];
+                break;
+            }
+        std::string p = path + "." + fa.name;
+        if (!fb) {
+            if (!ignored(a, fa)) out.push_back({p, shown(fa), "(absent)"});
+            continue;
+        }
+        if (fa.node && fb->node) {
+            compare_nodes(*fa.node, *fb->node, p, out);
+        } else if (fa.node || fb->node) {
+            out.push_back({p, shown(fa), shown(*fb)});
+        } else if (!ignored(a, fa) && (fa.raw != fb->raw || fa.delim != fb->delim)) {
+            out.push_back({p, shown(fa), shown(*fb)});
+        }
+    }
+    for (std::size_t j = 0; j < b.fields.size(); ++j)
+        if (!used[j] && !ignored(b, b.fields[j])) out.push_back({path + "." + b.fields[j].name, "(absent)", shown(b.fields[j])});
+}
+
+std::string describe(const Call& c) {
+    std::string s = c.triplet();
+    if (c.claimed_event()) s = "(claimed event) " + s;
+    return s + " -> " + (c.has_result ? c.rc : std::string("(no result)"));
+}
+
+}  // namespace
+
+std::vector<FieldDiff> compare_calls(const Call& a, const Call& b) {
+    std::vector<FieldDiff> out;
+    if (key(a) != key(b)) out.push_back({"triplet", key(a), key(b)});
+    if (a.rc != b.rc) out.push_back({"Return Code", a.rc, b.rc});
+    auto state = [](const Call& c) { return c.state_after >= 0 ? std::to_string(c.state_after) : std::string("-"); };
+    if (a.state_after != b.state_after) out.push_back({"TWAIN Status", state(a), state(b)});
+    if (a.error_marker != b.error_marker)
+        out.push_back({"error marker", a.error_marker ? "yes" : "no", b.error_marker ? "yes" : "no"});
+    if (a.overflow != b.overflow) out.push_back({"text cut at 5120 bytes", a.overflow ? "yes" : "no", b.overflow ? "yes" : "no"});
+    std::size_t n = std::max(a.blocks.size(), b.blocks.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i >= a.blocks.size())
+            out.push_back({b.blocks[i].type, "(absent)", "{block}"});
+        else if (i >= b.blocks.size())
+            out.push_back({a.blocks[i].type, "{block}", "(absent)"});
+        else
+            compare_nodes(a.blocks[i], b.blocks[i], a.blocks[i].type, out);
+    }
+    return out;
+}
+
+std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t window) {
+    const auto& A = sa.calls;
+    const auto& B = sb.calls;
+    std::vector<std::string> ka, kb;
+    ka.reserve(A.size());
+    kb.reserve(B.size());
+    for (const Call& c : A) ka.push_back(key(c));
+    for (const Call& c : B) kb.push_back(key(c));
+
+    std::vector<Aligned> out;
+    std::size_t i = 0, j = 0;
+    while (i < A.size() || j < B.size()) {
+        if (i < A.size() && j < B.size() && ka[i] == kb[j]) {
+            out.push_back({compare_calls(A[i], B[j]).empty() ? Aligned::Same : Aligned::Changed, i, j});
+            ++i, ++j;
+            continue;
+        }
+        if (i >= A.size()) {
+            out.push_back({Aligned::OnlyB, i, j++});
+            continue;
+        }
+        if (j >= B.size()) {
+            out.push_back({Aligned::OnlyA, i++, j});
+            continue;
+        }
+        // Find the nearest point where the two lists meet again: the
+        // smallest number of skipped calls on both sides together.
+        bool found = false;
+        std::size_t skip_a = 0, skip_b = 0;
+        for (std::size_t d = 1; d <= 2 * window && !found; ++d) {
+            for (std::size_t da = 0; da <= d; ++da) {
+                std::size_t db = d - da;
+                if (da > window || db > window) continue;
+                if (i + da < A.size() && j + db < B.size() && ka[i + da] == kb[j + db]) {
+                    skip_a = da, skip_b = db, found = true;
+                    break;
+                }
+            }
+        }
+        if (!found) {  // nothing in reach: take the pair as changed
+            out.push_back({Aligned::Changed, i++, j++});
+            continue;
+        }
+        for (std::size_t k = 0; k < skip_a; ++k) out.push_back({Aligned::OnlyA, i++, j});
+        for (std::size_t k = 0; k < skip_b; ++k) out.push_back({Aligned::OnlyB, i, j++});
+    }
+    return out;
+}
+
+std::size_t diff_sessions(const Session& sa, const Session& sb, std::ostream& out, const DiffOptions& options) {
+    std::vector<Aligned> steps = align(sa, sb);
+    std::size_t first = steps.size();
+    std::size_t changed = 0, only_a = 0, only_b = 0;
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+        switch (steps[k].kind) {
+        case Aligned::Same: continue;
+        case Aligned::Changed: ++changed; break;
+        case Aligned::OnlyA: ++only_a; break;
+        case Aligned::OnlyB: ++only_b; break;
+        }
+        if (first == steps.size()) first = k;
+    }
+    std::size_t total = changed + only_a + only_b;
+    out << "A: " << sa.calls.size() << " calls, B: " << sb.calls.size() << " calls (addresses, handles, identity Ids "
+        << "and sequence numbers ignored)\n";
+    if (total == 0) {
+        out << "The sessions do not differ.\n";
+        return 0;
+    }
+
+    auto print_step = [&](const Aligned& s, bool detail) {
+        const Call* a = s.kind == Aligned::OnlyB ? nullptr : &sa.calls[s.a];
+        const Call* b = s.kind == Aligned::OnlyA ? nullptr : &sb.calls[s.b];
+        switch (s.kind) {
+        case Aligned::Same:
+            out << "  = A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
+            break;
+        case Aligned::Changed: {
+            auto diffs = compare_calls(*a, *b);
+            out << "  ! A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
+            std::size_t shown = 0;
+            for (const FieldDiff& d : diffs) {
+                if (!detail && shown == 3) {
+                    out << "      ... " << diffs.size() - shown << " more fields\n";
+                    break;
+                }
+                out << "      " << d.path << ": A " << d.a << "  B " << d.b << '\n';
+                ++shown;
+            }
+            break;
+        }
+        case Aligned::OnlyA:
+            out << "  - A " << a->id() << "  " << describe(*a) << "   (not in B)\n";
+            break;
+        case Aligned::OnlyB:
+            out << "  + B " << b->id() << "  " << describe(*b) << "   (not in A)\n";
+            break;
+        }
+    };
+
+    out << "\nFirst divergence:\n";
+    std::size_t from = first >= options.context ? first - options.context : 0;
+    for (std::size_t k = from; k < first; ++k) print_step(steps[k], false);
+    // The divergence itself: the changed pair, or the whole run of calls
+    // that only one side has.
+    std::size_t k = first;
+    print_step(steps[k], true);
+    std::size_t shown_extra = 0;
+    if (steps[k].kind != Aligned::Changed) {
+        while (k + 1 < steps.size() && steps[k + 1].kind == steps[first].kind && shown_extra < 10) {
+            print_step(steps[++k], true);
+            ++shown_extra;
+        }
+    }
+    if (k + 1 < steps.size()) print_step(steps[k + 1], true);  // the block after it
+
+    std::size_t further = total - 1 - shown_extra;
+    if (k + 1 < steps.size() && steps[k + 1].kind != Aligned::Same) --further;
+    out << "\nFurther differences: " << further << " (in all " << changed << " changed calls, " << only_a
+        << " only in A, " << only_b << " only in B)\n";
+    if (options.all) {
+        out << "\nAll differences:\n";
+        for (const Aligned& s : steps)
+            if (s.kind != Aligned::Same) print_step(s, true);
+    }
+    return total;
+}
+
+}  // namespace tracelet::trace

@@ -1,0 +1,97 @@
+#include "trace/session.hpp"
+
+#include <filesystem>
+
+#include "trace/reader.hpp"
+#include "trace/text.hpp"
+
+namespace tracelet::trace {
+
+void Session::file(int index, const std::string& name) {
+    if (static_cast<std::size_t>(index) >= files.size()) files.resize(static_cast<std::size_t>(index) + 1);
+    files[static_cast<std::size_t>(index)] = std::filesystem::path(name).filename().string();
+}
+
+void Session::call(Call&& c) {
+    steps.push_back(tracker_.step(c));
+    calls.push_back(std::move(c));
+}
+
+Session Session::load(const std::vector<std::string>& paths, ParseOptions options) {
+    Session s;
+    read_session(session_files(paths), s, options);
+    return s;
+}
+
+Session Session::from_text(std::string_view text, ParseOptions options) {
+    Session s;
+    Parser::parse_text(text, s, options);
+    return s;
+}
+
+namespace {
+
+const Node* container_of(const Node* cap) {
+    if (!cap) return nullptr;
+    for (const Field& f : cap->fields)
+        if (f.node && starts_with(f.node->type, "TW_")) return f.node.get();
+    return nullptr;
+}
+
+}  // namespace
+
+std::string container_type(const Node* capability) {
+    if (!capability) return "";
+    const Field* t = capability->field("ConType");
+    return t ? t->raw : "";
+}
+
+std::string capability_value(const Node* capability) {
+    const Node* c = container_of(capability);
+    if (!c) return "";
+    auto raw = [c](std::string_view name) -> std::string {
+        const Field* f = c->field(name);
+        return f ? f->raw : "";
+    };
+    const Node* list = c->child("ItemList");
+    if (c->type == "TW_ONEVALUE") return raw("Item");
+    if (c->type == "TW_RANGE")
+        return raw("CurrentValue") + " (range " + raw("MinValue") + ".." + raw("MaxValue") + " step " + raw("StepSize") + ")";
+    if (c->type == "TW_ENUMERATION") {
+        long long idx = -1;
+        std::string cur = "?";
+        if (list && parse_int(raw("CurrentIndex"), idx) && idx >= 0 && static_cast<std::size_t>(idx) < list->items.size())
+            cur = list->items[static_cast<std::size_t>(idx)];
+        return cur + " (of " + std::to_string(list ? list->items.size() : 0) + ")";
+    }
+    if (c->type == "TW_ARRAY" && list) {
+        std::string s;
+        for (std::size_t i = 0; i < list->items.size(); ++i) {
+            if (i) s += ", ";
+            if (s.size() > 60) {
+                s += "... (" + std::to_string(list->items.size()) + " items)";
+                break;
+            }
+            s += list->items[i];
+        }
+        return "{" + s + "}";
+    }
+    return "";
+}
+
+std::string short_text(const Node& n) {
+    std::string s;
+    for (const Field& f : n.fields) {
+        if (!s.empty()) s += ", ";
+        if (f.node)
+            s += f.name + "={" + short_text(*f.node) + "}";
+        else
+            s += f.name + "=" + f.raw;
+    }
+    if (n.item_list) {
+        for (std::size_t i = 0; i < n.items.size(); ++i) s += (i ? "," : "") + n.items[i];
+    }
+    return s;
+}
+
+}  // namespace tracelet::trace
