@@ -1,10 +1,186 @@
 // Value rendering: one typed item, a capability's TW_UINT16 value, and the
 // item list of an array or enumeration.
+//
+// Every item is copied out of the container before it is printed, and the
+// copy never takes more than the item's own width (a text item: up to its
+// NUL and never past its slot), nor more than the caller says the container
+// holds. An item list stops as soon as the log text buffer is full, so a
+// count of four billion costs no more than one full buffer.
 #include "analyzer/ParaAnalyze.h"
 
-// Not built yet: renders nothing.
-void CParaAnalyze::MakeItemList(TW_UINT16, TW_UINT16, TW_UINT32, const void*, size_t) {}
-void CParaAnalyze::ValToStr(TW_UINT16, TW_UINT16, const void*, char* text) { text[0] = '\0'; }
-void CParaAnalyze::ValToCap(TW_UINT16, TW_UINT16, char* text) { text[0] = '\0'; }
-void CParaAnalyze::MakeCapSupportedCaps(TW_UINT16, char* text) { text[0] = '\0'; }
-void CParaAnalyze::MakeCapNvVersion(TW_UINT16, char* text) { text[0] = '\0'; }
+#include <stdio.h>
+
+namespace {
+
+// Widest item a list holds: a TW_STR255 slot.
+constexpr size_t kSlotBytes = sizeof(TW_STR255);
+// Room ValToStr may fill: the longest text is a TW_STR255 of 255 characters.
+constexpr size_t kValueText = kSlotBytes + 1;
+
+const char kNotImplemented[] = "!!! not implemented.!!!";
+
+bool IsTextType(TW_UINT16 type) { return type >= TWTY_STR32 && type <= TWTY_STR255; }
+
+// Bytes one item of `type` takes in a list; 0 for a type this trace does
+// not know (above TWTY_STR255), whose items are never read.
+size_t ItemBytes(TW_UINT16 type) {
+    switch (type) {
+        case TWTY_INT8: return sizeof(TW_INT8);
+        case TWTY_INT16: return sizeof(TW_INT16);
+        case TWTY_INT32: return sizeof(TW_INT32);
+        case TWTY_UINT8: return sizeof(TW_UINT8);
+        case TWTY_UINT16: return sizeof(TW_UINT16);
+        case TWTY_UINT32: return sizeof(TW_UINT32);
+        case TWTY_BOOL: return sizeof(TW_BOOL);
+        case TWTY_FIX32: return sizeof(TW_FIX32);
+        case TWTY_FRAME: return sizeof(TW_FRAME);
+        case TWTY_STR32: return sizeof(TW_STR32);
+        case TWTY_STR64: return sizeof(TW_STR64);
+        case TWTY_STR128: return sizeof(TW_STR128);
+        case TWTY_STR255: return sizeof(TW_STR255);
+        default: return 0;
+    }
+}
+
+// Text of the first NUL-terminated run of a slot, never past its width.
+void SlotText(const void* slot, size_t width, char* text) {
+    const size_t n = strnlen(static_cast<const char*>(slot), width);
+    memcpy(text, slot, n);
+    text[n] = '\0';
+}
+
+}  // namespace
+
+// Renders one item. `value` points to the item (for single values and
+// ranges: to the 32-bit container field); what is read is the item's width
+// and no more: 1, 2, 4 or 16 bytes, a text up to its NUL within its slot.
+// `text` must hold at least 257 bytes.
+void CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text) {
+    if (!text) return;
+    text[0] = '\0';
+    if (!value) return;
+    switch (itemType) {
+        case TWTY_INT8: {
+            // Widened with its sign: 0xFF prints as 0xffffffff.
+            const int32_t v = CopyIn<TW_INT8>(value);
+            snprintf(text, kValueText, "0x%02x", static_cast<unsigned>(v));
+            break;
+        }
+        case TWTY_INT16:
+            snprintf(text, kValueText, "%d", CopyIn<TW_INT16>(value));
+            break;
+        case TWTY_INT32:
+            snprintf(text, kValueText, "%d", CopyIn<TW_INT32>(value));
+            break;
+        case TWTY_UINT8:
+            snprintf(text, kValueText, "0x%02x", static_cast<unsigned>(CopyIn<TW_UINT8>(value)));
+            break;
+        case TWTY_UINT16:
+            ValToCap(cap, CopyIn<TW_UINT16>(value), text);
+            break;
+        case TWTY_UINT32:
+            // Printed as signed: 0xFFFFFFFF is -1.
+            snprintf(text, kValueText, "%d", static_cast<int32_t>(CopyIn<TW_UINT32>(value)));
+            break;
+        case TWTY_BOOL:
+            snprintf(text, kValueText, "%s", BoolText(CopyIn<TW_BOOL>(value)));
+            break;
+        case TWTY_FIX32:
+            snprintf(text, kValueText, "%.3f", Fix32ToDouble(CopyIn<TW_FIX32>(value)));
+            break;
+        case TWTY_FRAME: {
+            const TW_FRAME frame = CopyIn<TW_FRAME>(value);
+            const TW_FIX32 left = frame.Left, top = frame.Top, right = frame.Right,
+                           bottom = frame.Bottom;
+            snprintf(text, kValueText, "%.3f,%.3f,%.3f,%.3f", Fix32ToDouble(left),
+                     Fix32ToDouble(top), Fix32ToDouble(right), Fix32ToDouble(bottom));
+            break;
+        }
+        case TWTY_STR32:
+        case TWTY_STR64:
+        case TWTY_STR128:
+        case TWTY_STR255:
+            SlotText(value, ItemBytes(itemType), text);
+            break;
+        default:
+            // A type this trace does not know: the 32-bit container field.
+            snprintf(text, kValueText, "%d", CopyIn<TW_INT32>(value));
+            break;
+    }
+}
+
+void CParaAnalyze::ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text) {
+    if (!text) return;
+    const TwValToCapRow* rows;
+    size_t count;
+    if (cap > 0x8000) {
+        if (cap == CAP_NV_VERSION) {
+            MakeCapNvVersion(value, text);
+            return;
+        }
+        rows = VALTOCAPNV;
+        count = sizeof VALTOCAPNV / sizeof VALTOCAPNV[0];
+    } else {
+        if (cap == CAP_SUPPORTEDCAPS) {
+            MakeCapSupportedCaps(value, text);
+            return;
+        }
+        rows = VALTOCAP;
+        count = sizeof VALTOCAP / sizeof VALTOCAP[0];
+    }
+    for (size_t i = 0; i < count && rows[i].cap != 0xFFFFFFFFu; ++i) {
+        if (rows[i].cap != cap) continue;
+        ValToName(rows[i].table, rows[i].rows, value, m_szName);
+        snprintf(text, kNameSize, "%s", m_szName);
+        return;
+    }
+    // No value table: the number.
+    snprintf(text, kNameSize, "%d", static_cast<int>(value));
+}
+
+void CParaAnalyze::MakeCapSupportedCaps(TW_UINT16 capId, char* text) {
+    if (!text) return;
+    char name[kNameSize] = {};
+    if (capId != 0) CapToName(capId, name);
+    memcpy(text, name, strlen(name) + 1);
+}
+
+void CParaAnalyze::MakeCapNvVersion(TW_UINT16 version, char* text) {
+    if (!text) return;
+    snprintf(text, kNameSize, "%x.%x", static_cast<unsigned>(version >> 8),
+             static_cast<unsigned>(version & 0xFFu));
+}
+
+// Appends the item list of `numItems` items of `itemType` starting at
+// `items`, of which `itemBytes` bytes may be read (SIZE_MAX: as many as the
+// count says). Only whole items inside those bytes are listed; the list also
+// ends as soon as the log text buffer is full.
+void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems,
+                                const void* items, size_t itemBytes) {
+    char value[1024] = {};
+    // One item's bytes, copied out of the container (a text: up to its NUL).
+    unsigned char slot[kSlotBytes + 1];
+
+    AppendF("      ItemList = {%s", CRLF);
+    const size_t width = ItemBytes(itemType);
+    const bool listed = width != 0 && itemType != TWTY_FRAME;
+    const size_t inBlock = width == 0 ? SIZE_MAX : itemBytes / width;
+    const unsigned char* item = static_cast<const unsigned char*>(items);
+
+    for (TW_UINT32 i = 0; i < numItems; ++i) {
+        if (OutputFull() || i >= inBlock) break;
+        if (!listed) {
+            memcpy(value, kNotImplemented, sizeof kNotImplemented);
+        } else {
+            if (!item) break;
+            const unsigned char* from = item + static_cast<size_t>(i) * width;
+            size_t n = width;
+            if (IsTextType(itemType)) n = strnlen(reinterpret_cast<const char*>(from), width);
+            memcpy(slot, from, n);
+            slot[n] = 0;
+            ValToStr(cap, itemType, slot, value);
+        }
+        AppendF("        %3d:%s%s%s", static_cast<int>(i), value, i + 1 < numItems ? "," : "", CRLF);
+    }
+    AppendF("      }%s", CRLF);
+}
