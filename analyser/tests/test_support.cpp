@@ -1,0 +1,53 @@
+#include "test_support.hpp"
+
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tracelet::trace::testing {
+
+std::string data_path(const std::string& name) { return std::string(TRACELET_LOG_TEST_DATA) + "/" + name; }
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot read " + path);
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+Session load(const std::string& name) { return Session::load({data_path(name)}); }
+
+std::string crlf(const std::string& lf_text) {
+    std::string out;
+    for (char c : lf_text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+Run run_program(const std::string& args) {
+    Run r;
+    std::string cmd = std::string(TRACELET_LOG_PROGRAM) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+const Call* find_call(const Session& s, const std::string& id) {
+    for (const Call& c : s.calls)
+        if (c.id() == id) return &c;
+    return nullptr;
+}
+
+}  // namespace tracelet::trace::testing
