@@ -1,1 +1,124 @@
+// The summary and the HTML page, and the program's command line.
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "test_support.hpp"
+#include "trace/html.hpp"
+#include "trace/reader.hpp"
+#include "trace/summary.hpp"
+
+using namespace tracelet::trace;
+using namespace tracelet::trace::testing;
+
+namespace {
+
+std::string summary_of(const std::vector<std::string>& names) {
+    Summary s;
+    std::vector<std::string> paths;
+    for (const auto& n : names) paths.push_back(data_path(n));
+    read_session(session_files(paths), s, ParseOptions{true});
+    std::ostringstream out;
+    s.print(out);
+    return out.str();
+}
+
+bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(SummaryReport, CountsTimelineFailuresCapabilitiesAndTransfers) {
+    std::string s = summary_of({"session-memory.txt"});
+    EXPECT_TRUE(has(s, "25 calls (1 claimed events), 1 failure, 1 transfer")) << s;
+    EXPECT_TRUE(has(s, "        5  DG_CONTROL/DAT_CAPABILITY/MSG_SET  (1 failed)")) << s;
+    EXPECT_TRUE(has(s, "00014+ev  5 -> 6  DG_CONTROL/DAT_EVENT/MSG_PROCESSEVENT")) << s;
+    EXPECT_TRUE(has(s, "00022     7 -> 5  DG_CONTROL/DAT_PENDINGXFERS/MSG_ENDXFER")) << s;
+    // The failure with its dump and the calls around it.
+    EXPECT_TRUE(has(s, "00010 in state 4:")) << s;
+    EXPECT_TRUE(has(s, "before: 00009 DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_BRIGHTNESS) -> TWRC_SUCCESS")) << s;
+    EXPECT_TRUE(has(s, "    |     Cap        = [ICAP_YRESOLUTION]")) << s;
+    EXPECT_TRUE(has(s, "after:  00011 DG_CONTROL/DAT_STATUS/MSG_GET -> TWRC_SUCCESS")) << s;
+    // Capabilities: last value, container, each MSG_SET and its result.
+    EXPECT_TRUE(has(s, "ICAP_XRESOLUTION       TWON_ONEVALUE    300.000   [00008 MSG_GETCURRENT]")) << s;
+    EXPECT_TRUE(has(s, "MSG_SET 00010: - -> TWRC_FAILURE")) << s;
+    EXPECT_TRUE(has(s, "ICAP_PIXELTYPE         TWON_ONEVALUE    TWPT_GRAY")) << s;
+    EXPECT_TRUE(has(s, "ICAP_BRIGHTNESS        TWON_RANGE       0.000 (range -1000.000..1000.000 step 1.000)")) << s;
+    // Transfers: image and bytes per page.
+    EXPECT_TRUE(has(s, "page 1: memory transfer 00018..00020 -> TWRC_XFERDONE")) << s;
+    EXPECT_TRUE(has(s, "image 2550 x 300, TWPT_GRAY, 8 bits per pixel, 300.000 dpi, TWCP_NONE")) << s;
+    EXPECT_TRUE(has(s, "3 buffers, 765000 bytes")) << s;
+}
+
+TEST(SummaryReport, NativePagesAndSeveralFiles) {
+    std::string s = summary_of({"two_loads"});
+    EXPECT_TRUE(has(s, "Session: 2 files, 17 calls")) << s;
+    EXPECT_TRUE(has(s, "page 1: native transfer 2:00008 -> TWRC_XFERDONE")) << s;
+    EXPECT_TRUE(has(s, "page 2: native transfer 2:00011 -> TWRC_XFERDONE")) << s;
+    EXPECT_TRUE(has(s, "image handle <0x0c5b4000>")) << s;
+    EXPECT_TRUE(has(s, "image 2550 x 3300, TWPT_RGB, 24 bits per pixel")) << s;
+}
+
+TEST(SummaryReport, DamagedLogsAreCountedNotHidden) {
+    std::string s = summary_of({"garbage.txt"});
+    EXPECT_TRUE(has(s, "7 unreadable or damaged lines")) << s;
+    EXPECT_TRUE(has(s, "file 1 line 8: unknown line: garbage: the cat walked over the keyboard")) << s;
+    std::string o = summary_of({"overflow.txt"});
+    EXPECT_TRUE(has(o, "1 result text(s) cut at 5120 bytes")) << o;
+}
+
+TEST(HtmlPage, SelfContainedWithStripCallsFailuresAndFilter) {
+    Session s = load("session-memory.txt");
+    std::ostringstream out;
+    write_html(s, out, "memory <scan>");
+    std::string h = out.str();
+    EXPECT_TRUE(has(h, "<title>memory &lt;scan&gt;</title>"));
+    EXPECT_FALSE(has(h, "http://") || has(h, "https://") || has(h, " src=")) << "nothing is fetched";
+    EXPECT_TRUE(has(h, "<svg id=\"strip\" viewBox=\"0 0 25 80\""));
+    EXPECT_TRUE(has(h, "<line class=\"fail\"")) << "the failure is marked on the strip";
+    std::size_t calls = 0;
+    for (std::size_t p = h.find("<details class=\"call"); p != std::string::npos; p = h.find("<details class=\"call", p + 1))
+        ++calls;
+    EXPECT_EQ(calls, 25u);
+    EXPECT_TRUE(has(h, "<details class=\"call failed\" id=\"c9\">"));
+    EXPECT_TRUE(has(h, "<input id=\"q\" type=\"search\""));
+    EXPECT_TRUE(has(h, "pData   = &lt;0x"));
+    EXPECT_EQ(html_escape("a<b>&\"'"), "a&lt;b&gt;&amp;&quot;&#39;");
+}
+
+// --- the program ----------------------------------------------------------------------
+
+TEST(Program, EverySubcommandHasHelp) {
+    for (const char* sub : {"summary", "check", "diff", "json", "html"}) {
+        ProgramRun r = run_program(std::string(sub) + " --help");
+        EXPECT_EQ(r.status, 0) << sub;
+        EXPECT_TRUE(has(r.out, "Usage")) << sub << ": " << r.out;
+    }
+    EXPECT_EQ(run_program("").status, 2) << "a subcommand is required";
+}
+
+TEST(Program, CheckExitStatusTellsScriptsWhetherRulesWereBroken) {
+    ProgramRun broken = run_program("check " + data_path("check/no-status-broken.txt"));
+    EXPECT_EQ(broken.status, 1) << broken.out;
+    EXPECT_TRUE(has(broken.out, "00002  no-status  ")) << broken.out;
+    ProgramRun kept = run_program("check " + data_path("check/no-status-kept.txt"));
+    EXPECT_EQ(kept.status, 0) << kept.out;
+    EXPECT_TRUE(has(kept.out, "0 findings in 5 calls")) << kept.out;
+    EXPECT_EQ(run_program("check " + data_path("no-such.txt")).status, 2);
+    ProgramRun rules = run_program("check --rules");
+    EXPECT_EQ(rules.status, 0);
+    EXPECT_TRUE(has(rules.out, "memxfer-overrun"));
+}
+
+TEST(Program, DiffJsonAndHtmlFromTheCommandLine) {
+    ProgramRun d = run_program("diff " + data_path("session-memory.txt") + " " + data_path("session-memory-600dpi.txt"));
+    EXPECT_EQ(d.status, 1);
+    EXPECT_TRUE(has(d.out, "B [600.000]")) << d.out;
+    ProgramRun same = run_program("diff " + data_path("session-native.txt") + " " + data_path("session-native.txt"));
+    EXPECT_EQ(same.status, 0);
+    ProgramRun j = run_program("json " + data_path("check/wrong-state-kept.txt"));
+    EXPECT_EQ(j.status, 0);
+    EXPECT_EQ(std::count(j.out.begin(), j.out.end(), '\n'), 5);
+    ProgramRun h = run_program("html " + data_path("session-native.txt"));
+    EXPECT_EQ(h.status, 0);
+    EXPECT_TRUE(has(h.out, "</html>"));
+}

@@ -31,8 +31,8 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-Run run_program(const std::string& args) {
-    Run r;
+ProgramRun run_program(const std::string& args) {
+    ProgramRun r;
     std::string cmd = std::string(TRACELET_LOG_PROGRAM) + " " + args + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;

@@ -15,12 +15,12 @@ Session load(const std::string& name);  // a file under tests/data, text kept
 // Turns LF line ends into CR LF, as the data source writes them.
 std::string crlf(const std::string& lf_text);
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string out;
 };
 // Runs tracelet-log with the given arguments (shell-quoted by the caller).
-Run run_program(const std::string& args);
+ProgramRun run_program(const std::string& args);
 
 const Call* find_call(const Session& s, const std::string& id);
 
