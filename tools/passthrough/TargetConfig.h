@@ -1,0 +1,62 @@
+// Choosing the data source the pass-through companion forwards to.
+//
+// The target's path comes from the environment variable TRACELET_TARGET_DS
+// when it is set and not empty (one process), else from the configuration
+// file beside the companion: the companion's own path with its extension
+// replaced by ".conf" (TwainWrapper.bundle -> TwainWrapper.conf).
+//
+// The file is plain text, one setting per line:
+//
+//     # what the pass-through companion forwards to
+//     target = /opt/vendor/twain/MyScanner.ds
+//
+// Blank lines and lines whose first non-blank character is '#' are
+// ignored; blanks around the key and the value are trimmed; the value runs
+// to the end of the line (spaces inside it belong to the path, no quotes).
+// `target` is the only key and may appear once. A relative path is taken
+// from the folder of the configuration file.
+//
+// Everything here is plain string work, so it can be tested without a
+// loader or a file system.
+#ifndef TRACELET_PASSTHROUGH_TARGETCONFIG_H
+#define TRACELET_PASSTHROUGH_TARGETCONFIG_H
+
+#include <string>
+
+namespace tracelet {
+namespace passthrough {
+
+extern const char kTargetVariable[];  // "TRACELET_TARGET_DS"
+
+// What a configuration file's text says. On success `target` is the value
+// as written; otherwise `error` says what is wrong, with its line number.
+struct ConfigText {
+    bool ok = false;
+    std::string target;
+    std::string error;
+};
+ConfigText ParseConfigText(const std::string& text);
+
+// The configuration file that belongs to the companion at `companionPath`.
+std::string ConfigPathFor(const std::string& companionPath);
+
+// The folder part of a path ("" for a bare file name), without the slash.
+std::string FolderOf(const std::string& path);
+
+// The target chosen for one load, or why there is none.
+struct TargetChoice {
+    std::string path;     // what to load; empty when there is nothing to load
+    std::string origin;   // where it came from: the variable's name or the file's path
+    std::string problem;  // one sentence, set when path is empty
+};
+
+// The inputs are what the platform found: the variable's value (null when
+// unset), the configuration file's path, and its text (null when it could
+// not be read, with `readError` saying why).
+TargetChoice ChooseTarget(const char* variableValue, const std::string& configPath,
+                          const std::string* configText, const std::string& readError);
+
+}  // namespace passthrough
+}  // namespace tracelet
+
+#endif  // TRACELET_PASSTHROUGH_TARGETCONFIG_H

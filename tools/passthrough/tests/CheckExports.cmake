@@ -1,0 +1,18 @@
+# Fails unless the dynamic symbol table of OBJECT defines exactly the names
+# in EXPECTED (a ;-list).
+execute_process(COMMAND nm -D --defined-only ${OBJECT} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${OBJECT}")
+endif()
+string(REGEX MATCHALL "[^ \n]+\n" lines "${out}")
+set(names "")
+foreach(line ${lines})
+  string(STRIP "${line}" name)
+  list(APPEND names ${name})
+endforeach()
+list(SORT names)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT names STREQUAL expected)
+  message(FATAL_ERROR "${OBJECT}\nexports:  ${names}\nexpected: ${expected}")
+endif()

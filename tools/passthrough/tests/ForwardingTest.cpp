@@ -1,0 +1,267 @@
+// The chain trace data source -> pass-through companion -> probe data
+// source: every triplet reaches the target as the host sent it, and what
+// the target answers comes back as it answered.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "ChainHarness.h"
+
+using namespace chain;
+
+namespace {
+
+class Forwarding : public ::testing::Test {
+protected:
+    void SetUp() override {
+        unsetenv("TRACELET_TARGET_DS");
+        WriteConfig(std::string("target = ") + PROBE_SOURCE_DS + "\n");
+    }
+    void TearDown() override { RemoveConfig(); }
+
+    ProbeControl* Probe() {
+        ProbeControl* probe = LoadedProbe(PROBE_SOURCE_DS);
+        if (!probe) ADD_FAILURE() << "the probe is not loaded";
+        return probe;
+    }
+};
+
+}  // namespace
+
+TEST_F(Forwarding, TheTargetGetsTheSameIdentityTripletAndData) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    probe->rc = TWRC_SUCCESS;
+
+    TW_CAPABILITY cap;
+    memset(&cap, 0, sizeof cap);
+    cap.Cap = ICAP_XFERMECH;
+    cap.ConType = TWON_ONEVALUE;
+    const int before = probe->calls;
+    source.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+
+    ASSERT_EQ(before + 1, probe->calls);
+    const ProbeCall& call = probe->call[before];
+    EXPECT_EQ(&source.app, call.origin);
+    EXPECT_EQ(static_cast<TW_UINT32>(DG_CONTROL), call.DG);
+    EXPECT_EQ(DAT_CAPABILITY, call.DAT);
+    EXPECT_EQ(MSG_GET, call.MSG);
+    EXPECT_EQ(static_cast<void*>(&cap), call.data);
+    // The host's structure is not rewritten on the way.
+    EXPECT_EQ(ICAP_XFERMECH, cap.Cap);
+    EXPECT_EQ(TWON_ONEVALUE, cap.ConType);
+}
+
+TEST_F(Forwarding, EveryDataGroupOperationAndMessageArrivesAsSent) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    struct Triplet {
+        TW_UINT32 DG;
+        TW_UINT16 DAT;
+        TW_UINT16 MSG;
+    } triplets[] = {
+        {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
+        {DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET},
+        {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
+        {DG_CONTROL | DF_APP2, DAT_EVENT, MSG_PROCESSEVENT},
+        {DG_AUDIO, 0x0202, 0x0701},
+        {DG_CONTROL, DAT_NV_HARDWAREINFO, MSG_NV_XFERREQUEST},
+        {0x0000ff00, 0xfffe, 0xfffd},
+    };
+    int index = probe->calls;
+    for (const Triplet& t : triplets) {
+        unsigned char data[64] = {};
+        source.Call(t.DG, t.DAT, t.MSG, data);
+        ASSERT_LT(index, probe->calls);
+        const ProbeCall& call = probe->call[index++];
+        EXPECT_EQ(t.DG, call.DG);
+        EXPECT_EQ(t.DAT, call.DAT);
+        EXPECT_EQ(t.MSG, call.MSG);
+        EXPECT_EQ(static_cast<void*>(data), call.data);
+    }
+    EXPECT_EQ(index, probe->calls) << "one host call, one target call";
+}
+
+TEST_F(Forwarding, ANullDataPointerStaysNull) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    const int before = probe->calls;
+    source.Call(DG_CONTROL, DAT_NULL, MSG_XFERREADY, nullptr);
+    ASSERT_EQ(before + 1, probe->calls);
+    EXPECT_EQ(nullptr, probe->call[before].data);
+}
+
+TEST_F(Forwarding, TheTargetsReturnCodeComesBackUnchanged) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    for (TW_UINT16 rc : {TWRC_SUCCESS, TWRC_FAILURE, TWRC_CHECKSTATUS, TWRC_CANCEL, TWRC_DSEVENT,
+                         TWRC_NOTDSEVENT, TWRC_XFERDONE, TWRC_ENDOFLIST, TWRC_DATANOTAVAILABLE, 0x1234, 0xffff}) {
+        probe->rc = rc;
+        TW_STATUS status = {};
+        EXPECT_EQ(rc, source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status)) << "rc " << rc;
+    }
+}
+
+TEST_F(Forwarding, WhatTheTargetWritesIntoTheDataIsWhatTheHostReads) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    probe->rc = TWRC_SUCCESS;
+    TW_UINT32 answer = 0;
+    ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, PROBE_DAT_WRITES_ANSWER, MSG_GET, &answer));
+    EXPECT_EQ(kProbeAnswer, answer);
+
+    EXPECT_EQ(std::string(PROBE_NAME_SOURCE), ProductName(source));
+}
+
+namespace {
+
+struct Nested {
+    TracedSource* source;
+    TW_UINT16 rc = 0xeeee;
+    TW_STATUS status{};
+};
+
+void CallBackIntoTheSource(void* context) {
+    Nested* nested = static_cast<Nested*>(context);
+    // The host answers the target's call by calling the source again,
+    // while the outer call is still in progress.
+    nested->rc = nested->source->Call(DG_CONTROL, DAT_STATUS, MSG_GET, &nested->status);
+}
+
+}  // namespace
+
+TEST_F(Forwarding, ACallMadeFromInsideACallReachesTheTargetToo) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    Nested nested;
+    nested.source = &source;
+    probe->hook = CallBackIntoTheSource;
+    probe->context = &nested;
+    probe->rc = TWRC_CHECKSTATUS;
+
+    const int before = probe->calls;
+    const TW_UINT16 outer = source.Call(DG_CONTROL, PROBE_DAT_CALLS_HOOK, MSG_GET, nullptr);
+    probe->hook = nullptr;
+
+    EXPECT_EQ(TWRC_CHECKSTATUS, outer);
+    EXPECT_EQ(TWRC_CHECKSTATUS, nested.rc);
+    ASSERT_EQ(before + 2, probe->calls);
+    EXPECT_EQ(PROBE_DAT_CALLS_HOOK, probe->call[before].DAT);
+    EXPECT_EQ(0, probe->call[before].depth);
+    EXPECT_EQ(DAT_STATUS, probe->call[before + 1].DAT);
+    EXPECT_EQ(1, probe->call[before + 1].depth) << "the inner call arrived while the outer one ran";
+    EXPECT_EQ(static_cast<void*>(&nested.status), probe->call[before + 1].data);
+}
+
+namespace {
+
+int g_managerCalls = 0;
+TW_UINT16 g_managerMsg = 0;
+pTW_IDENTITY g_managerDest = nullptr;
+
+TW_UINT16 Manager(pTW_IDENTITY, pTW_IDENTITY pDest, TW_UINT32, TW_UINT16, TW_UINT16 MSG, TW_MEMREF) {
+    ++g_managerCalls;
+    g_managerMsg = MSG;
+    g_managerDest = pDest;
+    return TWRC_SUCCESS;
+}
+
+}  // namespace
+
+TEST_F(Forwarding, TheTargetGetsTheManagersEntryPointsAndCallsTheManagerDirectly) {
+    TracedSource source;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    TW_ENTRYPOINT entry;
+    memset(&entry, 0, sizeof entry);
+    entry.Size = sizeof entry;
+    entry.DSM_Entry = Manager;
+    ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry));
+    EXPECT_EQ(static_cast<void*>(&entry), probe->call[probe->calls - 1].data);
+    EXPECT_EQ(reinterpret_cast<void*>(Manager), reinterpret_cast<void*>(probe->dsmEntry));
+
+    g_managerCalls = 0;
+    TW_USERINTERFACE ui = {};
+    probe->rc = TWRC_SUCCESS;
+    ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    EXPECT_EQ(1, g_managerCalls);
+    EXPECT_EQ(MSG_XFERREADY, g_managerMsg);
+    EXPECT_EQ(&source.app, g_managerDest) << "the target's callback names the application the host named";
+}
+
+TEST_F(Forwarding, TheTargetIsLoadedWithTheSourceAndReleasedWithIt) {
+    ASSERT_FALSE(IsLoaded(PROBE_SOURCE_DS));
+    {
+        TracedSource source;
+        EXPECT_TRUE(IsLoaded(PROBE_SOURCE_DS));
+    }
+    EXPECT_FALSE(IsLoaded(PROBE_SOURCE_DS));
+}
+
+TEST_F(Forwarding, EachLoadStartsWithAFreshTarget) {
+    {
+        TracedSource source;
+        ProbeControl* probe = Probe();
+        ASSERT_TRUE(probe);
+        probe->rc = TWRC_CANCEL;
+        EXPECT_EQ(TWRC_CANCEL, source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, nullptr));
+    }
+    TracedSource again;
+    ProbeControl* probe = Probe();
+    ASSERT_TRUE(probe);
+    EXPECT_EQ(0, probe->calls);
+    EXPECT_EQ(TWRC_SUCCESS, again.Call(DG_CONTROL, DAT_STATUS, MSG_GET, nullptr));
+}
+
+// --- Choosing the target -----------------------------------------------------
+
+TEST_F(Forwarding, EachLoadReadsTheConfigurationFileAgain) {
+    WriteConfig(std::string("target = ") + PROBE_SOURCE_DS + "\n");
+    {
+        TracedSource source;
+        EXPECT_EQ(PROBE_NAME_SOURCE, ProductName(source));
+    }
+    WriteConfig(std::string("# switched\ntarget = ") + PROBE_OTHER_DS + "\n");
+    TracedSource source;
+    EXPECT_EQ(PROBE_NAME_OTHER, ProductName(source));
+}
+
+TEST_F(Forwarding, ARelativeTargetIsFoundFromTheConfigurationFilesFolder) {
+    // The probes sit in <root>/targets, the configuration file in <root>/Core;
+    // the tests run in another folder.
+    WriteConfig("target = ../targets/" + std::string(PROBE_OTHER_FILE) + "\n");
+    TracedSource source;
+    EXPECT_EQ(PROBE_NAME_OTHER, ProductName(source));
+}
+
+TEST_F(Forwarding, TheVariableOverridesTheConfigurationFileForThisProcess) {
+    TargetVariable variable(PROBE_OTHER_DS);
+    TracedSource source;
+    EXPECT_EQ(PROBE_NAME_OTHER, ProductName(source));
+    EXPECT_FALSE(IsLoaded(PROBE_SOURCE_DS)) << "the file's target is not loaded as well";
+}
+
+TEST_F(Forwarding, TheVariableAloneIsEnoughWithoutAConfigurationFile) {
+    RemoveConfig();
+    TargetVariable variable(PROBE_OTHER_DS);
+    StderrCapture err;
+    TracedSource source;
+    EXPECT_EQ(PROBE_NAME_OTHER, ProductName(source));
+    source.Unload();
+    EXPECT_EQ("", err.Finish());
+}
+
+TEST_F(Forwarding, AWorkingChainWritesNothingToStandardError) {
+    StderrCapture err;
+    {
+        TracedSource source;
+        TW_STATUS status = {};
+        source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
+    }
+    EXPECT_EQ("", err.Finish());
+}
