@@ -3,7 +3,9 @@
 //
 // They are no part of the TWAIN standard. Their byte offsets are a contract
 // of their own and are the same under both TWAIN layouts, so they are
-// declared with 2-byte packing everywhere.
+// declared with 2-byte packing everywhere. The static asserts at the end of
+// this header pin every offset and every size; a change that moves a field
+// does not compile.
 #ifndef TRACELET_TWAIN_NV_H
 #define TRACELET_TWAIN_NV_H
 
@@ -61,6 +63,11 @@ typedef struct {
     TW_UINT16 Reserved1;
     TW_UINT32 CommandType;
     TW_UINT32 ConnectInterfaceType;
+    // Eight bytes (136 to 143) that no other field covers. The first two
+    // hold the stand-alone mode flag, read like the 16-bit flags after it
+    // (zero is false, anything else true); the six after it are reserved
+    // and never printed. The flag's line does not look at
+    // ConnectInterfaceType.
     TW_UINT16 StandAloneModeSupport;
     TW_UINT16 Reserved2[3];
     TW_UINT16 FullAutoModeSupport;
@@ -88,6 +95,10 @@ typedef struct {
     TW_FIX32 HMPColorCorrectionFB[9];
     TW_FIX32 HMPColorCorrectionPOSI[9];
     TW_FIX32 HMPColorCorrectionNEGA[9];
+    // NUL-terminated text whose extent the vendor leaves open. It is read
+    // as a 34-byte text field like the other texts here: the structure ends
+    // after it (502 bytes), and a version with no NUL in those 34 bytes
+    // prints its 34 bytes, never more.
     TW_STR32 ROMVersion;
 } TWNV_HARDWAREINFO, *pTWNV_HARDWAREINFO;
 
@@ -138,5 +149,132 @@ typedef struct {
 } TWNV_USMINFO, *pTWNV_USMINFO;
 
 #pragma pack(pop)
+
+#if defined(__cplusplus)
+// The vendor layout, offset by offset. The same numbers hold under both
+// TWAIN layouts (see twain.h): 2-byte packing, TW_FIX32 4 bytes, TW_STR32
+// and the Pascal strings 34 bytes.
+#define TRACELET_NV_AT(type, field, offset) \
+    static_assert(offsetof(type, field) == (offset), #type "." #field " is at " #offset)
+
+static_assert(sizeof(TW_FIX32) == 4, "TW_FIX32 is 4 bytes");
+static_assert(sizeof(TW_STR32) == 34, "TW_STR32 is 34 bytes");
+static_assert(sizeof(TWNV_STR32P) == 34, "a vendor Pascal string is 34 bytes");
+
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, Handle, 0);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, Left, 4);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, Top, 6);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, Right, 8);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, Bottom, 10);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, FilmType, 12);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, PreScanGamma, 14);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, ScreenGamma, 16);
+TRACELET_NV_AT(TWNV_AUTOEXPOSURE, GrayBalance, 20);
+static_assert(sizeof(TWNV_AUTOEXPOSURE) == 22, "TWNV_AUTOEXPOSURE is 22 bytes");
+
+TRACELET_NV_AT(TWNV_RGBMATRIX, ColorCoeff, 0);
+static_assert(sizeof(TWNV_RGBMATRIX) == 36, "TWNV_RGBMATRIX is 36 bytes");
+
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, Handle, 0);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, LeftX, 4);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, LeftY, 8);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, TopX, 12);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, TopY, 16);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, RightX, 20);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, RightY, 24);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, BottomX, 28);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, BottomY, 32);
+TRACELET_NV_AT(TWNV_COLORSMOOTHING, Reserved, 36);
+static_assert(sizeof(TWNV_COLORSMOOTHING) == 40, "TWNV_COLORSMOOTHING is 40 bytes");
+
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ModelID, 0);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ProductName, 4);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ModelName, 38);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, OptXResolution, 72);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, OptYResolution, 76);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, MinResolution, 80);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, MaxResolution, 84);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, MaxMoireResolution, 88);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, MaxPixelofWidth, 92);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, PixelSizeofFB, 96);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, PixelSizeofADF, 104);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, PixelSizeofTPU, 112);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, BitDepth, 120);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, InterfaceSupport, 124);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, Reserved1, 126);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, CommandType, 128);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ConnectInterfaceType, 132);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, StandAloneModeSupport, 136);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, Reserved2, 138);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, FullAutoModeSupport, 144);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, SimpleModeSupport, 146);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, DocumentModeSupport, 148);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, AdvancedModeSupport, 150);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HMPSupport, 152);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, FIT3, 154);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, AutoLayoutSupportFB, 156);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, AutoLayoutSupportADF, 158);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HalftoneSupport, 160);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HTModeSupport, 162);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HTDitherSupport, 164);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HTAASSupport, 166);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HTTETSupport, 168);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, TableArrangement, 170);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, OptionSupport, 172);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, FocusSupport, 174);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, FocusArea, 176);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ProfileNameFB, 184);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ProfileNameTPU, 218);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ColorCorrectionFB, 252);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ColorCorrectionPOSI, 288);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ColorCorrectionNEGA, 324);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HMPColorCorrectionFB, 360);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HMPColorCorrectionPOSI, 396);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, HMPColorCorrectionNEGA, 432);
+TRACELET_NV_AT(TWNV_HARDWAREINFO, ROMVersion, 468);
+static_assert(sizeof(TWNV_HARDWAREINFO) == 502, "TWNV_HARDWAREINFO is 502 bytes (ROMVersion 34)");
+
+TRACELET_NV_AT(TWNV_LOCATIONDATA, BitsPerPixel, 0);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, Reserved, 2);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, topPoint, 4);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, leftPoint, 8);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, locateW, 12);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, locateH, 16);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, ActualImgW, 20);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, ActualImgH, 24);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, xTangent, 28);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, yTangent, 32);
+TRACELET_NV_AT(TWNV_LOCATIONDATA, Theta, 36);
+static_assert(sizeof(TWNV_LOCATIONDATA) == 40, "TWNV_LOCATIONDATA is 40 bytes");
+
+TRACELET_NV_AT(TWNV_USMPARAM, Amount, 0);
+TRACELET_NV_AT(TWNV_USMPARAM, Radius, 2);
+TRACELET_NV_AT(TWNV_USMPARAM, Threshold, 4);
+static_assert(sizeof(TWNV_USMPARAM) == 6, "TWNV_USMPARAM is 6 bytes");
+
+TRACELET_NV_AT(TWNV_SETTINGFRAME, NumFrame, 0);
+TRACELET_NV_AT(TWNV_SETTINGFRAME, CurrentNum, 2);
+static_assert(sizeof(TWNV_SETTINGFRAME) == 4, "TWNV_SETTINGFRAME is 4 bytes");
+
+TRACELET_NV_AT(TWNV_THRESHOLDINFO, ShadowL, 0);
+TRACELET_NV_AT(TWNV_THRESHOLDINFO, ShadowH, 2);
+TRACELET_NV_AT(TWNV_THRESHOLDINFO, HighlightH, 4);
+TRACELET_NV_AT(TWNV_THRESHOLDINFO, HighlightL, 6);
+static_assert(sizeof(TWNV_THRESHOLDINFO) == 8, "TWNV_THRESHOLDINFO is 8 bytes");
+
+TRACELET_NV_AT(TWNV_REVISEBASEPARM, InputRevise, 0);
+TRACELET_NV_AT(TWNV_REVISEBASEPARM, OutputRevise, 8);
+TRACELET_NV_AT(TWNV_REVISEBASEPARM, BlurMax, 16);
+static_assert(sizeof(TWNV_REVISEBASEPARM) == 18, "TWNV_REVISEBASEPARM is 18 bytes");
+
+TRACELET_NV_AT(TWNV_USMINFO, InputResolution, 0);
+TRACELET_NV_AT(TWNV_USMINFO, InUSMLevel, 2);
+TRACELET_NV_AT(TWNV_USMINFO, InFilmType, 4);
+TRACELET_NV_AT(TWNV_USMINFO, USMParm, 6);
+TRACELET_NV_AT(TWNV_USMINFO, ReviseParm, 12);
+static_assert(sizeof(TWNV_USMINFO) == 30, "TWNV_USMINFO is 30 bytes");
+
+#undef TRACELET_NV_AT
+#endif  // __cplusplus
 
 #endif  // TRACELET_TWAIN_NV_H
