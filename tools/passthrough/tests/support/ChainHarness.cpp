@@ -1,11 +1,14 @@
 #include "ChainHarness.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -76,6 +79,34 @@ void TracedSource::Unload() {
     if (handle_) dlclose(handle_);
     handle_ = nullptr;
     entry_ = nullptr;
+}
+
+namespace {
+std::string LogFolder() { return std::string(PASSTHROUGH_TEST_ROOT) + "/LOG"; }
+}  // namespace
+
+std::vector<std::string> LogFiles() {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(LogFolder().c_str())) {
+        while (dirent* e = readdir(dir))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ResetLogFolder(bool present) {
+    for (const std::string& name : LogFiles()) unlink((LogFolder() + "/" + name).c_str());
+    rmdir(LogFolder().c_str());
+    if (present) mkdir(LogFolder().c_str(), 0777);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 bool IsLoaded(const std::string& path) {

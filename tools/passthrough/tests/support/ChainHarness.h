@@ -6,6 +6,7 @@
 #define TRACELET_PASSTHROUGH_TEST_CHAINHARNESS_H
 
 #include <string>
+#include <vector>
 
 #include "ProbeControl.h"
 #include "tracelet/twain.h"
@@ -59,6 +60,12 @@ private:
     void* handle_ = nullptr;
     DSENTRYPROC entry_ = nullptr;
 };
+
+// The trace data source's log folder: made empty and present, or removed.
+void ResetLogFolder(bool present);
+// Names of the files in it, sorted.
+std::vector<std::string> LogFiles();
+std::string ReadFile(const std::string& path);
 
 // True while the loader has the shared object at `path` loaded.
 bool IsLoaded(const std::string& path);
