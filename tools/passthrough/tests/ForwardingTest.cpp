@@ -71,7 +71,9 @@ TEST_F(Forwarding, EveryDataGroupOperationAndMessageArrivesAsSent) {
     };
     int index = probe->calls;
     for (const Triplet& t : triplets) {
-        unsigned char data[64] = {};
+        // The trace data source dumps what the operation implies: room for
+        // the largest structure.
+        alignas(8) unsigned char data[4096] = {};
         source.Call(t.DG, t.DAT, t.MSG, data);
         ASSERT_LT(index, probe->calls);
         const ProbeCall& call = probe->call[index++];
@@ -110,9 +112,9 @@ TEST_F(Forwarding, WhatTheTargetWritesIntoTheDataIsWhatTheHostReads) {
     ProbeControl* probe = Probe();
     ASSERT_TRUE(probe);
     probe->rc = TWRC_SUCCESS;
-    TW_UINT32 answer = 0;
-    ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, PROBE_DAT_WRITES_ANSWER, MSG_GET, &answer));
-    EXPECT_EQ(kProbeAnswer, answer);
+    TW_UINT32 answer[1024] = {};
+    ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, PROBE_DAT_WRITES_ANSWER, MSG_GET, answer));
+    EXPECT_EQ(kProbeAnswer, answer[0]);
 
     EXPECT_EQ(std::string(PROBE_NAME_SOURCE), ProductName(source));
 }

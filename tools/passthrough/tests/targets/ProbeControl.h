@@ -6,12 +6,12 @@
 
 #include "tracelet/twain.h"
 
-// A custom operation during which the probe calls the test's hook, as a
-// source calls back into its host while it is being called.
-#define PROBE_DAT_CALLS_HOOK (DAT_CUSTOMBASE + 1)
-// A custom operation whose pData is a TW_UINT32 the probe overwrites with
-// kProbeAnswer.
-#define PROBE_DAT_WRITES_ANSWER (DAT_CUSTOMBASE + 2)
+// Custom operations, above the vendor operations the trace data source
+// knows. During the first the probe calls the test's hook, as a source
+// calls back into its host while it is being called; the second's pData
+// starts with a TW_UINT32 the probe overwrites with kProbeAnswer.
+#define PROBE_DAT_CALLS_HOOK (DAT_CUSTOMBASE + 0x100)
+#define PROBE_DAT_WRITES_ANSWER (DAT_CUSTOMBASE + 0x101)
 static const TW_UINT32 kProbeAnswer = 0x5eed1e55u;
 
 struct ProbeCall {
