@@ -78,8 +78,11 @@ TEST(Diff, MissingCallIsAlignedAroundAndLaterNumbersIgnored) {
     ASSERT_EQ(count(steps, Aligned::OnlyA), 1u);
     EXPECT_EQ(count(steps, Aligned::Changed), 0u);
     EXPECT_EQ(count(steps, Aligned::OnlyB), 0u);
-    for (const Aligned& s : steps)
-        if (s.kind == Aligned::OnlyA) EXPECT_EQ(a.calls[s.a].triplet(), "DG_CONTROL/DAT_STATUS/MSG_GET");
+    for (const Aligned& s : steps) {
+        if (s.kind == Aligned::OnlyA) {
+            EXPECT_EQ(a.calls[s.a].triplet(), "DG_CONTROL/DAT_STATUS/MSG_GET");
+        }
+    }
 }
 
 TEST(Diff, DifferentStateAndReturnCodeAreDifferences) {

@@ -217,6 +217,25 @@ TEST(BlockKinds, LoggerLinesWithAndWithoutSourcePosition) {
     EXPECT_EQ(s.messages[1].time, "2024/01/31 09:45:02.009");
 }
 
+TEST(BlockKinds, LoggerTextOverSeveralLinesAndMessageWithoutText) {
+    std::string text = "[2024/01/31 09:45:02.008] WARNING from \"Scanner\" first line\nsecond line\n" +
+                       crlf("[00001] [APP] DG_CONTROL/DAT_STATUS/MSG_GET\n"
+                            "        Return Code = [TWRC_SUCCESS]\n"
+                            "pData   = <0x00000010>\n\nTWAIN Status = [3]\n") +
+                       "[2024/01/31 09:45:02.010] INFO from \"Scanner\" " +
+                       crlf("[00002] [APP] DG_CONTROL/DAT_STATUS/MSG_GET\n"
+                            "        Return Code = [TWRC_SUCCESS]\n"
+                            "pData   = <0x00000010>\n\nTWAIN Status = [3]\n");
+    Session s = Session::from_text(text);
+    EXPECT_TRUE(s.problems.empty());
+    ASSERT_EQ(s.messages.size(), 2u);
+    EXPECT_EQ(s.messages[0].text, "first line\nsecond line");
+    EXPECT_EQ(s.messages[1].text, "");
+    ASSERT_EQ(s.calls.size(), 2u) << "the triplet line after an empty message is still a call";
+    EXPECT_EQ(s.calls[1].id(), "00002");
+    EXPECT_EQ(s.calls[1].state_after, 3);
+}
+
 TEST(BlockKinds, VendorReturnCodeAndCallWithoutDump) {
     Session s = load("irregular.txt");
     const Call& v = *find_call(s, "00013");

@@ -104,7 +104,26 @@ void Parser::end_file() {
         last.swap(carry_);
         raw_line(last, false);
     }
+    flush_message();
     flush();
+}
+
+void Parser::flush_message() {
+    if (message_) {
+        sink_.message(std::move(*message_));
+        message_.reset();
+    }
+}
+
+// The start of a triplet line, a result block, a marker block or a logger line.
+bool Parser::starts_trace_text(std::string_view l) const {
+    if (starts_with(l, kResultPrefix) || starts_with(l, kMarkerStart) || starts_with(l, kMarkerEnd) ||
+        starts_with(l, kStatePrefix))
+        return true;
+    if (l.size() < 3 || l[0] != '[' || !is_digit(l[1])) return false;
+    std::size_t i = 1;
+    while (i < l.size() && is_digit(l[i])) ++i;
+    return i < l.size() && (l[i] == ']' || l[i] == '/');
 }
 
 // One physical line. The overflow note has no line end of its own, so the
@@ -145,7 +164,18 @@ void Parser::overflow() {
 }
 
 void Parser::line(std::string_view l, bool cut) {
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    bool had_cr = !l.empty() && l.back() == '\r';
+    if (had_cr) l.remove_suffix(1);
+
+    if (message_) {
+        // The logger ends its lines with LF alone; a message whose text holds
+        // line ends goes on over the next lines, which have no CR either.
+        if (!had_cr && !cut && !starts_trace_text(l)) {
+            message_->text.append("\n").append(l);
+            return;
+        }
+        flush_message();
+    }
 
     if (cut) {
         // A line without its end: the tail of a text cut at 5120 bytes, or the
@@ -322,8 +352,15 @@ void Parser::logger_line(std::string_view l) {
             rest = rest.substr(pe + 2);
         }
     }
+    // A message with no text leaves its prefix without a line end, so the
+    // next trace text continues on the same line.
+    if (starts_trace_text(rest)) {
+        sink_.message(std::move(m));
+        line(rest, false);
+        return;
+    }
     m.text = std::string(rest);
-    sink_.message(std::move(m));
+    message_ = std::move(m);
 }
 
 void Parser::result_line(std::string_view rc) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,6 +45,8 @@ private:
     void flush();
     void problem(std::string what, std::string_view text);
     void unknown(std::string what, std::string_view text);
+    bool starts_trace_text(std::string_view l) const;
+    void flush_message();
 
     Sink& sink_;
     ParseOptions opt_;
@@ -56,6 +59,7 @@ private:
     bool blank_seen_ = false;
     bool marker_open_ = false;
     long long last_seq_ = 0;
+    std::optional<Message> message_;  // held while its text may go on over more lines
 };
 
 }  // namespace tracelet::trace
