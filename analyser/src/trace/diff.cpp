@@ -1,6 +1,7 @@
 #include "trace/diff.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 
 namespace tracelet::trace {
@@ -103,11 +104,20 @@ std::vector<FieldDiff> compare_calls(const Call& a, const Call& b) {
 std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t window) {
     const auto& A = sa.calls;
     const auto& B = sb.calls;
-    std::vector<std::string> ka, kb;
+    // Keys as small numbers, and where each key stands in either list.
+    std::unordered_map<std::string, int> ids;
+    std::vector<int> ka, kb;
     ka.reserve(A.size());
     kb.reserve(B.size());
-    for (const Call& c : A) ka.push_back(key(c));
-    for (const Call& c : B) kb.push_back(key(c));
+    for (const Call& c : A) ka.push_back(ids.emplace(key(c), static_cast<int>(ids.size())).first->second);
+    for (const Call& c : B) kb.push_back(ids.emplace(key(c), static_cast<int>(ids.size())).first->second);
+    std::vector<std::vector<std::size_t>> in_a(ids.size()), in_b(ids.size());
+    for (std::size_t i = 0; i < ka.size(); ++i) in_a[static_cast<std::size_t>(ka[i])].push_back(i);
+    for (std::size_t j = 0; j < kb.size(); ++j) in_b[static_cast<std::size_t>(kb[j])].push_back(j);
+    auto next_at = [](const std::vector<std::size_t>& positions, std::size_t from) {
+        auto it = std::lower_bound(positions.begin(), positions.end(), from);
+        return it == positions.end() ? SIZE_MAX : *it;
+    };
 
     std::vector<Aligned> out;
     std::size_t i = 0, j = 0;
@@ -125,21 +135,18 @@ std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t win
             out.push_back({Aligned::OnlyA, i++, j});
             continue;
         }
-        // Find the nearest point where the two lists meet again: the
-        // smallest number of skipped calls on both sides together.
-        bool found = false;
-        std::size_t skip_a = 0, skip_b = 0;
-        for (std::size_t d = 1; d <= 2 * window && !found; ++d) {
-            for (std::size_t da = 0; da <= d; ++da) {
-                std::size_t db = d - da;
-                if (da > window || db > window) continue;
-                if (i + da < A.size() && j + db < B.size() && ka[i + da] == kb[j + db]) {
-                    skip_a = da, skip_b = db, found = true;
-                    break;
-                }
-            }
+        // The nearest point where the two lists meet again: the fewest
+        // calls skipped on both sides together, within the window.
+        std::size_t best = SIZE_MAX, skip_a = 0, skip_b = 0;
+        for (std::size_t da = 0; da <= window && i + da < A.size() && da < best; ++da) {
+            std::size_t p = next_at(in_b[static_cast<std::size_t>(ka[i + da])], j);
+            if (p != SIZE_MAX && p - j <= window && da + (p - j) < best) best = da + (p - j), skip_a = da, skip_b = p - j;
         }
-        if (!found) {  // nothing in reach: take the pair as changed
+        for (std::size_t db = 0; db <= window && j + db < B.size() && db < best; ++db) {
+            std::size_t p = next_at(in_a[static_cast<std::size_t>(kb[j + db])], i);
+            if (p != SIZE_MAX && p - i <= window && db + (p - i) < best) best = db + (p - i), skip_a = p - i, skip_b = db;
+        }
+        if (best == SIZE_MAX) {  // nothing in reach: take the pair as changed
             out.push_back({Aligned::Changed, i++, j++});
             continue;
         }
