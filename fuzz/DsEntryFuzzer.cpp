@@ -1,0 +1,308 @@
+// Fuzz target: the data source as a data source manager loads it, with the
+// fuzzing companion behind it. Each input is a short session: a list of
+// calls, each naming its triplet, the companion's answer and the bytes the
+// companion leaves behind pData (and, for capabilities, in a container of
+// exactly the size the input gives). The log is on, so every call goes the
+// whole way to the log file.
+//
+// Besides the sanitizers, each call checks what a host relies on: the
+// companion's return code comes back unchanged (TWRC_FAILURE when it
+// threw), no byte behind pData changes after the companion wrote it, the
+// numbering advances by one for every listed triplet and by none for the
+// event loop, the state stays within 0 to 7, and the log grows by no more
+// than the three texts a call may write, none of them holding a NUL.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "FuzzControl.h"
+#include "analyzer/ParaAnalyze.h"
+#include "tracelet/twain.h"
+#include "tracelet/twain_memory.h"
+#include "tracelet/twain_nv.h"
+
+namespace {
+
+// --- The loaded data source --------------------------------------------------
+
+typedef TW_UINT16 (*DsEntryProc)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+
+DsEntryProc g_entry = nullptr;
+FuzzControl* g_control = nullptr;
+CParaAnalyze* g_analyzer = nullptr;
+FILE** g_logFile = nullptr;
+// The log file opened a second time, for reading back what each call wrote
+// (the data source's stream is write-only).
+int g_logReader = -1;
+
+// The log is emptied once it passes this size, so that a long run keeps a
+// small file (the stream appends, so writing goes on at the new end).
+constexpr off_t kLogLimit = 4 << 20;
+
+void Die(const char* what) {
+    fprintf(stderr, "fuzz set-up: %s\n", what);
+    abort();
+}
+
+void MakeFolders(const std::string& path) {
+    for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0777);
+    mkdir(path.c_str(), 0777);
+}
+
+void RemoveOldLogs(const std::string& folder) {
+    std::string command = "rm -f '" + folder + "'/Twainlog_*.txt";
+    if (system(command.c_str()) != 0) Die("cannot empty the log folder");
+}
+
+void Load() {
+    MakeFolders(TRACELET_FUZZ_LOG_DIR);
+    RemoveOldLogs(TRACELET_FUZZ_LOG_DIR);
+    void* ds = dlopen(TRACELET_FUZZ_DS, RTLD_NOW | RTLD_LOCAL);
+    if (!ds) Die(dlerror());
+    g_entry = reinterpret_cast<DsEntryProc>(dlsym(ds, "DS_Entry"));
+    g_analyzer = static_cast<CParaAnalyze*>(dlsym(ds, "g_cParaAnalyze"));
+    g_logFile = static_cast<FILE**>(dlsym(ds, "g_pLogFile"));
+    void* companion = dlopen(TRACELET_FUZZ_COMPANION, RTLD_NOW | RTLD_NOLOAD);
+    if (!companion) Die("the data source did not load the fuzzing companion");
+    auto control = reinterpret_cast<FuzzControl* (*)()>(dlsym(companion, "FuzzCompanionControl"));
+    if (!g_entry || !g_analyzer || !g_logFile || !control) Die("missing symbols");
+    g_control = control();
+    if (!*g_logFile) Die("the log is not on");
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(*g_logFile));
+    const ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) Die("cannot find the log file");
+    path[n] = '\0';
+    g_logReader = open(path, O_RDONLY);
+    if (g_logReader < 0) Die("cannot read the log file");
+}
+
+off_t LogSize() {
+    struct stat st;
+    if (!*g_logFile || fstat(fileno(*g_logFile), &st) != 0) return 0;
+    return st.st_size;
+}
+
+void Check(bool ok, const char* what) {
+    if (ok) return;
+    fprintf(stderr, "fuzz check failed: %s\n", what);
+    abort();
+}
+
+// --- Reading the input -------------------------------------------------------
+
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+    bool empty() const { return p_ >= end_; }
+    uint8_t Byte() { return p_ < end_ ? *p_++ : 0; }
+    uint16_t U16() {
+        uint16_t lo = Byte();
+        return static_cast<uint16_t>(lo | (Byte() << 8));
+    }
+    uint32_t U32() {
+        uint32_t lo = U16();
+        return lo | (static_cast<uint32_t>(U16()) << 16);
+    }
+    // `n` bytes into `out`, zeros once the input runs out.
+    void Take(unsigned char* out, size_t n) {
+        size_t have = static_cast<size_t>(end_ - p_);
+        if (have > n) have = n;
+        if (have) memcpy(out, p_, have);
+        memset(out + have, 0, n - have);
+        p_ += have;
+    }
+
+private:
+    const uint8_t* p_;
+    const uint8_t* end_;
+};
+
+// Every data argument type of the dispatch, some that have no dump, and
+// the vendor ones past the dispatch; a selector byte from 0xE0 on takes the
+// value raw from the input instead.
+const TW_UINT16 kDats[] = {
+    DAT_NULL, DAT_CAPABILITY, DAT_EVENT, DAT_IDENTITY, DAT_PARENT, DAT_PENDINGXFERS,
+    DAT_SETUPMEMXFER, DAT_SETUPFILEXFER, DAT_STATUS, DAT_USERINTERFACE, DAT_XFERGROUP,
+    DAT_TWUNKIDENTITY, DAT_CUSTOMDSDATA, DAT_IMAGEINFO, DAT_IMAGELAYOUT, DAT_IMAGEMEMXFER,
+    DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER, DAT_CIECOLOR, DAT_GRAYRESPONSE, DAT_RGBRESPONSE,
+    DAT_JPEGCOMPRESSION, DAT_PALETTE8, DAT_EXTIMAGEINFO, DAT_NV_AUTOEXPOSURE, DAT_NV_RGBMATRIX,
+    DAT_NV_COLORSMOOTHING, DAT_NV_EVENT, DAT_NV_HARDWAREINFO, DAT_NV_SKEWINFO,
+    DAT_NV_UNSHARPMASKPARAM, DAT_NV_REDCORRECTIONMATRIX, DAT_NV_TWAINCALLBACKMSG,
+    DAT_NV_SETTINGFRAME, DAT_NV_USMINFO, DAT_DEVICEEVENT, DAT_FILESYSTEM, DAT_PASSTHRU,
+    DAT_SETUPFILEXFER2, DAT_ENTRYPOINT, 0x800C, 0x8015, 0xFFFF,
+    // The capability path twice more: it is the one with the most to read.
+    DAT_CAPABILITY, DAT_CAPABILITY,
+};
+const TW_UINT16 kMsgs[] = {
+    MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_SET, MSG_RESET, MSG_QUERYSUPPORT, MSG_GETFIRST,
+    MSG_GETNEXT, MSG_XFERREADY, MSG_CLOSEDSREQ, MSG_CLOSEDSOK, MSG_DEVICEEVENT, MSG_OPENDSM,
+    MSG_CLOSEDSM, MSG_OPENDS, MSG_CLOSEDS, MSG_USERSELECT, MSG_DISABLEDS, MSG_ENABLEDS,
+    MSG_ENABLEDSUIONLY, MSG_PROCESSEVENT, MSG_ENDXFER, MSG_STOPFEEDER, MSG_NULL,
+    MSG_NV_TIMERRESET, MSG_NV_XFERREQUEST, 0x8003, 0xFFFF,
+};
+const TW_UINT16 kRcs[] = {
+    TWRC_SUCCESS, TWRC_FAILURE, TWRC_CHECKSTATUS, TWRC_CANCEL, TWRC_DSEVENT, TWRC_NOTDSEVENT,
+    TWRC_XFERDONE, TWRC_ENDOFLIST, TWRC_INFONOTSUPPORTED, TWRC_DATANOTAVAILABLE, 0x8000, 0x8001,
+    0xFFFF, TWRC_SUCCESS, TWRC_SUCCESS,
+};
+template <class T, size_t N>
+constexpr size_t Count(const T (&)[N]) { return N; }
+
+// Size of the structure behind pData for a data argument type, as the
+// application allocates it; 0 for a type whose pData the trace does not
+// read as a structure (the input then gives a size).
+size_t StructureSize(TW_UINT16 dat) {
+    switch (dat) {
+        case DAT_CAPABILITY: return sizeof(TW_CAPABILITY);
+        case DAT_EVENT: return sizeof(TW_EVENT);
+        case DAT_IDENTITY: return sizeof(TW_IDENTITY);
+        case DAT_PENDINGXFERS: return sizeof(TW_PENDINGXFERS);
+        case DAT_SETUPMEMXFER: return sizeof(TW_SETUPMEMXFER);
+        case DAT_SETUPFILEXFER: return sizeof(TW_SETUPFILEXFER);
+        case DAT_STATUS: return sizeof(TW_STATUS);
+        case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
+        case DAT_XFERGROUP: return sizeof(TW_UINT32);
+        case DAT_CUSTOMDSDATA: return sizeof(TW_CUSTOMDSDATA);
+        case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
+        case DAT_IMAGELAYOUT: return sizeof(TW_IMAGELAYOUT);
+        case DAT_IMAGEMEMXFER: return sizeof(TW_IMAGEMEMXFER);
+        case DAT_IMAGENATIVEXFER: return sizeof(TW_UINT32);
+        case DAT_CIECOLOR: return sizeof(TW_CIECOLOR);
+        case DAT_GRAYRESPONSE: return sizeof(TW_GRAYRESPONSE);
+        case DAT_RGBRESPONSE: return sizeof(TW_RGBRESPONSE);
+        case DAT_JPEGCOMPRESSION: return sizeof(TW_JPEGCOMPRESSION);
+        case DAT_PALETTE8: return sizeof(TW_PALETTE8);
+        case DAT_EXTIMAGEINFO: return sizeof(TW_EXTIMAGEINFO);
+        case DAT_NV_AUTOEXPOSURE: return sizeof(TWNV_AUTOEXPOSURE);
+        case DAT_NV_RGBMATRIX: return sizeof(TWNV_RGBMATRIX);
+        case DAT_NV_COLORSMOOTHING: return sizeof(TWNV_COLORSMOOTHING);
+        case DAT_NV_HARDWAREINFO: return sizeof(TWNV_HARDWAREINFO);
+        case DAT_NV_SKEWINFO: return sizeof(TWNV_LOCATIONDATA);
+        case DAT_NV_UNSHARPMASKPARAM: return sizeof(TWNV_USMPARAM);
+        case DAT_NV_SETTINGFRAME: return sizeof(TWNV_SETTINGFRAME);
+        case DAT_NV_USMINFO: return sizeof(TWNV_USMINFO);
+        default: return 0;
+    }
+}
+
+void FreeContainer(TW_HANDLE h) {
+    if (h) TwainDisposeHandle(h);
+}
+
+constexpr size_t kMaxCalls = 24;
+constexpr size_t kMaxBlock = 8192;
+
+// One call: what the record says, through DS_Entry, then the checks.
+void OneCall(Input& in) {
+    const uint8_t datSel = in.Byte();
+    const TW_UINT16 dat = datSel < 0xE0 ? kDats[datSel % Count(kDats)] : in.U16();
+    const uint8_t msgSel = in.Byte();
+    const TW_UINT16 msg = msgSel < 0xE0 ? kMsgs[msgSel % Count(kMsgs)] : in.U16();
+    const uint8_t rcSel = in.Byte();
+    const TW_UINT16 rc = rcSel < 0xF0 ? kRcs[rcSel % Count(kRcs)] : in.U16();
+    const uint8_t flags = in.Byte();
+    const bool nullData = (flags & 0x03) == 0x03;
+    const bool throws = (flags & 0x04) != 0 && (flags & 0x80) != 0;
+    const bool nullOrigin = (flags & 0x08) != 0;
+    TW_UINT32 dg = DG_CONTROL;
+    switch ((flags >> 4) & 0x03) {
+        case 0: dg = DG_CONTROL; break;
+        case 1: dg = DG_IMAGE; break;
+        case 2: dg = DG_AUDIO; break;
+        default: dg = in.U32(); break;
+    }
+
+    // The application's identity, exactly its size (its texts may hold no NUL).
+    TW_IDENTITY* origin = nullptr;
+    if (!nullOrigin) {
+        origin = static_cast<TW_IDENTITY*>(malloc(sizeof(TW_IDENTITY)));
+        in.Take(reinterpret_cast<unsigned char*>(origin), sizeof(TW_IDENTITY));
+    }
+
+    // pData: exactly the structure's size, filled by the companion.
+    size_t size = 0;
+    unsigned char bytes[sizeof(TW_PALETTE8) + sizeof(TWNV_HARDWAREINFO)];
+    static_assert(sizeof bytes >= sizeof(TW_CIECOLOR), "room for the largest structure");
+    unsigned char* pData = nullptr;
+    if (!nullData) {
+        size = StructureSize(dat);
+        if (size == 0) size = in.Byte() % 64;
+        in.Take(bytes, size);
+        pData = static_cast<unsigned char*>(malloc(size ? size : 1));
+    }
+
+    // A capability's container: null, or a block of the input's size.
+    static unsigned char block[kMaxBlock];
+    FuzzControl& c = *g_control;
+    c.giveContainer = false;
+    c.overrideConType = false;
+    if (dat == DAT_CAPABILITY && pData) {
+        const uint8_t mode = in.Byte();
+        if (mode & 0x07) {
+            c.giveContainer = true;
+            const size_t blockSize = in.U16() % (kMaxBlock + 1);
+            in.Take(block, blockSize);
+            c.block = block;
+            c.blockSize = blockSize;
+            // Mostly one of the four container types, sometimes what the bytes say.
+            if ((mode & 0x07) <= 4) {
+                c.overrideConType = true;
+                c.conType = static_cast<TW_UINT16>(TWON_ARRAY + (mode & 0x07) - 1);
+            }
+        }
+    }
+    c.rc = rc;
+    c.throwNext = throws;
+    c.bytes = bytes;
+    c.size = pData ? size : 0;
+
+    const int64_t sequence = g_analyzer->m_lSequence;
+    const off_t before = LogSize();
+
+    const TW_UINT16 got = g_entry(origin, dg, dat, msg, pData);
+
+    Check(got == (throws ? TWRC_FAILURE : rc), "the return code reaches the caller unchanged");
+    if (pData && !throws)
+        Check(memcmp(pData, c.written, c.writtenSize) == 0, "pData is as the companion left it");
+    const bool listed = !(msg == MSG_PROCESSEVENT || (dat == DAT_NULL && msg == MSG_XFERREADY));
+    Check(g_analyzer->m_lSequence == sequence + (listed ? 1 : 0), "one number per listed triplet");
+    Check(g_analyzer->m_nTwainStatus >= 0 && g_analyzer->m_nTwainStatus <= 7, "a TWAIN state");
+
+    const off_t after = LogSize();
+    const off_t bound = 2 * static_cast<off_t>(kLogTextSize) + 24 + 72;
+    Check(after >= before && after - before <= bound, "a call writes at most its three texts");
+    if (after > before) {
+        static char text[2 * kLogTextSize + 128];
+        const size_t n = static_cast<size_t>(after - before);
+        Check(pread(g_logReader, text, n, before) == static_cast<ssize_t>(n), "log read back");
+        Check(memchr(text, '\0', n) == nullptr, "the log holds text only");
+    }
+    if (after > kLogLimit && ftruncate(fileno(*g_logFile), 0) != 0) Die("cannot empty the log");
+
+    FreeContainer(c.container);
+    c.container = nullptr;
+    free(pData);
+    free(origin);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    Load();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    for (size_t i = 0; i < kMaxCalls && !in.empty(); ++i) OneCall(in);
+    return 0;
+}
