@@ -261,7 +261,10 @@ bool CParaAnalyze::ResultMake() {
     if (m_DAT == DAT_NULL && m_MSG == MSG_XFERREADY) return false;
     if (m_MSG == MSG_PROCESSEVENT) {
         // Only an event the source claims, and that moves the session, is shown.
-        if (m_RC != TWRC_DSEVENT || !m_pData) return false;
+        // The event is read only where pData is known to hold a TW_EVENT: with
+        // any other data argument type its structure may be smaller, so the
+        // call counts as an event nobody claimed.
+        if (m_RC != TWRC_DSEVENT || !m_pData || m_DAT != DAT_EVENT) return false;
         const TW_UINT16 msg = CopyIn<TW_EVENT>(m_pData).TWMessage;
         if (msg != MSG_XFERREADY && msg != MSG_CLOSEDSREQ) return false;
     }
