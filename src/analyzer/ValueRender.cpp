@@ -42,6 +42,31 @@ size_t ItemBytes(TW_UINT16 type) {
     }
 }
 
+// One line of an item list, "        %3d:%s" then "," unless the item is the
+// last, then CR LF, into `line` (room for the value text and 20 bytes).
+// Composed by hand rather than formatted: it runs once per item.
+void ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
+    size_t n = 0;
+    memcpy(line, "        ", 8);
+    n += 8;
+    char digits[10];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + index % 10);
+        index /= 10;
+    } while (index);
+    for (size_t pad = count; pad < 3; ++pad) line[n++] = ' ';
+    while (count) line[n++] = digits[--count];
+    line[n++] = ':';
+    const size_t len = strlen(value);
+    memcpy(line + n, value, len);
+    n += len;
+    if (!last) line[n++] = ',';
+    line[n++] = '\r';
+    line[n++] = '\n';
+    line[n] = '\0';
+}
+
 // Text of the first NUL-terminated run of a slot, never past its width.
 void SlotText(const void* slot, size_t width, char* text) {
     const size_t n = strnlen(static_cast<const char*>(slot), width);
@@ -131,7 +156,9 @@ void CParaAnalyze::ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text) {
     for (size_t i = 0; i < count && rows[i].cap != 0xFFFFFFFFu; ++i) {
         if (rows[i].cap != cap) continue;
         ValToName(rows[i].table, rows[i].rows, value, m_szName);
-        snprintf(text, kNameSize, "%s", m_szName);
+        const size_t len = strnlen(m_szName, kNameSize - 1);
+        memcpy(text, m_szName, len);
+        text[len] = '\0';
         return;
     }
     // No value table: the number.
@@ -158,6 +185,7 @@ void CParaAnalyze::MakeCapNvVersion(TW_UINT16 version, char* text) {
 void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems,
                                 const void* items, size_t itemBytes) {
     char value[1024] = {};
+    char line[2048];
     // One item's bytes, copied out of the container (a text: up to its NUL).
     unsigned char slot[kSlotBytes + 1];
 
@@ -180,7 +208,8 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
             slot[n] = 0;
             ValToStr(cap, itemType, slot, value);
         }
-        AppendF("        %3d:%s%s%s", static_cast<int>(i), value, i + 1 < numItems ? "," : "", CRLF);
+        ItemLine(i, value, i + 1 == numItems, line);
+        Append(line);
     }
     AppendF("      }%s", CRLF);
 }
