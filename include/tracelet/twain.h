@@ -501,4 +501,24 @@ typedef struct {
 #define CAP_NV_UIMODE 0x800f
 #define ICAP_NV_FILMTYPE 0x8003
 
+// Further constants used by the virtual scanner and the session driver.
+#define ICAP_BRIGHTNESS 0x1101
+#define ICAP_CONTRAST 0x1103
+
+#define TWEI_DOCUMENTNUMBER 0x123a
+#define TWEI_PAGENUMBER 0x123b
+#define TWEI_FRAMENUMBER 0x123d
+#define TWEI_PIXELFLAVOR 0x123f
+
+#define TWPF_CHOCOLATE 0
+#define TWPF_VANILLA 1
+
+// Values of the vendor capabilities CAP_NV_UIMODE and ICAP_NV_FILMTYPE.
+#define TWNV_UI_CONVENTIONAL 0
+#define TWNV_UI_ADVANCED 1
+#define TWNV_UI_EASY 2
+#define TWNV_FT_POSI 0
+#define TWNV_FT_NEGA 1
+#define TWNV_FT_REFLECTIVE 2
+
 #endif  // TRACELET_TWAIN_H

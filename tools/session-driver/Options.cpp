@@ -1,0 +1,89 @@
+#include "Options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <map>
+#include <sstream>
+
+namespace session {
+
+bool ParseFrame(const std::string& text, Frame* frame) {
+    double v[4];
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%lf,%lf,%lf,%lf%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) return false;
+    if (!(v[2] > v[0]) || !(v[3] > v[1]) || v[0] < 0 || v[1] < 0) return false;
+    *frame = Frame{v[0], v[1], v[2], v[3]};
+    return true;
+}
+
+int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& out, std::ostream& err) {
+    CLI::App app{
+        "Plays a TWAIN data source manager and an application: loads a data source (.ds), scans a batch of\n"
+        "pages through it (open, negotiation, enable, events, image info and layout, memory or native\n"
+        "transfers, end of transfers, disable, close), saves each page as a PNM image and prints the trace\n"
+        "log the data source wrote.",
+        "tracelet-session"};
+
+    const std::map<std::string, XferChoice> xfers{
+        {"memory", XferChoice::Memory}, {"native", XferChoice::Native}, {"mixed", XferChoice::Mixed}};
+    std::string frameText;
+
+    app.add_option("-p,--pages", o.pages, "Number of pages to scan")->check(CLI::Range(1, 99))->capture_default_str();
+    app.add_option("-x,--xfer", o.xfer,
+                   "Transfer mechanism: memory (strips), native (whole page), or mixed (memory, then native, "
+                   "alternately)")
+        ->transform(CLI::CheckedTransformer(xfers, CLI::ignore_case))
+        ->default_str("mixed");
+    app.add_option("-t,--pixel-type", o.pixelType, "Pixel type: bw, gray or rgb")
+        ->check(CLI::IsMember({"bw", "gray", "rgb"}, CLI::ignore_case))
+        ->capture_default_str();
+    app.add_option("-b,--bit-depth", o.bitDepth, "Bits per sample (1 for bw, 8 or 16 for gray and rgb); "
+                                                 "default: the source's")
+        ->check(CLI::IsMember({1, 8, 16}));
+    app.add_option("-r,--resolution", o.resolution, "Resolution in dots per inch, both directions")
+        ->check(CLI::Range(1, 4800))
+        ->capture_default_str();
+    app.add_option("-f,--frame", frameText, "Scan area L,T,R,B in inches (default: the source's)")
+        ->check([](const std::string& text) {
+            Frame f;
+            return ParseFrame(text, &f) ? std::string()
+                                        : std::string("expected four numbers L,T,R,B in inches with R > L >= 0 "
+                                                      "and B > T >= 0, got '" + text + "'");
+        });
+    app.add_option("-o,--output", o.outputDir, "Folder for the saved pages (created if missing)")
+        ->capture_default_str();
+    app.add_option("--ds", o.dataSource, "The data source to load")->capture_default_str();
+    app.add_option("--log-dir", o.logDir, "The folder the data source writes its trace log to")
+        ->capture_default_str();
+    app.add_flag("--no-log-print{false}", o.printLog, "Tell where the log is, but do not print it");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e, out, err);
+        return code;
+    }
+    if (!frameText.empty()) {
+        Frame f;
+        ParseFrame(frameText, &f);
+        o.frame = f;
+    }
+    for (char& c : o.pixelType) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (o.pixelType == "bw" && o.bitDepth && *o.bitDepth != 1) {
+        err << "tracelet-session: --bit-depth " << *o.bitDepth << " does not fit --pixel-type bw (1 bit)\n"
+            << "Run with --help for more information.\n";
+        return 2;
+    }
+    if (o.pixelType != "bw" && o.bitDepth && *o.bitDepth == 1) {
+        err << "tracelet-session: --bit-depth 1 needs --pixel-type bw\n"
+            << "Run with --help for more information.\n";
+        return 2;
+    }
+    if (o.dataSource.empty()) {
+        err << "tracelet-session: no data source given (--ds)\n";
+        return 2;
+    }
+    return -1;
+}
+
+}  // namespace session

@@ -1,0 +1,81 @@
+// One scan session: tracelet-session playing the data source manager and an
+// application in front of a data source it loads itself.
+#ifndef TRACELET_SESSION_SESSION_H
+#define TRACELET_SESSION_SESSION_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "Options.h"
+#include "PageImage.h"
+#include "tracelet/twain.h"
+
+namespace session {
+
+class Session {
+public:
+    Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The whole session, from loading the data source to printing its log.
+    // Returns the program's exit code.
+    int Run();
+
+    // A notification the source sent to the manager (DAT_NULL messages).
+    void Notified(TW_UINT16 msg);
+
+private:
+    struct CapValue {
+        TW_UINT16 conType = 0;
+        TW_UINT16 itemType = 0;
+        std::vector<std::uint32_t> items;  // list items; a one-value's item
+        std::uint32_t currentIndex = 0, defaultIndex = 0;
+        std::uint32_t minValue = 0, maxValue = 0, stepSize = 0, defaultValue = 0, currentValue = 0;
+    };
+
+    bool Load();
+    void Unload();
+    TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data);
+    TW_UINT16 Status();
+
+    bool Open();
+    void Close();
+    bool Negotiate();
+    bool GetCapability(TW_UINT16 cap, TW_UINT16 msg, CapValue* value, TW_UINT16* cc);
+    bool SetCapability(TW_UINT16 cap, TW_UINT16 itemType, std::uint32_t item, const std::string& shown);
+    void ProbeDeviceOnline();
+    void ShowHardware();
+    bool Enable();
+    bool WaitForTransferReady();
+    void Disable();
+    bool TransferPages();
+    TW_UINT16 MemoryTransfer(PageImage& page);
+    TW_UINT16 NativeTransfer(PageImage& page);
+    void Progress(const char* what, std::uint32_t done, std::uint32_t total, int pieces, bool finished);
+
+    std::vector<std::string> LogFiles() const;
+    void PrintLog(const std::vector<std::string>& before);
+
+    const Options& m_options;
+    std::ostream& m_out;
+    std::ostream& m_err;
+    bool m_interactive;
+
+    void* m_library = nullptr;
+    DSENTRYPROC m_dsEntry = nullptr;
+    TW_IDENTITY m_app{};
+    TW_IDENTITY m_source{};
+    bool m_open = false;
+    bool m_enabled = false;
+    std::vector<TW_UINT16> m_supported;
+    TW_UINT16 m_notified = MSG_NULL;
+    int m_savedPages = 0;
+};
+
+}  // namespace session
+
+#endif  // TRACELET_SESSION_SESSION_H
