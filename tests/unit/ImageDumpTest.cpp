@@ -501,30 +501,42 @@ TEST_F(ImageDump, ATransformStageListsThreeDecodeFunctionsThenTheMixRowByRow) {
     EXPECT_EQ(Dump([&](CParaAnalyze& a) { a.TwTransformStageAnalyze(&s); }), expected);
 }
 
-// Every line of a TW_CIECOLOR block whose TW_FIX32 members all hold `fix`,
-// built from the log's formats.
+// The TW_FIX32 texts of a TW_CIECOLOR: every value of a stage or point is the
+// same, each member its own.
+struct CieTexts {
+    const char *abc, *lmn, *whitePoint, *blackPoint, *whitePaper, *blackInk, *sample;
+};
+
+CieTexts AllAt(const char* fix) { return {fix, fix, fix, fix, fix, fix, fix}; }
+
+// Every line of a TW_CIECOLOR block, built from the log's formats.
 std::string CieColorBlock(const char* colorSpace, int lowEndian, int deviceDependent,
-                          const char* version, const char* fix) {
-    std::string decode = Lines({"      TW_DECODEFUNCTION = {"});
-    for (const char* name : {"StartIn    ", "BreakIn    ", "EndIn      ", "StartOut   ",
-                             "BreakOut   ", "EndOut     ", "Gamma      ", "SampleCount"})
-        decode += Printf("        %s = [%s]\r\n", name, fix);
-    decode += Lines({"      }"});
-    std::string stage = Lines({"    TW_TRANSFORMSTAGE = {"});
-    for (int i = 0; i < 3; ++i) stage += Printf("      Decode[%d] =\r\n", i) + decode;
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) stage += Printf("      Mix[%d][%d] = [%s]\r\n", i, j, fix);
-    stage += Lines({"    }"});
-    const std::string point = Lines({"    TW_CIEPOINT = {", Printf("      X = [%s]", fix),
-                                     Printf("      Y = [%s]", fix), Printf("      Z = [%s]", fix), "    }"});
+                          const char* version, const CieTexts& fix) {
+    auto stage = [](const char* value) {
+        std::string decode = Lines({"      TW_DECODEFUNCTION = {"});
+        for (const char* name : {"StartIn    ", "BreakIn    ", "EndIn      ", "StartOut   ",
+                                 "BreakOut   ", "EndOut     ", "Gamma      ", "SampleCount"})
+            decode += Printf("        %s = [%s]\r\n", name, value);
+        decode += Lines({"      }"});
+        std::string text = Lines({"    TW_TRANSFORMSTAGE = {"});
+        for (int i = 0; i < 3; ++i) text += Printf("      Decode[%d] =\r\n", i) + decode;
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) text += Printf("      Mix[%d][%d] = [%s]\r\n", i, j, value);
+        return text + Lines({"    }"});
+    };
+    auto point = [](const char* value) {
+        return Lines({"    TW_CIEPOINT = {", Printf("      X = [%s]", value), Printf("      Y = [%s]", value),
+                      Printf("      Z = [%s]", value), "    }"});
+    };
     return Lines({"  TW_CIECOLOR = {", Printf("    ColorSpace      = [%s]", colorSpace),
                   Printf("    LowEndian       = [%d]", lowEndian),
                   Printf("    DeviceDependent = [%d]", deviceDependent),
                   Printf("    VersionNumber   = [%s]", version)}) +
-           Lines({"    StageABC="}) + stage + Lines({"    StageLMN="}) + stage +
-           Lines({"    WhitePoint="}) + point + Lines({"    BlackPoint="}) + point +
-           Lines({"    WhitePaper="}) + point + Lines({"    BlackInk="}) + point +
-           Lines({Printf("    Samples[]       = [%s]", fix), "  }"});
+           Lines({"    StageABC="}) + stage(fix.abc) + Lines({"    StageLMN="}) + stage(fix.lmn) +
+           Lines({"    WhitePoint="}) + point(fix.whitePoint) + Lines({"    BlackPoint="}) +
+           point(fix.blackPoint) + Lines({"    WhitePaper="}) + point(fix.whitePaper) +
+           Lines({"    BlackInk="}) + point(fix.blackInk) +
+           Lines({Printf("    Samples[]       = [%s]", fix.sample), "  }"});
 }
 
 void FillFix32(TW_TRANSFORMSTAGE& s, TW_FIX32 f) {
@@ -536,7 +548,7 @@ void FillFix32(TW_TRANSFORMSTAGE& s, TW_FIX32 f) {
 
 void FillFix32(TW_CIEPOINT& p, TW_FIX32 f) { p.X = p.Y = p.Z = f; }
 
-// A TW_CIECOLOR with every TW_FIX32 at `f`, followed by a second sample.
+// A TW_CIECOLOR followed by further samples, as a source returns it.
 struct CieColorWithSamples {
     TW_CIECOLOR c;
     TW_FIX32 more[3];
@@ -556,13 +568,21 @@ CieColorWithSamples EveryFix32At(TW_FIX32 f) {
 }
 
 TEST_F(ImageDump, ACieColorNestsTwoStagesAndFourPointsAndShowsOnlyTheFirstSample) {
-    CieColorWithSamples s = EveryFix32At(Fix(1, 32768));
+    CieColorWithSamples s = EveryFix32At(Fix(0));
     s.c.ColorSpace = TWPT_CIEXYZ;
     s.c.LowEndian = -1;
     s.c.DeviceDependent = 1;
     s.c.VersionNumber = 1;
+    FillFix32(s.c.StageABC, Fix(1, 32768));
+    FillFix32(s.c.StageLMN, Fix(2, 16384));
+    FillFix32(s.c.WhitePoint, Fix(3));
+    FillFix32(s.c.BlackPoint, Fix(4));
+    FillFix32(s.c.WhitePaper, Fix(5));
+    FillFix32(s.c.BlackInk, Fix(6));
+    s.c.Samples[0] = Fix(-5, 49152);
     const std::string text = Dump([&](CParaAnalyze& a) { a.TwCieColorAnalyze(&s.c); });
-    EXPECT_EQ(text, CieColorBlock("TWPT_CIEXYZ", -1, 1, "1", "1.500"));
+    EXPECT_EQ(text, CieColorBlock("TWPT_CIEXYZ", -1, 1, "1",
+                                  {"1.500", "2.250", "3.000", "4.000", "5.000", "6.000", "-4.250"}));
     EXPECT_EQ(Count(text, "    TW_TRANSFORMSTAGE = {\r\n"), 2u);
     EXPECT_EQ(Count(text, "      TW_DECODEFUNCTION = {\r\n"), 6u);
     EXPECT_EQ(Count(text, "    TW_CIEPOINT = {\r\n"), 4u);
@@ -577,7 +597,7 @@ TEST_F(ImageDump, ACieColorReadsItsVersionUnsignedAndItsFlagsSigned) {
     s.c.DeviceDependent = 32767;
     s.c.VersionNumber = static_cast<TW_INT32>(0x80000001u);
     EXPECT_EQ(Dump([&](CParaAnalyze& a) { a.TwCieColorAnalyze(&s.c); }),
-              CieColorBlock("ERROR!(65535)", -32768, 32767, "2147483649", "0.000"));
+              CieColorBlock("ERROR!(65535)", -32768, 32767, "2147483649", AllAt("0.000")));
 }
 
 TEST_F(ImageDump, TheWidestCieColorFitsTheLogTextWithRoomForTheResultLines) {
@@ -587,7 +607,7 @@ TEST_F(ImageDump, TheWidestCieColorFitsTheLogTextWithRoomForTheResultLines) {
     s.c.DeviceDependent = -32768;
     s.c.VersionNumber = -1;
     const std::string text = Dump([&](CParaAnalyze& a) { a.TwCieColorAnalyze(&s.c); });
-    EXPECT_EQ(text, CieColorBlock("ERROR!(65535)", -32768, -32768, "4294967295", "-32768.000"));
+    EXPECT_EQ(text, CieColorBlock("ERROR!(65535)", -32768, -32768, "4294967295", AllAt("-32768.000")));
     // The return code and pData lines and the state line take under 100 bytes.
     EXPECT_LT(text.size() + 100, kLogTextSize);
 }
