@@ -98,12 +98,8 @@ TEST_F(FailurePath, AFileTheLoaderCannotLoadFailsEveryCallWithTheLoadersReason) 
     const std::string err = RunFailingSession();
     ExpectOneLineNaming(err, UNLOADABLE_DS, "cannot be loaded: ");
     // The loader's own words follow, without the path said twice.
-    EXPECT_EQ(1u, [&] {
-        size_t n = 0;
-        for (size_t at = err.find(UNLOADABLE_DS); at != std::string::npos; at = err.find(UNLOADABLE_DS, at + 1)) ++n;
-        return n;
-    }()) << err;
-    EXPECT_GT(err.size(), err.find("cannot be loaded: ") + strlen("cannot be loaded: ") + 1) << err;
+    EXPECT_EQ(err.find(UNLOADABLE_DS), err.rfind(UNLOADABLE_DS)) << err;
+    EXPECT_EQ(std::string::npos, err.find("cannot be loaded: ;")) << err;
 }
 
 TEST_F(FailurePath, AFolderAsTargetFailsEveryCall) {
@@ -139,16 +135,4 @@ TEST_F(FailurePath, EveryLoadSaysItOnceAgain) {
         EXPECT_EQ(TWRC_FAILURE, source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, nullptr));
     }
     EXPECT_EQ(3u, CountLines(err.Finish()));
-}
-
-TEST_F(FailurePath, AFixedConfigurationWorksAtTheNextLoad) {
-    WriteConfig("target = " + std::string(PASSTHROUGH_TEST_ROOT) + "/targets/Missing.ds\n");
-    {
-        StderrCapture err;
-        TracedSource source;
-        EXPECT_EQ(TWRC_FAILURE, source.Call(DG_CONTROL, DAT_STATUS, MSG_GET, nullptr));
-    }
-    WriteConfig(std::string("target = ") + PROBE_SOURCE_DS + "\n");
-    TracedSource source;
-    EXPECT_EQ(PROBE_NAME_SOURCE, ProductName(source));
 }

@@ -60,7 +60,12 @@ std::string Hex(const unsigned char* p, size_t n) {
     return text;
 }
 
-std::string Fix(TW_FIX32 f) { return std::to_string(f.Whole) + "+" + std::to_string(f.Frac) + "/65536"; }
+// A structure the source filled in, byte for byte (it was zeroed first, so
+// its padding compares too).
+template <typename T>
+std::string Bytes(const T& value) {
+    return Hex(reinterpret_cast<const unsigned char*>(&value), sizeof value);
+}
 
 TW_FIX32 ToFix(double v) {
     TW_FIX32 f;
@@ -85,7 +90,7 @@ public:
         TW_IDENTITY identity;
         memset(&identity, 0, sizeof identity);
         Step("identity", DG_CONTROL, DAT_IDENTITY, MSG_GET, &identity);
-        Note(IdentityText(identity));
+        Note(Bytes(identity));
 
         GetCapability("capability before open", CAP_XFERCOUNT);
 
@@ -121,7 +126,7 @@ public:
         layout.Frame.Right = ToFix(9.5);
         layout.Frame.Bottom = ToFix(3.0);
         Step("scan area", DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout);
-        Note(LayoutText(layout));
+        Note(Bytes(layout));
 
         TW_USERINTERFACE ui;
         memset(&ui, 0, sizeof ui);
@@ -135,11 +140,11 @@ public:
             TW_IMAGEINFO info;
             memset(&info, 0, sizeof info);
             if (Step("image info", DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) != TWRC_SUCCESS) break;
-            Note(InfoText(info));
+            Note(Bytes(info));
             TW_IMAGELAYOUT pageLayout;
             memset(&pageLayout, 0, sizeof pageLayout);
             Step("page layout", DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &pageLayout);
-            Note(LayoutText(pageLayout));
+            Note(Bytes(pageLayout));
 
             record_.pages.emplace_back();
             if (mechanism == Mechanism::Memory)
@@ -201,41 +206,29 @@ private:
         TwainDisposeHandle(mine);
     }
 
-    // The items of a container the source handed over, which the
-    // application then frees.
+    // The bytes of a container the source handed over, as far as its
+    // header says it reaches; the application then frees it.
     std::string TakeContainer(TW_CAPABILITY& cap) {
         const unsigned char* p = static_cast<const unsigned char*>(TwainLockHandle(cap.hContainer));
         if (!p) return "no container";
-        std::string text = "contype " + std::to_string(cap.ConType);
+        size_t size = 0;
         switch (cap.ConType) {
-            case TWON_ONEVALUE: {
-                const auto* one = reinterpret_cast<const TW_ONEVALUE*>(p);
-                text += " type " + std::to_string(one->ItemType) + " item " +
-                        Hex(p + offsetof(TW_ONEVALUE, Item), ItemSize(one->ItemType));
+            case TWON_ONEVALUE:
+                size = offsetof(TW_ONEVALUE, Item) + ItemSize(reinterpret_cast<const TW_ONEVALUE*>(p)->ItemType);
+                break;
+            case TWON_RANGE: size = sizeof(TW_RANGE); break;
+            case TWON_ARRAY: {
+                const auto* a = reinterpret_cast<const TW_ARRAY*>(p);
+                size = offsetof(TW_ARRAY, ItemList) + a->NumItems * ItemSize(a->ItemType);
                 break;
             }
             case TWON_ENUMERATION: {
                 const auto* e = reinterpret_cast<const TW_ENUMERATION*>(p);
-                text += " type " + std::to_string(e->ItemType) + " current " + std::to_string(e->CurrentIndex) +
-                        " default " + std::to_string(e->DefaultIndex) + " items " +
-                        Hex(p + offsetof(TW_ENUMERATION, ItemList), e->NumItems * ItemSize(e->ItemType));
+                size = offsetof(TW_ENUMERATION, ItemList) + e->NumItems * ItemSize(e->ItemType);
                 break;
             }
-            case TWON_ARRAY: {
-                const auto* a = reinterpret_cast<const TW_ARRAY*>(p);
-                text += " type " + std::to_string(a->ItemType) + " items " +
-                        Hex(p + offsetof(TW_ARRAY, ItemList), a->NumItems * ItemSize(a->ItemType));
-                break;
-            }
-            case TWON_RANGE: {
-                const auto* r = reinterpret_cast<const TW_RANGE*>(p);
-                text += " type " + std::to_string(r->ItemType) + " range " + std::to_string(r->MinValue) + ".." +
-                        std::to_string(r->MaxValue) + " step " + std::to_string(r->StepSize) + " current " +
-                        std::to_string(r->CurrentValue);
-                break;
-            }
-            default: text += " unknown";
         }
+        const std::string text = "contype " + std::to_string(cap.ConType) + " " + Hex(p, size);
         TwainUnlockHandle(cap.hContainer);
         TwainDisposeHandle(cap.hContainer);
         cap.hContainer = nullptr;
@@ -246,8 +239,7 @@ private:
         TW_SETUPMEMXFER setup;
         memset(&setup, 0, sizeof setup);
         if (Step("memory setup", DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup) != TWRC_SUCCESS) return;
-        Note("min " + std::to_string(setup.MinBufSize) + " max " + std::to_string(setup.MaxBufSize) + " preferred " +
-             std::to_string(setup.Preferred));
+        Note(Bytes(setup));
         // A buffer of a few rows, so that a page takes several strips.
         std::vector<unsigned char> buffer(setup.MinBufSize * 7);
         for (int strip = 0; strip < 100000; ++strip) {
@@ -259,7 +251,7 @@ private:
             const TW_UINT16 rc = Step("strip", DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
             if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) return;
             Note("rows " + std::to_string(x.Rows) + " y " + std::to_string(x.YOffset) + " bytes " +
-                 std::to_string(x.BytesWritten) + " per row " + std::to_string(x.BytesPerRow));
+                 std::to_string(x.BytesWritten));
             page.insert(page.end(), buffer.begin(), buffer.begin() + std::min<size_t>(x.BytesWritten, buffer.size()));
             if (rc == TWRC_XFERDONE) break;
         }
@@ -287,27 +279,6 @@ private:
         TwainDisposeHandle(handle);
         TW_HANDLE again = nullptr;
         Step("native again", DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &again);
-    }
-
-    static std::string IdentityText(const TW_IDENTITY& id) {
-        std::ostringstream s;
-        s << "protocol " << id.ProtocolMajor << "." << id.ProtocolMinor << " groups 0x" << std::hex
-          << id.SupportedGroups << std::dec << " \"" << id.Manufacturer << "\" \"" << id.ProductFamily << "\" \""
-          << id.ProductName << "\" version " << id.Version.MajorNum << "." << id.Version.MinorNum;
-        return s.str();
-    }
-
-    static std::string LayoutText(const TW_IMAGELAYOUT& l) {
-        return "frame " + Fix(l.Frame.Left) + " " + Fix(l.Frame.Top) + " " + Fix(l.Frame.Right) + " " +
-               Fix(l.Frame.Bottom) + " document " + std::to_string(l.DocumentNumber) + " page " +
-               std::to_string(l.PageNumber) + " frame " + std::to_string(l.FrameNumber);
-    }
-
-    static std::string InfoText(const TW_IMAGEINFO& i) {
-        return "x " + Fix(i.XResolution) + " y " + Fix(i.YResolution) + " " + std::to_string(i.ImageWidth) + "x" +
-               std::to_string(i.ImageLength) + " spp " + std::to_string(i.SamplesPerPixel) + " bps " +
-               std::to_string(i.BitsPerSample[0]) + " bpp " + std::to_string(i.BitsPerPixel) + " pixel type " +
-               std::to_string(i.PixelType) + " compression " + std::to_string(i.Compression);
     }
 
     DSENTRYPROC entry_;
