@@ -72,8 +72,10 @@ OpenedSource OpenDataSource(const std::string& path, const void* hostAddress) {
         return source;
     }
 
+    // Lazy binding, as a data source manager loads a source: whatever loads
+    // without Tracelet must load through it too.
     dlerror();
-    void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!library) {
         source.problem = "cannot be loaded: " + LoaderMessage(path);
         return source;
