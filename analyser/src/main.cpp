@@ -131,8 +131,8 @@ int main(int argc, char** argv) {
             return run_check(paths, quiet);
         }
         if (*diff) {
-            Session sa = Session::load({a});
-            Session sb = Session::load({b});
+            Session sa = Session::load({a}, ParseOptions{false});
+            Session sb = Session::load({b}, ParseOptions{false});
             return diff_sessions(sa, sb, std::cout, diff_options) ? 1 : 0;
         }
         if (*json) {

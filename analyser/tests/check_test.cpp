@@ -51,7 +51,7 @@ TEST_P(EachRule, KeptLogHasNoFinding) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rules, EachRule,
-                         ::testing::Values("wrong-state", "event-state", "memxfer-overrun", "memxfer-rows",
+                         ::testing::Values("wrong-state", "dsm-only", "event-state", "memxfer-overrun", "memxfer-rows",
                                            "endxfer-count", "no-status"),
                          [](const auto& info) {
                              std::string n = info.param;
@@ -63,7 +63,7 @@ INSTANTIATE_TEST_SUITE_P(Rules, EachRule,
 TEST(RuleFindings, EveryRuleInTheFilesIsAListedRule) {
     std::vector<std::string> ids;
     for (const Rule& r : check_rules()) ids.push_back(r.id);
-    EXPECT_EQ(ids.size(), 6u);
+    EXPECT_EQ(ids.size(), 7u);
     for (const Rule& r : check_rules()) EXPECT_GT(std::string(r.title).size(), 20u) << r.id;
 }
 
@@ -74,6 +74,14 @@ TEST(RuleFindings, WrongStateNamesStateAllowedStatesAndTheSourcesAnswer) {
     EXPECT_EQ(f[0].message,
               "DG_IMAGE/DAT_IMAGELAYOUT/MSG_SET sent in state 5; the TWAIN standard allows it only in state 4 (the "
               "source accepted it with TWRC_SUCCESS; it should have failed with TWCC_SEQERROR)");
+}
+
+TEST(RuleFindings, SourceManagerTripletThatReachedTheSource) {
+    auto f = check_file("check/dsm-only-broken.txt");
+    ASSERT_EQ(f.size(), 1u) << dump(f);
+    EXPECT_EQ(f[0].call, "00001");
+    EXPECT_EQ(f[0].message, "DG_CONTROL/DAT_PARENT/MSG_OPENDSM reached the data source; the source manager answers it "
+                            "itself and never passes it on");
 }
 
 TEST(RuleFindings, EventsBeforeEnableAndRepeatedTransferReady) {
