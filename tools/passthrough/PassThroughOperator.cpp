@@ -12,9 +12,12 @@ namespace {
 
 const char kReportPrefix[] = "Tracelet pass-through companion: ";
 
+// Made before the line is written, so that running out of memory here
+// still leaves one line.
 PassThroughOperator* FailingOperator(const std::string& problem) {
+    PassThroughOperator* op = new PassThroughOperator(nullptr, nullptr, nullptr);
     platform::ReportLine(kReportPrefix + problem + "; every call fails with TWRC_FAILURE");
-    return new PassThroughOperator(nullptr, nullptr, nullptr);
+    return op;
 }
 
 }  // namespace
