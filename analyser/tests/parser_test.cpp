@@ -164,6 +164,26 @@ TEST(BlockKinds, VendorLabelsWithATrailingBlankTakeTheNextBlock) {
     EXPECT_EQ(raw(m, {"TWNV_RGBMATRIX", "ColorCoeff"}), "1.000,0.000,0.000,0.000,1.000,0.000,0.000,0.000,1.000");
 }
 
+TEST(BlockKinds, LabelWithoutItsBlockDoesNotCatchALaterOne) {
+    Session s = Session::from_text(crlf("[00001] [APP] DG_CONTROL/DAT_IDENTITY/MSG_GET\n"
+                                        "        Return Code = [TWRC_SUCCESS]\n"
+                                        "pData   = <0x00000010>\n"
+                                        "  TW_IDENTITY = {\n"
+                                        "    Version         =\n"
+                                        "    ProtocolMajor   = [2]\n"
+                                        "    TW_VERSION = {\n"
+                                        "      MajorNum = [1]\n"
+                                        "    }\n"
+                                        "  }\n"
+                                        "\n"
+                                        "TWAIN Status = [3]\n"));
+    ASSERT_EQ(s.calls.size(), 1u);
+    const Node& id = s.calls[0].blocks[0];
+    EXPECT_EQ(id.field("Version")->node, nullptr);
+    ASSERT_NE(id.child("TW_VERSION"), nullptr);
+    EXPECT_EQ(id.child("TW_VERSION")->field("MajorNum")->raw, "1");
+}
+
 TEST(BlockKinds, PaletteNoticeIsAnEmptyClosedBlock) {
     Session s = load("irregular.txt");
     const Call& c = *find_call(s, "00003");

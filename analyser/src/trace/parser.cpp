@@ -378,6 +378,8 @@ void Parser::result_line(std::string_view rc) {
 }
 
 void Parser::dump_line(std::string_view l, int) {
+    bool label_before = label_before_;
+    label_before_ = false;
     std::size_t indent = 0;
     while (indent < l.size() && l[indent] == ' ') ++indent;
     std::string_view rest = l.substr(indent);
@@ -413,7 +415,9 @@ void Parser::dump_line(std::string_view l, int) {
         return;
     }
     if (after == "{") {
+        label_before_ = label_before;
         header(name, static_cast<int>(indent));
+        label_before_ = false;
         return;
     }
     if (!after.empty() && after.front() == '{') {
@@ -438,6 +442,7 @@ void Parser::dump_line(std::string_view l, int) {
             return;
         }
         top->fields.push_back(Field{std::string(name), std::string(), ' ', nullptr});
+        label_before_ = true;
         std::string_view inner = after.substr(1);
         std::size_t lead = 0;
         while (lead < inner.size() && inner[lead] == ' ') ++lead;
@@ -445,8 +450,10 @@ void Parser::dump_line(std::string_view l, int) {
         std::size_t eq2 = inner_name.find('=');
         if (eq2 != std::string_view::npos && trim(inner_name.substr(eq2 + 1)) == "{") {
             header(trim(inner_name.substr(0, eq2)), static_cast<int>(lead));
+            label_before_ = false;
             return;
         }
+        label_before_ = false;
         unknown("label followed by something other than a block", l);
         return;
     }
@@ -457,6 +464,7 @@ void Parser::dump_line(std::string_view l, int) {
     if (after.empty()) {
         // "    Version         =": the member's own block follows on the next line.
         top->fields.push_back(Field{std::string(name), std::string(), ' ', nullptr});
+        label_before_ = true;
         return;
     }
     char open = after.front();
@@ -479,7 +487,7 @@ void Parser::header(std::string_view name, int indent) {
         raw = &cur_.blocks.back();
     } else {
         Node* top = stack_.back();
-        if (!top->fields.empty() && top->fields.back().delim == ' ' && !top->fields.back().node)
+        if (label_before_ && !top->fields.empty() && top->fields.back().delim == ' ' && !top->fields.back().node)
             top->fields.back().node = std::move(node);  // under the label of the line before
         else
             top->fields.push_back(Field{raw->type, std::string(), ' ', std::move(node)});
@@ -512,6 +520,7 @@ void Parser::start_call() {
     have_call_ = true;
     blank_seen_ = false;
     marker_open_ = false;
+    label_before_ = false;
     stack_.clear();
 }
 

@@ -57,6 +57,7 @@ private:
     Call cur_;
     std::vector<Node*> stack_;
     bool blank_seen_ = false;
+    bool label_before_ = false;  // the line before was a member label ("    Version         =")
     bool marker_open_ = false;
     long long last_seq_ = 0;
     std::optional<Message> message_;  // held while its text may go on over more lines
