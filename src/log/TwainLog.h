@@ -13,6 +13,7 @@
 #define TRACELET_TWAINLOG_H
 
 #include <stdarg.h>
+#include <stddef.h>
 
 #include <string>
 

@@ -394,6 +394,9 @@ TEST(TwainLogLifeCycle, SetUpCreatesTheLoggerOnTheLogFileAndCleanUpDeletesIt) {
     ASSERT_EQ(g_pcTwainLog, nullptr);
     const int32_t state = g_cParaAnalyze.GetTwainStatus();
 
+    const std::string path = folder + "/Twainlog_20240131_094502_0008.txt";
+    unlink(path.c_str());  // opened for appending: start from nothing
+
     g_seconds = LocalTime(2024, 1, 31, 9, 45, 2);
     g_micros = 7600;
     tracelet::platform::SetClockForTesting(TestSeconds, TestMicros);
@@ -407,7 +410,6 @@ TEST(TwainLogLifeCycle, SetUpCreatesTheLoggerOnTheLogFileAndCleanUpDeletesIt) {
     EXPECT_EQ(g_pcTwainLog, nullptr);
     EXPECT_EQ(g_pLogFile, nullptr);
 
-    const std::string path = folder + "/Twainlog_20240131_094502_0008.txt";
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
