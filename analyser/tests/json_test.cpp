@@ -114,4 +114,19 @@ TEST(JsonLines, LoggerMessagesOnlyWhenAsked) {
 TEST(JsonLines, GarbageBytesStillGiveValidJson) {
     auto lines = export_lines("garbage.txt");
     EXPECT_EQ(lines.size(), 25u);
+
+    // A vendor text in a single-byte encoding is not UTF-8.
+    std::string text = crlf("[00001] [APP] DG_CONTROL/DAT_IDENTITY/MSG_GET\n"
+                            "        Return Code = [TWRC_SUCCESS]\n"
+                            "pData   = <0x00000010>\n"
+                            "  TW_IDENTITY = {\n"
+                            "    Manufacturer    = [Soci\xe9t\xe9]\n"
+                            "  }\n"
+                            "\n"
+                            "TWAIN Status = [3]\n");
+    std::ostringstream out;
+    JsonLinesWriter w(out, false);
+    Parser::parse_text(text, w);
+    json j = json::parse(out.str());
+    EXPECT_EQ(j["data"]["TW_IDENTITY"]["Manufacturer"], "Soci\xef\xbf\xbdt\xef\xbf\xbd");
 }

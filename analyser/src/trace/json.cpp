@@ -129,7 +129,7 @@ void JsonLinesWriter::file(int index, const std::string& name) {
 void JsonLinesWriter::call(Call&& c) {
     StateTracker::Step step = tracker_.step(c);
     const std::string& name = static_cast<std::size_t>(c.file) < files_.size() ? files_[static_cast<std::size_t>(c.file)] : std::string();
-    out_ << call_json(c, step, name).dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    write(call_json(c, step, name));
     ++calls_;
 }
 
@@ -148,7 +148,16 @@ void JsonLinesWriter::message(Message&& m) {
     }
     msg["text"] = m.text;
     j["message"] = std::move(msg);
-    out_ << j.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    write(j);
+}
+
+void JsonLinesWriter::write(const Json& j) {
+    // Straight into the stream; bytes that are not UTF-8 (a vendor text in
+    // another encoding) are replaced rather than refused.
+    nlohmann::detail::serializer<Json> s(nlohmann::detail::output_adapter<char>(out_), ' ',
+                                         Json::error_handler_t::replace);
+    s.dump(j, false, false, 0);
+    out_.put('\n');
 }
 
 }  // namespace tracelet::trace

@@ -33,6 +33,7 @@ public:
     std::size_t calls() const { return calls_; }
 
 private:
+    void write(const Json& j);
     std::ostream& out_;
     bool messages_;
     StateTracker tracker_;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <charconv>
-#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -55,9 +54,8 @@ inline bool parse_real(std::string_view s, double& out) {
             return false;
     }
     if (digits == 0 || point != 1) return false;
-    std::string tmp(s);
-    out = std::strtod(tmp.c_str(), nullptr);
-    return true;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), out);
+    return r.ec == std::errc();
 }
 
 inline std::vector<std::string_view> split(std::string_view s, char sep) {
