@@ -43,7 +43,7 @@ size_t ItemBytes(TW_UINT16 type) {
 }
 
 // One line of an item list, "        %3d:%s" then "," unless the item is the
-// last, then CR LF, into `line` (room for the value text and 20 bytes).
+// last, then CR LF, into `line` (room for the value text and 23 bytes).
 // Composed by hand rather than formatted: it runs once per item.
 void ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
     size_t n = 0;
