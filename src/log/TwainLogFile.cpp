@@ -14,6 +14,12 @@ CTwainLog* g_pcTwainLog = nullptr;
 
 namespace {
 constexpr size_t kPathSize = 256;
+
+// The log stream's buffer. The C library would otherwise take one from the
+// heap at the first write, which is inside a traced call; this one holds
+// any text a call writes (5120 bytes and the overflow note) in one piece,
+// and every write is flushed at once all the same.
+char s_logStreamBuffer[8192];
 }
 
 void MakeLogFileName(time_t seconds, long micros, char* out, size_t size) {
@@ -48,6 +54,7 @@ void setupTwainLog() {
         const int n = snprintf(path, sizeof path, "%s/%s", folder, name);
         // A path that does not fit would name another file: no log then.
         if (n > 0 && static_cast<size_t>(n) < sizeof path) g_pLogFile = fopen(path, "a");
+        if (g_pLogFile) setvbuf(g_pLogFile, s_logStreamBuffer, _IOFBF, sizeof s_logStreamBuffer);
     }
 
     g_cParaAnalyze.SetTwainStatus(3);
