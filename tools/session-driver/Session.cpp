@@ -492,7 +492,9 @@ TW_UINT16 Session::MemoryTransfer(PageImage& page) {
         m_err << "tracelet-session: the source gave no buffer sizes: " << ConditionName(Status()) << "\n";
         return TWRC_FAILURE;
     }
-    const TW_UINT32 size = std::max(setup.Preferred, setup.MinBufSize);
+    // Fields of packed structures are copied out before anything takes them by reference.
+    const TW_UINT32 preferred = setup.Preferred, minimum = setup.MinBufSize;
+    const TW_UINT32 size = std::max(preferred, minimum);
     std::vector<unsigned char> buffer(size ? size : 1);
     const std::size_t rowBytes = page.RowBytes();
     std::uint32_t rowsDone = 0;
@@ -589,8 +591,9 @@ bool Session::TransferPages() {
         Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout);
 
         PageImage page;
-        page.width = static_cast<std::uint32_t>(std::max(0, info.ImageWidth));
-        page.height = static_cast<std::uint32_t>(std::max(0, info.ImageLength));
+        const TW_INT32 width = info.ImageWidth, length = info.ImageLength;
+        page.width = static_cast<std::uint32_t>(std::max(0, width));
+        page.height = static_cast<std::uint32_t>(std::max(0, length));
         page.pixelType = info.PixelType;
         page.samplesPerPixel = std::max<int>(1, info.SamplesPerPixel);
         page.bitsPerSample = info.BitsPerSample[0];
@@ -604,7 +607,7 @@ bool Session::TransferPages() {
 
         if (rc == TWRC_XFERDONE) {
             // Extended image information, asked as in state 7.
-            unsigned char buffer[sizeof(TW_EXTIMAGEINFO) + sizeof(TW_INFO)] = {};
+            alignas(8) unsigned char buffer[sizeof(TW_EXTIMAGEINFO) + sizeof(TW_INFO)] = {};
             auto* ext = reinterpret_cast<TW_EXTIMAGEINFO*>(buffer);
             ext->NumInfos = 2;
             TW_INFO* infos = reinterpret_cast<TW_INFO*>(buffer + offsetof(TW_EXTIMAGEINFO, Info));

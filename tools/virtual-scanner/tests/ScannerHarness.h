@@ -16,6 +16,14 @@
 
 namespace vstest {
 
+// The value of a field, read where it lies. The TWAIN structures are
+// packed, so a reference to one of their fields (as the assertion macros
+// take) may be misaligned.
+template <class T>
+T Field(T value) {
+    return value;
+}
+
 // A capability's container as the application reads it.
 struct Container {
     TW_UINT16 conType = 0;
@@ -133,7 +141,7 @@ protected:
         c.ConType = TWON_DONTCARE16;
         const TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, msg, &c);
         if (rc != TWRC_SUCCESS) {
-            EXPECT_EQ(nullptr, c.hContainer) << "a failed call hands back no container";
+            EXPECT_EQ(nullptr, Field(c.hContainer)) << "a failed call hands back no container";
             return rc;
         }
         *out = Container{};
@@ -229,11 +237,11 @@ protected:
                 break;
             }
             ++count;
-            EXPECT_EQ(nextRow, x.YOffset) << "strips follow one another";
-            EXPECT_EQ(std::uint32_t(info.ImageWidth), x.Columns);
-            EXPECT_EQ(row, x.BytesPerRow);
-            EXPECT_EQ(x.Rows * x.BytesPerRow, x.BytesWritten);
-            EXPECT_LE(x.BytesWritten, bufferSize);
+            EXPECT_EQ(nextRow, Field(x.YOffset)) << "strips follow one another";
+            EXPECT_EQ(std::uint32_t(info.ImageWidth), Field(x.Columns));
+            EXPECT_EQ(row, Field(x.BytesPerRow));
+            EXPECT_EQ(x.Rows * x.BytesPerRow, Field(x.BytesWritten));
+            EXPECT_LE(Field(x.BytesWritten), bufferSize);
             if (x.YOffset + x.Rows > std::uint32_t(info.ImageLength)) {
                 ADD_FAILURE() << "strip past the page";
                 break;

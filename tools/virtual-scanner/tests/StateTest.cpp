@@ -12,9 +12,9 @@ TEST_F(StateTest, ALoadedSourceTellsItsIdentityToAManagerThatGivesNoOrigin) {
     TW_IDENTITY id{};
     id.Id = 77;
     ASSERT_EQ(TWRC_SUCCESS, m_ds->TripletEntry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
-    EXPECT_EQ(77u, id.Id) << "the Id is the manager's";
+    EXPECT_EQ(77u, Field(id.Id)) << "the Id is the manager's";
     EXPECT_EQ(2, id.ProtocolMajor);
-    EXPECT_EQ(TW_UINT32(DG_CONTROL | DG_IMAGE | DF_DS2), id.SupportedGroups);
+    EXPECT_EQ(TW_UINT32(DG_CONTROL | DG_IMAGE | DF_DS2), Field(id.SupportedGroups));
     EXPECT_STRNE("", id.ProductName);
     EXPECT_STRNE("", id.Manufacturer);
 }
@@ -129,7 +129,7 @@ TEST_F(StateTest, APageGoesOutByOneMechanismAndOnlyOnce) {
 TEST_F(StateTest, ExtendedImageInformationIsForThePageBeingTransferred) {
     Open();
     ToTransferReady();
-    unsigned char block[sizeof(TW_EXTIMAGEINFO) + sizeof(TW_INFO)] = {};
+    alignas(8) unsigned char block[sizeof(TW_EXTIMAGEINFO) + sizeof(TW_INFO)] = {};
     auto* ext = reinterpret_cast<TW_EXTIMAGEINFO*>(block);
     ext->NumInfos = 2;
     auto* infos = reinterpret_cast<TW_INFO*>(block + offsetof(TW_EXTIMAGEINFO, Info));

@@ -54,8 +54,8 @@ TEST_F(TransferTest, ThePageFollowsResolutionPixelTypeAndFrame) {
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
     ToTransferReady();
     const TW_IMAGEINFO info = ImageInfo();
-    EXPECT_EQ(400, info.ImageWidth);
-    EXPECT_EQ(300, info.ImageLength);
+    EXPECT_EQ(400, Field(info.ImageWidth));
+    EXPECT_EQ(300, Field(info.ImageLength));
     EXPECT_EQ(1, info.SamplesPerPixel);
     EXPECT_EQ(8, info.BitsPerSample[0]);
     EXPECT_EQ(8, info.BitsPerPixel);
@@ -65,9 +65,9 @@ TEST_F(TransferTest, ThePageFollowsResolutionPixelTypeAndFrame) {
     EXPECT_EQ(100.0, FixValue(info.YResolution));
     TW_SETUPMEMXFER setup{};
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup));
-    EXPECT_EQ(400u, setup.MinBufSize) << "one row";
+    EXPECT_EQ(400u, Field(setup.MinBufSize)) << "one row";
     EXPECT_EQ(0u, setup.Preferred % 400) << "whole rows";
-    EXPECT_LE(setup.Preferred, setup.MaxBufSize);
+    EXPECT_LE(Field(setup.Preferred), Field(setup.MaxBufSize));
 }
 
 TEST_F(TransferTest, MemoryStripsAndTheNativeBlockCarryTheSamePixels) {
@@ -149,7 +149,7 @@ TEST_F(TransferTest, ABatchCountsDownItsPagesAndEachPageKnowsItsNumber) {
     for (TW_UINT16 expectedLeft : {2, 1, 0}) {
         TW_IMAGELAYOUT layout{};
         ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout));
-        EXPECT_EQ(pages.size() + 1, layout.PageNumber);
+        EXPECT_EQ(pages.size() + 1, Field(layout.PageNumber));
         pages.push_back(NativePage());
         TW_UINT16 count = 99;
         ASSERT_EQ(TWRC_SUCCESS, EndXfer(&count));

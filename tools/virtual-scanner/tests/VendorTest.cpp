@@ -19,8 +19,8 @@ TEST_F(VendorTest, HardwareInformationNamesTheModelInPascalStrings) {
     const std::string product(reinterpret_cast<const char*>(hw.ProductName + 1), hw.ProductName[0]);
     EXPECT_EQ("Tracelet Virtual Scanner", product);
     EXPECT_EQ(6, hw.ModelName[0]);
-    EXPECT_LE(hw.MinResolution, 75u);
-    EXPECT_GE(hw.MaxResolution, 600u);
+    EXPECT_LE(Field(hw.MinResolution), 75u);
+    EXPECT_GE(Field(hw.MaxResolution), 600u);
     EXPECT_EQ(0, hw.ROMVersion[sizeof hw.ROMVersion - 1]) << "texts are terminated";
     EXPECT_EQ(1, hw.ColorCorrectionFB[0].Whole) << "identity matrix";
     EXPECT_EQ(0, hw.ColorCorrectionFB[1].Whole);
@@ -67,8 +67,8 @@ TEST_F(VendorTest, SkewIsMeasuredOnAReadyPage) {
     ToTransferReady();
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_NV_SKEWINFO, MSG_GET, &loc));
     const TW_IMAGEINFO info = ImageInfo();
-    EXPECT_EQ(std::uint32_t(info.ImageWidth), loc.ActualImgW);
-    EXPECT_EQ(std::uint32_t(info.ImageLength), loc.ActualImgH);
+    EXPECT_EQ(std::uint32_t(info.ImageWidth), Field(loc.ActualImgW));
+    EXPECT_EQ(std::uint32_t(info.ImageLength), Field(loc.ActualImgH));
     EXPECT_EQ(info.BitsPerPixel, loc.BitsPerPixel);
 }
 
