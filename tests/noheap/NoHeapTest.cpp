@@ -204,7 +204,9 @@ void BuildSession(Session& s, pTW_IDENTITY app) {
     add(DG_CONTROL, DAT_CAPABILITY, MSG_GET, s.Capability(CAP_SUPPORTEDCAPS, TWON_ARRAY, caps));
     a.NumItems = 0xFFFFFFFF;  // a count that lies
     std::vector<unsigned char> lying = Head(a, offsetof(TW_ARRAY, ItemList));
-    Put(lying, static_cast<TW_UINT16>(1));
+    // More items than a full log text buffer shows, so that no layout reads
+    // past the block (a native handle's size is unknown to the trace).
+    for (int i = 0; i < 400; ++i) Put(lying, static_cast<TW_UINT16>(0x0100 + i));
     add(DG_CONTROL, DAT_CAPABILITY, MSG_GET, s.Capability(CAP_NV_VERSION, TWON_ARRAY, lying));
 
     TW_RANGE r{};
