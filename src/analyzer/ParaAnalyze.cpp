@@ -2,8 +2,13 @@
 // and the result block.
 #include "analyzer/ParaAnalyze.h"
 
+#include <limits.h>
+#include <math.h>
 #include <stdio.h>
+#include <string.h>
 #include <time.h>
+
+#include <cmath>
 
 #include "shell/Platform.h"
 
@@ -20,7 +25,9 @@ bool FindName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
     // The last row is the ERROR! row: found by position, never by value.
     for (size_t i = 0; i + 1 < rows; ++i) {
         if (table[i].value == value) {
-            snprintf(out, kNameSize, "%s", table[i].name);
+            const size_t n = strnlen(table[i].name, kNameSize - 1);
+            memcpy(out, table[i].name, n);
+            out[n] = '\0';
             return true;
         }
     }
@@ -29,8 +36,8 @@ bool FindName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
 
 void ValToName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
     if (!FindName(table, rows, value, out))
-        snprintf(out, kNameSize, "%s(%d)", rows ? table[rows - 1].name : "ERROR!",
-                 static_cast<int32_t>(value));
+        TraceFormat(out, kNameSize, "%s(%d)", rows ? table[rows - 1].name : "ERROR!",
+                    static_cast<int32_t>(value));
 }
 
 void CapToName(TW_UINT16 cap, char* out) {
@@ -41,6 +48,250 @@ void CapToName(TW_UINT16 cap, char* out) {
         ValToName(icap_nv_macros, cap, out);
     else
         ValToName(icap_macros, cap, out);
+}
+
+// ---------------------------------------------------------------------------
+// Formatting
+//
+// The trace's formats use a small vocabulary: texts, decimals, hexadecimals
+// with a width, and TW_FIX32 values with "%.3f". TraceFormatV renders that
+// vocabulary itself, byte for byte as the C library's vsnprintf would (the
+// tests compare the two), because the library's general formatter costs
+// far more per line than the write of the line does. A format with anything
+// else in it goes to vsnprintf whole.
+
+namespace {
+
+struct Spec {
+    bool left = false;     // '-'
+    bool zero = false;     // '0'
+    int width = 0;
+    int precision = -1;
+    int longs = 0;         // 'l' count
+    char conversion = 0;
+};
+
+// Reads one conversion after its '%'; false for anything outside the
+// vocabulary. `p` is left after the conversion character.
+bool ParseSpec(const char*& p, Spec& spec) {
+    for (;; ++p) {
+        if (*p == '-') spec.left = true;
+        else if (*p == '0') spec.zero = true;
+        else break;
+    }
+    while (*p >= '0' && *p <= '9') {
+        spec.width = spec.width * 10 + (*p++ - '0');
+        if (spec.width > 4096) return false;
+    }
+    if (*p == '.') {
+        ++p;
+        spec.precision = 0;
+        while (*p >= '0' && *p <= '9') {
+            spec.precision = spec.precision * 10 + (*p++ - '0');
+            if (spec.precision > 4096) return false;
+        }
+    }
+    while (*p == 'l') {
+        ++spec.longs;
+        ++p;
+    }
+    if (spec.longs > 2) return false;
+    spec.conversion = *p;
+    switch (*p) {
+        case 'd': case 'i': case 'u': case 'x': case 'X':
+            if (spec.precision >= 0) return false;
+            break;
+        case 's':
+            if (spec.longs || spec.zero) return false;
+            break;
+        case 'c':
+            if (spec.longs || spec.zero || spec.precision >= 0) return false;
+            break;
+        case 'f':
+            if (spec.longs || spec.width || spec.left || spec.zero || spec.precision > 20) return false;
+            break;
+        case '%':
+            if (spec.longs || spec.width || spec.left || spec.zero || spec.precision >= 0) return false;
+            break;
+        default:
+            return false;
+    }
+    ++p;
+    return true;
+}
+
+// The output: bytes past the room are counted, not stored.
+struct Sink {
+    char* out;
+    size_t room;  // bytes that may hold text (the NUL comes after)
+    size_t len;
+    void Put(const char* s, size_t n) {
+        if (len < room) {
+            const size_t take = n < room - len ? n : room - len;
+            memcpy(out + len, s, take);
+        }
+        len += n;
+    }
+    void Fill(char c, size_t n) {
+        if (len < room) {
+            const size_t take = n < room - len ? n : room - len;
+            memset(out + len, c, take);
+        }
+        len += n;
+    }
+    void Padded(const Spec& spec, const char* s, size_t n) {
+        const size_t w = static_cast<size_t>(spec.width);
+        if (!spec.left && w > n) Fill(' ', w - n);
+        Put(s, n);
+        if (spec.left && w > n) Fill(' ', w - n);
+    }
+};
+
+void PutInteger(Sink& sink, const Spec& spec, unsigned long long magnitude, bool negative) {
+    char digits[32];
+    size_t n = 0;
+    const bool hex = spec.conversion == 'x' || spec.conversion == 'X';
+    const char* alphabet = spec.conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    do {
+        digits[sizeof digits - 1 - n++] = alphabet[hex ? (magnitude & 15u) : (magnitude % 10u)];
+        magnitude = hex ? magnitude >> 4 : magnitude / 10u;
+    } while (magnitude);
+    const size_t total = n + (negative ? 1 : 0);
+    const size_t w = static_cast<size_t>(spec.width);
+    if (spec.zero && !spec.left) {
+        if (negative) sink.Put("-", 1);
+        if (w > total) sink.Fill('0', w - total);
+        sink.Put(digits + sizeof digits - n, n);
+        return;
+    }
+    if (!spec.left && w > total) sink.Fill(' ', w - total);
+    if (negative) sink.Put("-", 1);
+    sink.Put(digits + sizeof digits - n, n);
+    if (spec.left && w > total) sink.Fill(' ', w - total);
+}
+
+// "%.3f" of a value that is a whole number of 65536ths (every TW_FIX32
+// is), rounded to nearest with ties to even as the C library rounds;
+// false for any other value.
+bool PutFix3(Sink& sink, double v) {
+    const double t = v * 65536.0;  // exact: a power of two
+    if (!(t <= 1e12 && t >= -1e12)) return false;  // also NaN and infinities
+    if (t != static_cast<double>(static_cast<long long>(t))) return false;
+    const bool negative = std::signbit(v);
+    const unsigned long long n = static_cast<unsigned long long>(negative ? -t : t);
+    // v * 1000 = n * 1000 / 65536 = n * 125 / 8192
+    const unsigned long long q = n * 125u;
+    unsigned long long thousandths = q >> 13;
+    const unsigned long long rest = q & 8191u;
+    if (rest > 4096u || (rest == 4096u && (thousandths & 1u))) ++thousandths;
+    char text[40];
+    size_t len = 0;
+    char digits[24];
+    size_t d = 0;
+    unsigned long long whole = thousandths / 1000u;
+    const unsigned frac = static_cast<unsigned>(thousandths % 1000u);
+    do {
+        digits[d++] = static_cast<char>('0' + whole % 10u);
+        whole /= 10u;
+    } while (whole);
+    if (negative) text[len++] = '-';
+    while (d) text[len++] = digits[--d];
+    text[len++] = '.';
+    text[len++] = static_cast<char>('0' + frac / 100u);
+    text[len++] = static_cast<char>('0' + frac / 10u % 10u);
+    text[len++] = static_cast<char>('0' + frac % 10u);
+    sink.Put(text, len);
+    return true;
+}
+
+}  // namespace
+
+int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
+    if (!format) return -1;
+    // Every conversion must be one of ours before any argument is taken.
+    for (const char* p = strchr(format, '%'); p; p = strchr(p, '%')) {
+        Spec spec;
+        ++p;
+        if (!ParseSpec(p, spec)) return vsnprintf(out, size, format, args);
+    }
+    Sink sink{out, size ? size - 1 : 0, 0};
+    for (const char* p = format;;) {
+        const char* percent = strchrnul(p, '%');
+        if (percent != p) sink.Put(p, static_cast<size_t>(percent - p));
+        if (!*percent) break;
+        p = percent + 1;
+        Spec spec;
+        ParseSpec(p, spec);
+        switch (spec.conversion) {
+            case 'd':
+            case 'i': {
+                long long v = spec.longs == 2 ? va_arg(args, long long)
+                              : spec.longs == 1 ? va_arg(args, long)
+                                                : va_arg(args, int);
+                const bool negative = v < 0;
+                const unsigned long long m =
+                    negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+                PutInteger(sink, spec, m, negative);
+                break;
+            }
+            case 'u':
+            case 'x':
+            case 'X': {
+                unsigned long long v = spec.longs == 2 ? va_arg(args, unsigned long long)
+                                       : spec.longs == 1 ? va_arg(args, unsigned long)
+                                                         : va_arg(args, unsigned);
+                PutInteger(sink, spec, v, false);
+                break;
+            }
+            case 's': {
+                const char* s = va_arg(args, const char*);
+                size_t n;
+                if (!s) {
+                    // As the C library does: "(null)", or nothing when the
+                    // precision leaves no room for it.
+                    s = spec.precision < 0 || spec.precision >= 6 ? "(null)" : "";
+                    n = strlen(s);
+                } else {
+                    n = spec.precision < 0 ? strlen(s) : strnlen(s, static_cast<size_t>(spec.precision));
+                }
+                sink.Padded(spec, s, n);
+                break;
+            }
+            case 'c': {
+                const char c = static_cast<char>(va_arg(args, int));
+                sink.Padded(spec, &c, 1);
+                break;
+            }
+            case 'f': {
+                const double v = va_arg(args, double);
+                if (spec.precision == 3 && PutFix3(sink, v)) break;
+                char one[16];
+                char text[512];
+                snprintf(one, sizeof one, "%%.%df", spec.precision < 0 ? 6 : spec.precision);
+                const int n = snprintf(text, sizeof text, one, v);
+                if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
+                    // Wider than any value the trace prints: cut there.
+                    sink.Put(text, n < 0 ? 0 : sizeof text - 1);
+                    break;
+                }
+                sink.Put(text, static_cast<size_t>(n));
+                break;
+            }
+            case '%':
+                sink.Put("%", 1);
+                break;
+        }
+    }
+    if (size) out[sink.len < size ? sink.len : size - 1] = '\0';
+    return sink.len > static_cast<size_t>(INT_MAX) ? -1 : static_cast<int>(sink.len);
+}
+
+int TraceFormat(char* out, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = TraceFormatV(out, size, format, args);
+    va_end(args);
+    return n;
 }
 
 // ---------------------------------------------------------------------------
@@ -71,7 +322,7 @@ void CParaAnalyze::Append(const char* text) {
 void CParaAnalyze::AppendV(const char* format, va_list args) {
     if (!m_pOutput || !format) return;
     size_t room = m_nOutputSize - m_nOutputLen;
-    int n = vsnprintf(m_pOutput + m_nOutputLen, room + 1, format, args);
+    int n = TraceFormatV(m_pOutput + m_nOutputLen, room + 1, format, args);
     if (n < 0) {
         m_pOutput[m_nOutputLen] = '\0';
         return;

@@ -81,6 +81,12 @@ inline unsigned int Low32(uintptr_t v) { return static_cast<unsigned int>(v & 0x
 
 inline const char* BoolText(unsigned v) { return v ? "true" : "false"; }
 
+// snprintf for the trace's own formats, with the same result and text as
+// the C library's (see ParaAnalyze.cpp): at most size - 1 bytes and a NUL
+// into `out`, and the length the whole text has.
+int TraceFormatV(char* out, size_t size, const char* format, va_list args);
+int TraceFormat(char* out, size_t size, const char* format, ...) TRACELET_PRINTF(3, 4);
+
 // Name of `value` in a name table of `rows` rows (ERROR! row included) into
 // `out` (at least 64 bytes): the first row that holds it, else "ERROR!(n)".
 void ValToName(const TwNameRow* table, size_t rows, uint64_t value, char* out);

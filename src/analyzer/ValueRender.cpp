@@ -88,36 +88,36 @@ void CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value
         case TWTY_INT8: {
             // Widened with its sign: 0xFF prints as 0xffffffff.
             const int32_t v = CopyIn<TW_INT8>(value);
-            snprintf(text, kValueText, "0x%02x", static_cast<unsigned>(v));
+            TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(v));
             break;
         }
         case TWTY_INT16:
-            snprintf(text, kValueText, "%d", CopyIn<TW_INT16>(value));
+            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT16>(value));
             break;
         case TWTY_INT32:
-            snprintf(text, kValueText, "%d", CopyIn<TW_INT32>(value));
+            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value));
             break;
         case TWTY_UINT8:
-            snprintf(text, kValueText, "0x%02x", static_cast<unsigned>(CopyIn<TW_UINT8>(value)));
+            TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(CopyIn<TW_UINT8>(value)));
             break;
         case TWTY_UINT16:
             ValToCap(cap, CopyIn<TW_UINT16>(value), text);
             break;
         case TWTY_UINT32:
             // Printed as signed: 0xFFFFFFFF is -1.
-            snprintf(text, kValueText, "%d", static_cast<int32_t>(CopyIn<TW_UINT32>(value)));
+            TraceFormat(text, kValueText, "%d", static_cast<int32_t>(CopyIn<TW_UINT32>(value)));
             break;
         case TWTY_BOOL:
-            snprintf(text, kValueText, "%s", BoolText(CopyIn<TW_BOOL>(value)));
+            TraceFormat(text, kValueText, "%s", BoolText(CopyIn<TW_BOOL>(value)));
             break;
         case TWTY_FIX32:
-            snprintf(text, kValueText, "%.3f", Fix32ToDouble(CopyIn<TW_FIX32>(value)));
+            TraceFormat(text, kValueText, "%.3f", Fix32ToDouble(CopyIn<TW_FIX32>(value)));
             break;
         case TWTY_FRAME: {
             const TW_FRAME frame = CopyIn<TW_FRAME>(value);
             const TW_FIX32 left = frame.Left, top = frame.Top, right = frame.Right,
                            bottom = frame.Bottom;
-            snprintf(text, kValueText, "%.3f,%.3f,%.3f,%.3f", Fix32ToDouble(left),
+            TraceFormat(text, kValueText, "%.3f,%.3f,%.3f,%.3f", Fix32ToDouble(left),
                      Fix32ToDouble(top), Fix32ToDouble(right), Fix32ToDouble(bottom));
             break;
         }
@@ -129,7 +129,7 @@ void CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value
             break;
         default:
             // A type this trace does not know: the 32-bit container field.
-            snprintf(text, kValueText, "%d", CopyIn<TW_INT32>(value));
+            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value));
             break;
     }
 }
@@ -162,7 +162,7 @@ void CParaAnalyze::ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text) {
         return;
     }
     // No value table: the number.
-    snprintf(text, kNameSize, "%d", static_cast<int>(value));
+    TraceFormat(text, kNameSize, "%d", static_cast<int>(value));
 }
 
 void CParaAnalyze::MakeCapSupportedCaps(TW_UINT16 capId, char* text) {
