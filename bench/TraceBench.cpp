@@ -1,0 +1,300 @@
+// What a traced call costs. For five representative triplets:
+//   LogOn      DS_Entry of a data source whose log folder exists (a real file)
+//   LogOff     DS_Entry of a data source without its log folder
+//   Companion  the companion's TripletEntry called directly: the call
+//              without the trace
+//   Floor      the bytes LogOn writes for the triplet, written with the
+//              same fwrite and fflush calls to a stream set up the same
+//              way, and nothing else
+// The log and the floor's file are emptied every few thousand calls
+// (outside the timing) so that they stay small.
+#include <benchmark/benchmark.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "tracelet/TripletOperator.h"
+#include "tracelet/twain.h"
+#include "tracelet/twain_memory.h"
+#include "tracelet/twain_nv.h"
+
+namespace {
+
+typedef TW_UINT16 (*DsEntryProc)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+
+const std::string kRoot = TRACELET_BENCH_ROOT;
+constexpr int kTruncateEvery = 2048;
+
+struct Loaded {
+    DsEntryProc entry = nullptr;
+    FILE** logFile = nullptr;
+};
+Loaded g_on, g_off;
+TripletOperator* g_direct = nullptr;
+TW_IDENTITY g_app{};
+
+void Fail(const std::string& what) {
+    fprintf(stderr, "benchmark set-up: %s\n", what.c_str());
+    exit(1);
+}
+
+void MakeFolders(const std::string& path) {
+    for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
+        mkdir(path.substr(0, at).c_str(), 0777);
+    mkdir(path.c_str(), 0777);
+}
+
+Loaded Load(const char* path) {
+    void* h = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!h) Fail(dlerror());
+    Loaded l;
+    l.entry = reinterpret_cast<DsEntryProc>(dlsym(h, "DS_Entry"));
+    l.logFile = static_cast<FILE**>(dlsym(h, "g_pLogFile"));
+    if (!l.entry || !l.logFile) Fail("missing symbols");
+    return l;
+}
+
+void SetUp() {
+    MakeFolders(kRoot + "/Core");
+    MakeFolders(kRoot + "/LOG/TWAIN");
+    if (system(("rm -f '" + kRoot + "/LOG/TWAIN'/*.txt '" + kRoot + "/floor.txt'").c_str()) != 0) Fail("rm");
+    rmdir((kRoot + "/NOLOG/TWAIN").c_str());
+    const std::string companion = kRoot + "/Core/TwainWrapper.bundle";
+    unlink(companion.c_str());
+    if (symlink(TRACELET_BENCH_COMPANION, companion.c_str()) != 0) Fail("cannot place the companion");
+    g_on = Load(TRACELET_BENCH_DS_ON);
+    g_off = Load(TRACELET_BENCH_DS_OFF);
+    if (!*g_on.logFile) Fail("the log-on data source has no log");
+    if (*g_off.logFile) Fail("the log-off data source has a log");
+    void* c = dlopen(companion.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    auto create = reinterpret_cast<CreateTwainWrapperProc>(c ? dlsym(c, "CreateTwainWrapper") : nullptr);
+    if (!create) Fail("no companion factory");
+    create("bench", &g_direct);
+    if (!g_direct) Fail("no companion operator");
+    g_app.Id = 1;
+    strcpy(g_app.ProductName, "Tracelet benchmark");
+}
+
+// --- The triplets ------------------------------------------------------------------------
+
+struct Case {
+    const char* name;
+    TW_UINT32 dg;
+    TW_UINT16 dat;
+    TW_UINT16 msg;
+    void* data;
+    // The texts LogOn writes for it, one per fwrite.
+    std::vector<std::string> writes;
+};
+
+TW_FIX32 Fix(double v) {
+    const int32_t n = static_cast<int32_t>(v * 65536.0);
+    TW_FIX32 f;
+    f.Whole = static_cast<TW_INT16>(n >> 16);
+    f.Frac = static_cast<TW_UINT16>(n & 0xFFFF);
+    return f;
+}
+
+TW_HANDLE Container(const std::vector<unsigned char>& bytes) {
+    TW_HANDLE h = TwainNewHandle(static_cast<TW_UINT32>(bytes.size()));
+    memcpy(TwainLockHandle(h), bytes.data(), bytes.size());
+    TwainUnlockHandle(h);
+    return h;
+}
+
+template <class T>
+void Put(std::vector<unsigned char>& v, const T& x) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(&x);
+    v.insert(v.end(), p, p + sizeof x);
+}
+
+std::vector<Case> MakeCases() {
+    static TW_STATUS status{};
+    status.ConditionCode = TWCC_SEQERROR;
+
+    // ICAP_PIXELTYPE as a 10-item enumeration of TW_UINT16.
+    static TW_CAPABILITY enumeration{};
+    {
+        TW_ENUMERATION e{};
+        e.ItemType = TWTY_UINT16;
+        e.NumItems = 10;
+        e.CurrentIndex = 2;
+        e.DefaultIndex = 0;
+        std::vector<unsigned char> v(offsetof(TW_ENUMERATION, ItemList));
+        memcpy(v.data(), &e, v.size());
+        for (TW_UINT16 i = 0; i < 10; ++i) Put(v, i);
+        enumeration.Cap = ICAP_PIXELTYPE;
+        enumeration.ConType = TWON_ENUMERATION;
+        enumeration.hContainer = Container(v);
+    }
+    // ICAP_XRESOLUTION as a 200-item array of TW_FIX32 (50 to 2040 dpi).
+    static TW_CAPABILITY array{};
+    {
+        TW_ARRAY a{};
+        a.ItemType = TWTY_FIX32;
+        a.NumItems = 200;
+        std::vector<unsigned char> v(offsetof(TW_ARRAY, ItemList));
+        memcpy(v.data(), &a, v.size());
+        for (int i = 0; i < 200; ++i) Put(v, Fix(50 + 10 * i));
+        array.Cap = ICAP_XRESOLUTION;
+        array.ConType = TWON_ARRAY;
+        array.hContainer = Container(v);
+    }
+    // A CIE colour description with every value set.
+    static TW_CIECOLOR cie{};
+    {
+        cie.ColorSpace = 8;
+        cie.LowEndian = 1;
+        cie.VersionNumber = 1;
+        TW_FIX32* f = reinterpret_cast<TW_FIX32*>(&cie.StageABC);
+        const size_t n = (offsetof(TW_CIECOLOR, Samples) - offsetof(TW_CIECOLOR, StageABC)) / sizeof(TW_FIX32);
+        for (size_t i = 0; i < n; ++i) {
+            TW_FIX32 v = Fix(0.125 * static_cast<double>(i % 97) - 3.0);
+            memcpy(f + i, &v, sizeof v);
+        }
+        cie.Samples[0] = Fix(1.5);
+    }
+    // Hardware information with texts and matrices.
+    static TWNV_HARDWAREINFO hw{};
+    {
+        hw.ModelID = 0x2a;
+        const char product[] = "Vistrel Film Scanner";
+        hw.ProductName[0] = sizeof product - 1;
+        memcpy(hw.ProductName + 1, product, sizeof product - 1);
+        const char model[] = "VF-4800";
+        hw.ModelName[0] = sizeof model - 1;
+        memcpy(hw.ModelName + 1, model, sizeof model - 1);
+        hw.OptXResolution = hw.OptYResolution = 4800;
+        hw.MinResolution = 50;
+        hw.MaxResolution = 9600;
+        hw.BitDepth = 0x30;
+        hw.FullAutoModeSupport = 1;
+        strcpy(hw.ProfileNameFB, "Reflective.icc");
+        strcpy(hw.ProfileNameTPU, "Transparency.icc");
+        TW_FIX32 one = Fix(1.0);
+        for (TW_FIX32* m : {hw.ColorCorrectionFB, hw.ColorCorrectionPOSI, hw.ColorCorrectionNEGA,
+                            hw.HMPColorCorrectionFB, hw.HMPColorCorrectionPOSI, hw.HMPColorCorrectionNEGA})
+            for (int i = 0; i < 9; i += 4) memcpy(m + i, &one, sizeof one);
+        strcpy(hw.ROMVersion, "1.07");
+    }
+
+    return {
+        {"Status", DG_CONTROL, DAT_STATUS, MSG_GET, &status, {}},
+        {"Enumeration10", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &enumeration, {}},
+        {"Array200", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &array, {}},
+        {"CieColor", DG_IMAGE, DAT_CIECOLOR, MSG_GET, &cie, {}},
+        {"HardwareInfo", DG_CONTROL, DAT_NV_HARDWAREINFO, MSG_GET, &hw, {}},
+    };
+}
+
+// The texts the log-on data source writes for a case: one call, read back
+// from its log, split at the end of the triplet line.
+void Capture(Case& c) {
+    FILE* log = *g_on.logFile;
+    fflush(log);
+    struct stat st;
+    fstat(fileno(log), &st);
+    const off_t before = st.st_size;
+    g_on.entry(&g_app, c.dg, c.dat, c.msg, c.data);
+    fstat(fileno(log), &st);
+    char link[64], path[4096];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", fileno(log));
+    const ssize_t n = readlink(link, path, sizeof path - 1);
+    if (n <= 0) Fail("cannot find the log");
+    path[n] = '\0';
+    std::string text(static_cast<size_t>(st.st_size - before), '\0');
+    const int fd = open(path, O_RDONLY);
+    if (fd < 0 || pread(fd, &text[0], text.size(), before) != static_cast<ssize_t>(text.size())) Fail("read");
+    close(fd);
+    const size_t eol = text.find("\r\n");
+    if (eol == std::string::npos || text.find("Size of CAP_xxx too long") != std::string::npos)
+        Fail(std::string("unexpected text for ") + c.name);
+    c.writes = {text.substr(0, eol + 2), text.substr(eol + 2)};
+}
+
+void Empty(FILE* f) {
+    if (f && ftruncate(fileno(f), 0) != 0) Fail("cannot empty a log");
+}
+
+// --- The four measurements -----------------------------------------------------------------
+
+void LogOn(benchmark::State& state, const Case* c) {
+    int n = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(g_on.entry(&g_app, c->dg, c->dat, c->msg, c->data));
+        if (++n == kTruncateEvery) {
+            state.PauseTiming();
+            Empty(*g_on.logFile);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+    size_t bytes = 0;
+    for (const std::string& w : c->writes) bytes += w.size();
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+void LogOff(benchmark::State& state, const Case* c) {
+    for (auto _ : state) benchmark::DoNotOptimize(g_off.entry(&g_app, c->dg, c->dat, c->msg, c->data));
+}
+
+void Companion(benchmark::State& state, const Case* c) {
+    for (auto _ : state) benchmark::DoNotOptimize(g_direct->TripletEntry(&g_app, c->dg, c->dat, c->msg, c->data));
+}
+
+// The floor's stream is set up as the data source sets up its log: opened
+// for appending, with a static buffer of the same size.
+char g_floorBuffer[8192];
+FILE* g_floor = nullptr;
+
+void Floor(benchmark::State& state, const Case* c) {
+    const std::string& a = c->writes[0];
+    const std::string& b = c->writes[1];
+    int n = 0;
+    for (auto _ : state) {
+        fwrite(a.data(), 1, a.size(), g_floor);
+        fflush(g_floor);
+        fwrite(b.data(), 1, b.size(), g_floor);
+        fflush(g_floor);
+        if (++n == kTruncateEvery) {
+            state.PauseTiming();
+            Empty(g_floor);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+    state.counters["bytes"] = static_cast<double>(a.size() + b.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    SetUp();
+    static std::vector<Case> cases = MakeCases();
+    for (Case& c : cases) Capture(c);
+    Empty(*g_on.logFile);
+    g_floor = fopen((kRoot + "/floor.txt").c_str(), "a");
+    if (!g_floor) Fail("cannot open the floor's file");
+    setvbuf(g_floor, g_floorBuffer, _IOFBF, sizeof g_floorBuffer);
+
+    for (const Case& c : cases) {
+        const std::string name = c.name;
+        benchmark::RegisterBenchmark((name + "/LogOn").c_str(), LogOn, &c);
+        benchmark::RegisterBenchmark((name + "/Floor").c_str(), Floor, &c);
+        benchmark::RegisterBenchmark((name + "/LogOff").c_str(), LogOff, &c);
+        benchmark::RegisterBenchmark((name + "/Companion").c_str(), Companion, &c);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    fclose(g_floor);
+    return 0;
+}
