@@ -57,8 +57,9 @@ void CapToName(TW_UINT16 cap, char* out) {
 // with a width, and TW_FIX32 values with "%.3f". TraceFormatV renders that
 // vocabulary itself, byte for byte as the C library's vsnprintf would (the
 // tests compare the two), because the library's general formatter costs
-// far more per line than the write of the line does. A format with anything
-// else in it goes to vsnprintf whole.
+// far more per line than the write of the line does. From the first
+// conversion outside that vocabulary on, the rest of the format goes to
+// vsnprintf.
 
 namespace {
 
@@ -108,7 +109,7 @@ bool ParseSpec(const char*& p, Spec& spec) {
             if (spec.longs || spec.zero || spec.precision >= 0) return false;
             break;
         case 'f':
-            if (spec.longs || spec.width || spec.left || spec.zero || spec.precision > 20) return false;
+            if (spec.longs || spec.width || spec.left || spec.zero) return false;
             break;
         case '%':
             if (spec.longs || spec.width || spec.left || spec.zero || spec.precision >= 0) return false;
@@ -138,6 +139,21 @@ struct Sink {
             memset(out + len, c, take);
         }
         len += n;
+    }
+    // The library's text for a format and its arguments, appended.
+    int Library(const char* format, va_list args) {
+        const size_t left = len < room ? room - len : 0;
+        char none;
+        const int n = vsnprintf(len < room ? out + len : &none, len < room ? left + 1 : 0, format, args);
+        if (n > 0) len += static_cast<size_t>(n);
+        return n;
+    }
+    int LibraryValue(const char* format, ...) {
+        va_list args;
+        va_start(args, format);
+        const int n = Library(format, args);
+        va_end(args);
+        return n;
     }
     void Padded(const Spec& spec, const char* s, size_t n) {
         const size_t w = static_cast<size_t>(spec.width);
@@ -208,12 +224,6 @@ bool PutFix3(Sink& sink, double v) {
 
 int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
     if (!format) return -1;
-    // Every conversion must be one of ours before any argument is taken.
-    for (const char* p = strchr(format, '%'); p; p = strchr(p, '%')) {
-        Spec spec;
-        ++p;
-        if (!ParseSpec(p, spec)) return vsnprintf(out, size, format, args);
-    }
     Sink sink{out, size ? size - 1 : 0, 0};
     for (const char* p = format;;) {
         const char* percent = strchrnul(p, '%');
@@ -221,7 +231,14 @@ int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
         if (!*percent) break;
         p = percent + 1;
         Spec spec;
-        ParseSpec(p, spec);
+        if (!ParseSpec(p, spec)) {
+            // The rest of the format, from this conversion on, with the
+            // arguments not yet taken: printf renders a format piece by
+            // piece, so the text is the library's own.
+            const int rest = sink.Library(percent, args);
+            if (rest < 0) return -1;
+            break;
+        }
         switch (spec.conversion) {
             case 'd':
             case 'i': {
@@ -266,15 +283,8 @@ int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
                 const double v = va_arg(args, double);
                 if (spec.precision == 3 && PutFix3(sink, v)) break;
                 char one[16];
-                char text[512];
                 snprintf(one, sizeof one, "%%.%df", spec.precision < 0 ? 6 : spec.precision);
-                const int n = snprintf(text, sizeof text, one, v);
-                if (n < 0 || static_cast<size_t>(n) >= sizeof text) {
-                    // Wider than any value the trace prints: cut there.
-                    sink.Put(text, n < 0 ? 0 : sizeof text - 1);
-                    break;
-                }
-                sink.Put(text, static_cast<size_t>(n));
+                if (sink.LibraryValue(one, v) < 0) return -1;
                 break;
             }
             case '%':

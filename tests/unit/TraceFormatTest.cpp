@@ -118,6 +118,11 @@ TEST(TraceFormat, FormatsOutsideItsVocabularyAreTheLibrarys) {
     EXPECT_SAME(64, "%05s", "ab");
     EXPECT_SAME(64, "%hd %hhu", 70000, 300);
     EXPECT_SAME(64, "%-40s|", "Dev.cpp");
+    // Ours first, then the library's from the first conversion it needs.
+    EXPECT_SAME(64, "[%d] %p [%s] %.3f", 7, static_cast<void*>(nullptr), "x", 1.5);
+    EXPECT_SAME(64, "%s%s%+d%s", "abc", "def", 9, "ghi");
+    for (size_t size : {0, 3, 7, 9, 12})
+        EXPECT_SAME(size, "%s %e %d", "abcdef", 2.5, 11);
 }
 
 }  // namespace
