@@ -1,8 +1,6 @@
 #include "Session.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstddef>

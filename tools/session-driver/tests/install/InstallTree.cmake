@@ -1,4 +1,5 @@
-# Installs the build into a staging folder and checks the tree a user gets:
+# Installs the build's runtime and development components into a staging
+# folder and checks the tree a user gets:
 # the data source in its TWAIN folder, the headers, and a package that a
 # companion project can find and build against.
 #
@@ -8,12 +9,15 @@ file(REMOVE_RECURSE "${WORK}")
 set(stage "${WORK}/stage")
 set(prefix "/opt/tracelet-test")
 
-execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${stage}
-                        ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
-                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed:\n${out}\n${err}")
-endif()
+# The two components a user of the data source and a companion author get.
+foreach(component runtime development)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${stage}
+                          ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --component ${component}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "cmake --install --component ${component} failed:\n${out}\n${err}")
+  endif()
+endforeach()
 
 foreach(file
     "${DS_DIR}/Tracelet.ds"
