@@ -820,38 +820,4 @@ TEST(Bounds, NativeContainerListsAreBoundedByTheLogTextBuffer) {
 
 #endif
 
-// ---------------------------------------------------------------------------
-// Cost
-
-TEST(Performance, ATenItemEnumerationRendersInMicroseconds) {
-    std::vector<unsigned char> v = EnumerationHead(TWTY_UINT16, 10, 3, 0);
-    for (TW_UINT16 x = 0; x < 10; ++x) Put(v, x);
-    Handle h(v);
-    TW_CAPABILITY c;
-    memset(&c, 0, sizeof c);
-    c.Cap = ICAP_PIXELTYPE;
-    c.ConType = TWON_ENUMERATION;
-    c.hContainer = h.get();
-    Dump d;
-    // The thread's own CPU time, so that other work on the machine does not count.
-    auto cpuMicros = [] {
-        timespec t;
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-    };
-    const int runs = 2000;
-    const double start = cpuMicros();
-    for (int i = 0; i < runs; ++i) {
-        d.buf[0] = '\0';
-        d.a.SetOutput(d.buf, kLogTextSize);
-        d.a.TwCapabilityAnalyze(&c);
-    }
-    const double us = (cpuMicros() - start) / runs;
-    EXPECT_NE(d.Text().find("          9:ERROR!(9)\r\n"), std::string::npos);
-    // About 2 us of CPU in a plain build, 6 us sanitized; the bound leaves
-    // room for slower machines and still catches a render gone quadratic.
-    EXPECT_LT(us, 50.0) << us << " us per render";
-    RecordProperty("microseconds_per_render", std::to_string(us));
-}
-
 }  // namespace
