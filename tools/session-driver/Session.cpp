@@ -472,14 +472,15 @@ void Session::Disable() {
 
 // --- Transfers ---------------------------------------------------------------
 
-void Session::Progress(const char* what, std::uint32_t done, std::uint32_t total, int pieces, bool finished) {
+void Session::Progress(const char* what, std::uint32_t done, std::uint32_t total, int pieces, const char* piece,
+                       bool finished) {
     const int percent = total ? static_cast<int>(std::uint64_t(done) * 100 / total) : 100;
     if (!m_interactive && !finished) return;
     constexpr int kWidth = 30;
     const int filled = percent * kWidth / 100;
     m_out << (m_interactive ? "\r" : "") << "  " << what << " [" << std::string(filled, '#')
-          << std::string(kWidth - filled, '.') << "] " << std::setw(3) << percent << "%  " << pieces
-          << (pieces == 1 ? " piece" : " pieces");
+          << std::string(kWidth - filled, '.') << "] " << std::setw(3) << percent << "%  " << pieces << " " << piece
+          << (pieces == 1 ? "" : "s");
     if (finished) m_out << "\n";
     m_out.flush();
 }
@@ -524,7 +525,8 @@ TW_UINT16 Session::MemoryTransfer(PageImage& page) {
             std::memcpy(page.pixels.data() + (x.YOffset + r) * rowBytes, buffer.data() + std::size_t(r) * x.BytesPerRow,
                         rowBytes);
         rowsDone += x.Rows;
-        Progress("memory transfer", std::min(rowsDone, page.height), page.height, strips, rc == TWRC_XFERDONE);
+        Progress("memory transfer", std::min(rowsDone, page.height), page.height, strips, "strip",
+                 rc == TWRC_XFERDONE);
         if (rc == TWRC_XFERDONE) {
             if (rowsDone != page.height)
                 m_err << "tracelet-session: the source sent " << rowsDone << " of " << page.height << " rows\n";
@@ -536,7 +538,7 @@ TW_UINT16 Session::MemoryTransfer(PageImage& page) {
 }
 
 TW_UINT16 Session::NativeTransfer(PageImage& page) {
-    Progress("native transfer", 0, 1, 0, false);
+    Progress("native transfer", 0, 1, 0, "block", false);
     TW_HANDLE handle = nullptr;
     const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &handle);
     if (rc != TWRC_XFERDONE) {
@@ -566,7 +568,7 @@ TW_UINT16 Session::NativeTransfer(PageImage& page) {
               << "\n";
         return TWRC_FAILURE;
     }
-    Progress("native transfer", 1, 1, 1, true);
+    Progress("native transfer", 1, 1, 1, "block", true);
     return rc;
 }
 

@@ -55,7 +55,8 @@ private:
     bool TransferPages();
     TW_UINT16 MemoryTransfer(PageImage& page);
     TW_UINT16 NativeTransfer(PageImage& page);
-    void Progress(const char* what, std::uint32_t done, std::uint32_t total, int pieces, bool finished);
+    void Progress(const char* what, std::uint32_t done, std::uint32_t total, int pieces, const char* piece,
+                  bool finished);
 
     std::vector<std::string> LogFiles() const;
     void PrintLog(const std::vector<std::string>& before);

@@ -28,6 +28,9 @@ Rect DefaultFrame();
 class CapabilitySet {
 public:
     explicit CapabilitySet(ScanSettings& settings);
+    // The capability table refers to this object and to the settings.
+    CapabilitySet(const CapabilitySet&) = delete;
+    CapabilitySet& operator=(const CapabilitySet&) = delete;
 
     // DAT_CAPABILITY with one of MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT,
     // MSG_SET, MSG_RESET or MSG_QUERYSUPPORT. The caller has checked the
