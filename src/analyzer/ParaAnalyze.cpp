@@ -200,8 +200,6 @@ bool PutFix3(Sink& sink, double v) {
     unsigned long long thousandths = q >> 13;
     const unsigned long long rest = q & 8191u;
     if (rest > 4096u || (rest == 4096u && (thousandths & 1u))) ++thousandths;
-    char text[40];
-    size_t len = 0;
     char digits[24];
     size_t d = 0;
     unsigned long long whole = thousandths / 1000u;
@@ -210,13 +208,23 @@ bool PutFix3(Sink& sink, double v) {
         digits[d++] = static_cast<char>('0' + whole % 10u);
         whole /= 10u;
     } while (whole);
-    if (negative) text[len++] = '-';
-    while (d) text[len++] = digits[--d];
-    text[len++] = '.';
-    text[len++] = static_cast<char>('0' + frac / 100u);
-    text[len++] = static_cast<char>('0' + frac / 10u % 10u);
-    text[len++] = static_cast<char>('0' + frac % 10u);
-    sink.Put(text, len);
+    const size_t len = (negative ? 1u : 0u) + d + 4u;
+    // Written straight into the output when it fits (a copy through a
+    // scratch buffer costs more than the digits here).
+    char scratch[40];
+    const bool direct = sink.len + len <= sink.room;
+    char* to = direct ? sink.out + sink.len : scratch;
+    size_t at = 0;
+    if (negative) to[at++] = '-';
+    while (d) to[at++] = digits[--d];
+    to[at++] = '.';
+    to[at++] = static_cast<char>('0' + frac / 100u);
+    to[at++] = static_cast<char>('0' + frac / 10u % 10u);
+    to[at++] = static_cast<char>('0' + frac % 10u);
+    if (direct)
+        sink.len += len;
+    else
+        sink.Put(scratch, len);
     return true;
 }
 
@@ -318,8 +326,14 @@ void CParaAnalyze::SetOutput(char* pOutput, size_t nSize) {
 void CParaAnalyze::Append(const char* text) {
     if (!text || !*text) return;
     if (!m_pOutput) return;
+    const size_t room = m_nOutputSize - m_nOutputLen;
+    Append(text, strnlen(text, room + 1));
+}
+
+void CParaAnalyze::Append(const char* text, size_t length) {
+    if (!text || !length || !m_pOutput) return;
     size_t room = m_nOutputSize - m_nOutputLen;
-    size_t n = strnlen(text, room + 1);
+    size_t n = length;
     if (n > room) {
         n = room;
         m_bOutputCut = true;

@@ -236,6 +236,8 @@ public:
     void SetOutput(char* pOutput, size_t nSize);
     // Appends a NUL-terminated text, or as much of it as fits.
     void Append(const char* text);
+    // Appends `length` bytes of text (holding no NUL), or as many as fit.
+    void Append(const char* text, size_t length);
     // Appends printf-formatted text, or as much of it as fits.
     void AppendF(const char* format, ...) TRACELET_PRINTF(2, 3);
     void AppendV(const char* format, va_list args);

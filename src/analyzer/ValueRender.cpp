@@ -45,7 +45,7 @@ size_t ItemBytes(TW_UINT16 type) {
 // One line of an item list, "        %3d:%s" then "," unless the item is the
 // last, then CR LF, into `line` (room for the value text and 23 bytes).
 // Composed by hand rather than formatted: it runs once per item.
-void ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
+size_t ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
     size_t n = 0;
     memcpy(line, "        ", 8);
     n += 8;
@@ -58,13 +58,26 @@ void ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
     for (size_t pad = count; pad < 3; ++pad) line[n++] = ' ';
     while (count) line[n++] = digits[--count];
     line[n++] = ':';
-    const size_t len = strlen(value);
-    memcpy(line + n, value, len);
-    n += len;
+    // Copied byte by byte: the text is a few characters, and a copy of a
+    // length known only at run time costs more than that here.
+    while (*value) line[n++] = *value++;
     if (!last) line[n++] = ',';
     line[n++] = '\r';
     line[n++] = '\n';
     line[n] = '\0';
+    return n;
+}
+
+// Copies an item's n bytes; the widths of the numeric items are copied as
+// the constants they are (a copy of unknown length costs more than the item).
+inline void CopyItem(unsigned char* to, const unsigned char* from, size_t n) {
+    switch (n) {
+        case 1: memcpy(to, from, 1); break;
+        case 2: memcpy(to, from, 2); break;
+        case 4: memcpy(to, from, 4); break;
+        case 16: memcpy(to, from, 16); break;
+        default: memcpy(to, from, n); break;
+    }
 }
 
 // Text of the first NUL-terminated run of a slot, never past its width.
@@ -204,12 +217,11 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
             const unsigned char* from = item + static_cast<size_t>(i) * width;
             size_t n = width;
             if (IsTextType(itemType)) n = strnlen(reinterpret_cast<const char*>(from), width);
-            memcpy(slot, from, n);
+            CopyItem(slot, from, n);
             slot[n] = 0;
             ValToStr(cap, itemType, slot, value);
         }
-        ItemLine(i, value, i + 1 == numItems, line);
-        Append(line);
+        Append(line, ItemLine(i, value, i + 1 == numItems, line));
     }
     AppendF("      }%s", CRLF);
 }
