@@ -63,56 +63,56 @@ void CapToName(TW_UINT16 cap, char* out) {
 
 namespace {
 
-struct Spec {
+struct Conversion {
     bool left = false;     // '-'
     bool zero = false;     // '0'
     int width = 0;
     int precision = -1;
     int longs = 0;         // 'l' count
-    char conversion = 0;
+    char letter = 0;       // the conversion's letter
 };
 
 // Reads one conversion after its '%'; false for anything outside the
 // vocabulary. `p` is left after the conversion character.
-bool ParseSpec(const char*& p, Spec& spec) {
+bool ParseConversion(const char*& p, Conversion& conv) {
     for (;; ++p) {
-        if (*p == '-') spec.left = true;
-        else if (*p == '0') spec.zero = true;
+        if (*p == '-') conv.left = true;
+        else if (*p == '0') conv.zero = true;
         else break;
     }
     while (*p >= '0' && *p <= '9') {
-        spec.width = spec.width * 10 + (*p++ - '0');
-        if (spec.width > 4096) return false;
+        conv.width = conv.width * 10 + (*p++ - '0');
+        if (conv.width > 4096) return false;
     }
     if (*p == '.') {
         ++p;
-        spec.precision = 0;
+        conv.precision = 0;
         while (*p >= '0' && *p <= '9') {
-            spec.precision = spec.precision * 10 + (*p++ - '0');
-            if (spec.precision > 4096) return false;
+            conv.precision = conv.precision * 10 + (*p++ - '0');
+            if (conv.precision > 4096) return false;
         }
     }
     while (*p == 'l') {
-        ++spec.longs;
+        ++conv.longs;
         ++p;
     }
-    if (spec.longs > 2) return false;
-    spec.conversion = *p;
+    if (conv.longs > 2) return false;
+    conv.letter = *p;
     switch (*p) {
         case 'd': case 'i': case 'u': case 'x': case 'X':
-            if (spec.precision >= 0) return false;
+            if (conv.precision >= 0) return false;
             break;
         case 's':
-            if (spec.longs || spec.zero) return false;
+            if (conv.longs || conv.zero) return false;
             break;
         case 'c':
-            if (spec.longs || spec.zero || spec.precision >= 0) return false;
+            if (conv.longs || conv.zero || conv.precision >= 0) return false;
             break;
         case 'f':
-            if (spec.longs || spec.width || spec.left || spec.zero) return false;
+            if (conv.longs || conv.width || conv.left || conv.zero) return false;
             break;
         case '%':
-            if (spec.longs || spec.width || spec.left || spec.zero || spec.precision >= 0) return false;
+            if (conv.longs || conv.width || conv.left || conv.zero || conv.precision >= 0) return false;
             break;
         default:
             return false;
@@ -155,35 +155,35 @@ struct Sink {
         va_end(args);
         return n;
     }
-    void Padded(const Spec& spec, const char* s, size_t n) {
-        const size_t w = static_cast<size_t>(spec.width);
-        if (!spec.left && w > n) Fill(' ', w - n);
+    void Padded(const Conversion& conv, const char* s, size_t n) {
+        const size_t w = static_cast<size_t>(conv.width);
+        if (!conv.left && w > n) Fill(' ', w - n);
         Put(s, n);
-        if (spec.left && w > n) Fill(' ', w - n);
+        if (conv.left && w > n) Fill(' ', w - n);
     }
 };
 
-void PutInteger(Sink& sink, const Spec& spec, unsigned long long magnitude, bool negative) {
+void PutInteger(Sink& sink, const Conversion& conv, unsigned long long magnitude, bool negative) {
     char digits[32];
     size_t n = 0;
-    const bool hex = spec.conversion == 'x' || spec.conversion == 'X';
-    const char* alphabet = spec.conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    const bool hex = conv.letter == 'x' || conv.letter == 'X';
+    const char* alphabet = conv.letter == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     do {
         digits[sizeof digits - 1 - n++] = alphabet[hex ? (magnitude & 15u) : (magnitude % 10u)];
         magnitude = hex ? magnitude >> 4 : magnitude / 10u;
     } while (magnitude);
     const size_t total = n + (negative ? 1 : 0);
-    const size_t w = static_cast<size_t>(spec.width);
-    if (spec.zero && !spec.left) {
+    const size_t w = static_cast<size_t>(conv.width);
+    if (conv.zero && !conv.left) {
         if (negative) sink.Put("-", 1);
         if (w > total) sink.Fill('0', w - total);
         sink.Put(digits + sizeof digits - n, n);
         return;
     }
-    if (!spec.left && w > total) sink.Fill(' ', w - total);
+    if (!conv.left && w > total) sink.Fill(' ', w - total);
     if (negative) sink.Put("-", 1);
     sink.Put(digits + sizeof digits - n, n);
-    if (spec.left && w > total) sink.Fill(' ', w - total);
+    if (conv.left && w > total) sink.Fill(' ', w - total);
 }
 
 // "%.3f" of a value that is a whole number of 65536ths (every TW_FIX32
@@ -238,8 +238,8 @@ int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
         if (percent != p) sink.Put(p, static_cast<size_t>(percent - p));
         if (!*percent) break;
         p = percent + 1;
-        Spec spec;
-        if (!ParseSpec(p, spec)) {
+        Conversion conv;
+        if (!ParseConversion(p, conv)) {
             // The rest of the format, from this conversion on, with the
             // arguments not yet taken: printf renders a format piece by
             // piece, so the text is the library's own.
@@ -247,25 +247,25 @@ int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
             if (rest < 0) return -1;
             break;
         }
-        switch (spec.conversion) {
+        switch (conv.letter) {
             case 'd':
             case 'i': {
-                long long v = spec.longs == 2 ? va_arg(args, long long)
-                              : spec.longs == 1 ? va_arg(args, long)
+                long long v = conv.longs == 2 ? va_arg(args, long long)
+                              : conv.longs == 1 ? va_arg(args, long)
                                                 : va_arg(args, int);
                 const bool negative = v < 0;
                 const unsigned long long m =
                     negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
-                PutInteger(sink, spec, m, negative);
+                PutInteger(sink, conv, m, negative);
                 break;
             }
             case 'u':
             case 'x':
             case 'X': {
-                unsigned long long v = spec.longs == 2 ? va_arg(args, unsigned long long)
-                                       : spec.longs == 1 ? va_arg(args, unsigned long)
+                unsigned long long v = conv.longs == 2 ? va_arg(args, unsigned long long)
+                                       : conv.longs == 1 ? va_arg(args, unsigned long)
                                                          : va_arg(args, unsigned);
-                PutInteger(sink, spec, v, false);
+                PutInteger(sink, conv, v, false);
                 break;
             }
             case 's': {
@@ -274,24 +274,24 @@ int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
                 if (!s) {
                     // As the C library does: "(null)", or nothing when the
                     // precision leaves no room for it.
-                    s = spec.precision < 0 || spec.precision >= 6 ? "(null)" : "";
+                    s = conv.precision < 0 || conv.precision >= 6 ? "(null)" : "";
                     n = strlen(s);
                 } else {
-                    n = spec.precision < 0 ? strlen(s) : strnlen(s, static_cast<size_t>(spec.precision));
+                    n = conv.precision < 0 ? strlen(s) : strnlen(s, static_cast<size_t>(conv.precision));
                 }
-                sink.Padded(spec, s, n);
+                sink.Padded(conv, s, n);
                 break;
             }
             case 'c': {
                 const char c = static_cast<char>(va_arg(args, int));
-                sink.Padded(spec, &c, 1);
+                sink.Padded(conv, &c, 1);
                 break;
             }
             case 'f': {
                 const double v = va_arg(args, double);
-                if (spec.precision == 3 && PutFix3(sink, v)) break;
+                if (conv.precision == 3 && PutFix3(sink, v)) break;
                 char one[16];
-                snprintf(one, sizeof one, "%%.%df", spec.precision < 0 ? 6 : spec.precision);
+                snprintf(one, sizeof one, "%%.%df", conv.precision < 0 ? 6 : conv.precision);
                 if (sink.LibraryValue(one, v) < 0) return -1;
                 break;
             }
