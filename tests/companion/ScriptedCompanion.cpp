@@ -1,7 +1,8 @@
 // A companion for the tests: its TripletOperator answers what the test
 // scripted and records what it was given. Built in three variants:
 // the normal one, one without the factory (TRACELET_NO_FACTORY) and one
-// whose factory leaves the slot empty (TRACELET_NULL_SLOT).
+// whose factory leaves the slot empty (TRACELET_NULL_SLOT) and one whose
+// factory throws (TRACELET_THROWING_FACTORY).
 #include <stdexcept>
 #include <string.h>
 
@@ -43,6 +44,9 @@ extern "C" EXPORT void CreateTwainWrapper(const char* executableFileName, Triple
             sizeof g_control.factoryName - 1);
 #if defined(TRACELET_NULL_SLOT)
     (void)slot;
+#elif defined(TRACELET_THROWING_FACTORY)
+    (void)slot;
+    throw std::runtime_error("factory failed");
 #else
     *slot = new ScriptedOperator;
 #endif

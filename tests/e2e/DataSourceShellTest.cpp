@@ -216,7 +216,8 @@ TEST_P(MissingOperator, CallsFailAndTheLogShowsThatNothingAnswered) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DataSourceShell, MissingOperator,
-                         ::testing::Values(Companion::Absent, Companion::NoFactory, Companion::NullSlot));
+                         ::testing::Values(Companion::Absent, Companion::NoFactory, Companion::NullSlot,
+                                           Companion::Throwing));
 
 TEST(DataSourceShell, AnExceptionFromTheCompanionNeverReachesTheHost) {
     LoadedDataSource ds;

@@ -44,6 +44,7 @@ const char* VariantPath(Companion companion) {
         case Companion::Scripted: return TRACELET_TEST_COMPANION;
         case Companion::NoFactory: return TRACELET_TEST_COMPANION_NOFACTORY;
         case Companion::NullSlot: return TRACELET_TEST_COMPANION_NULLSLOT;
+        case Companion::Throwing: return TRACELET_TEST_COMPANION_THROWING;
         case Companion::Absent: break;
     }
     return nullptr;

@@ -15,6 +15,7 @@ enum class Companion {
     Absent,     // nothing at the companion path
     NoFactory,  // a shared object without CreateTwainWrapper
     NullSlot,   // a factory that leaves the slot empty
+    Throwing,   // a factory that throws
 };
 
 class LoadedDataSource {
