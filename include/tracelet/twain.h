@@ -521,4 +521,27 @@ typedef struct {
 #define TWNV_FT_NEGA 1
 #define TWNV_FT_REFLECTIVE 2
 
+// Bytes one item of a TWTY_ type takes in a container's item list; 0 for a
+// type this header does not know.
+#ifdef __cplusplus
+inline size_t TwainItemSize(TW_UINT16 itemType) {
+    switch (itemType) {
+        case TWTY_INT8: return sizeof(TW_INT8);
+        case TWTY_INT16: return sizeof(TW_INT16);
+        case TWTY_INT32: return sizeof(TW_INT32);
+        case TWTY_UINT8: return sizeof(TW_UINT8);
+        case TWTY_UINT16: return sizeof(TW_UINT16);
+        case TWTY_UINT32: return sizeof(TW_UINT32);
+        case TWTY_BOOL: return sizeof(TW_BOOL);
+        case TWTY_FIX32: return sizeof(TW_FIX32);
+        case TWTY_FRAME: return sizeof(TW_FRAME);
+        case TWTY_STR32: return sizeof(TW_STR32);
+        case TWTY_STR64: return sizeof(TW_STR64);
+        case TWTY_STR128: return sizeof(TW_STR128);
+        case TWTY_STR255: return sizeof(TW_STR255);
+        default: return 0;
+    }
+}
+#endif
+
 #endif  // TRACELET_TWAIN_H

@@ -21,27 +21,6 @@ const char kNotImplemented[] = "!!! not implemented.!!!";
 
 bool IsTextType(TW_UINT16 type) { return type >= TWTY_STR32 && type <= TWTY_STR255; }
 
-// Bytes one item of `type` takes in a list; 0 for a type this trace does
-// not know (above TWTY_STR255), whose items are never read.
-size_t ItemBytes(TW_UINT16 type) {
-    switch (type) {
-        case TWTY_INT8: return sizeof(TW_INT8);
-        case TWTY_INT16: return sizeof(TW_INT16);
-        case TWTY_INT32: return sizeof(TW_INT32);
-        case TWTY_UINT8: return sizeof(TW_UINT8);
-        case TWTY_UINT16: return sizeof(TW_UINT16);
-        case TWTY_UINT32: return sizeof(TW_UINT32);
-        case TWTY_BOOL: return sizeof(TW_BOOL);
-        case TWTY_FIX32: return sizeof(TW_FIX32);
-        case TWTY_FRAME: return sizeof(TW_FRAME);
-        case TWTY_STR32: return sizeof(TW_STR32);
-        case TWTY_STR64: return sizeof(TW_STR64);
-        case TWTY_STR128: return sizeof(TW_STR128);
-        case TWTY_STR255: return sizeof(TW_STR255);
-        default: return 0;
-    }
-}
-
 // One line of an item list, "        %3d:%s" then "," unless the item is the
 // last, then CR LF, into `line` (room for the value text and 23 bytes).
 // Composed by hand rather than formatted: it runs once per item.
@@ -138,7 +117,7 @@ void CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value
         case TWTY_STR64:
         case TWTY_STR128:
         case TWTY_STR255:
-            SlotText(value, ItemBytes(itemType), text);
+            SlotText(value, TwainItemSize(itemType), text);
             break;
         default:
             // A type this trace does not know: the 32-bit container field.
@@ -203,7 +182,7 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
     unsigned char slot[kSlotBytes + 1];
 
     AppendF("      ItemList = {%s", CRLF);
-    const size_t width = ItemBytes(itemType);
+    const size_t width = TwainItemSize(itemType);
     const bool listed = width != 0 && itemType != TWTY_FRAME;
     const size_t inBlock = width == 0 ? SIZE_MAX : itemBytes / width;
     const unsigned char* item = static_cast<const unsigned char*>(items);

@@ -85,17 +85,9 @@ std::uint32_t Fix32Word(double value) {
 }
 
 std::size_t ItemBytes(TW_UINT16 type) {
-    switch (type) {
-    case TWTY_INT8:
-    case TWTY_UINT8: return 1;
-    case TWTY_INT16:
-    case TWTY_UINT16:
-    case TWTY_BOOL: return 2;
-    case TWTY_INT32:
-    case TWTY_UINT32:
-    case TWTY_FIX32: return 4;
-    default: return 0;
-    }
+    // Only items that fit a one-value's 32-bit Item field.
+    const std::size_t size = TwainItemSize(type);
+    return size <= sizeof(TW_UINT32) ? size : 0;
 }
 
 TW_FIX32 ToFix32(double value) {

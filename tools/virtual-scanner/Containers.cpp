@@ -31,18 +31,9 @@ CapItem CapItem::Frame(const TW_FRAME& frame) {
 }
 
 std::size_t ItemSize(TW_UINT16 itemType) {
-    switch (itemType) {
-    case TWTY_INT8:
-    case TWTY_UINT8: return 1;
-    case TWTY_INT16:
-    case TWTY_UINT16:
-    case TWTY_BOOL: return 2;
-    case TWTY_INT32:
-    case TWTY_UINT32:
-    case TWTY_FIX32: return 4;
-    case TWTY_FRAME: return sizeof(TW_FRAME);
-    default: return 0;
-    }
+    // The scanner keeps numbers and frames; it has no text items.
+    const std::size_t size = TwainItemSize(itemType);
+    return size <= sizeof(TW_FRAME) ? size : 0;
 }
 
 std::int32_t ItemAsInt(TW_UINT16 itemType, const CapItem& item) {

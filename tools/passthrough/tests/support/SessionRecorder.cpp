@@ -31,24 +31,6 @@ void ManagerFree(TW_HANDLE h) { TwainDisposeHandle(h); }
 TW_MEMREF ManagerLock(TW_HANDLE h) { return TwainLockHandle(h); }
 void ManagerUnlock(TW_HANDLE h) { TwainUnlockHandle(h); }
 
-size_t ItemSize(TW_UINT16 type) {
-    switch (type) {
-        case TWTY_INT8:
-        case TWTY_UINT8: return 1;
-        case TWTY_INT16:
-        case TWTY_UINT16:
-        case TWTY_BOOL: return 2;
-        case TWTY_INT32:
-        case TWTY_UINT32:
-        case TWTY_FIX32: return 4;
-        case TWTY_FRAME: return sizeof(TW_FRAME);
-        case TWTY_STR32: return sizeof(TW_STR32);
-        case TWTY_STR64: return sizeof(TW_STR64);
-        case TWTY_STR128: return sizeof(TW_STR128);
-        case TWTY_STR255: return sizeof(TW_STR255);
-        default: return 0;
-    }
-}
 
 std::string Hex(const unsigned char* p, size_t n) {
     std::string text;
@@ -214,17 +196,17 @@ private:
         size_t size = 0;
         switch (cap.ConType) {
             case TWON_ONEVALUE:
-                size = offsetof(TW_ONEVALUE, Item) + ItemSize(reinterpret_cast<const TW_ONEVALUE*>(p)->ItemType);
+                size = offsetof(TW_ONEVALUE, Item) + TwainItemSize(reinterpret_cast<const TW_ONEVALUE*>(p)->ItemType);
                 break;
             case TWON_RANGE: size = sizeof(TW_RANGE); break;
             case TWON_ARRAY: {
                 const auto* a = reinterpret_cast<const TW_ARRAY*>(p);
-                size = offsetof(TW_ARRAY, ItemList) + a->NumItems * ItemSize(a->ItemType);
+                size = offsetof(TW_ARRAY, ItemList) + a->NumItems * TwainItemSize(a->ItemType);
                 break;
             }
             case TWON_ENUMERATION: {
                 const auto* e = reinterpret_cast<const TW_ENUMERATION*>(p);
-                size = offsetof(TW_ENUMERATION, ItemList) + e->NumItems * ItemSize(e->ItemType);
+                size = offsetof(TW_ENUMERATION, ItemList) + e->NumItems * TwainItemSize(e->ItemType);
                 break;
             }
         }
