@@ -3,6 +3,13 @@
 #   cmake --install <build>            the data source, headers, CMake package
 #   cmake --install <build> --component runtime        the data source alone
 #   cmake --install <build> --component development    headers and package
+#   cmake --install <build> --component virtual-scanner   the virtual scanner as the companion
+#   cmake --install <build> --component passthrough       the pass-through companion
+#
+# Both companions have install rules in every build, so that one build can
+# package both (cmake/Package.cmake); a plain cmake --install takes the one
+# its option (TRACELET_INSTALL_VIRTUAL_SCANNER, TRACELET_INSTALL_PASSTHROUGH)
+# asks for, never both, since they share the companion path.
 #
 # The data source goes to TRACELET_INSTALL_DS_DIR, a folder of its own under
 # the one the Linux TWAIN data source manager scans for *.ds files; the
@@ -22,6 +29,12 @@ install(TARGETS Tracelet
   LIBRARY DESTINATION "${TRACELET_INSTALL_DS_DIR}"
   PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
   COMPONENT runtime)
+
+# tracelet-session, built with the installed data source and log folder as its
+# defaults (the one in the build tree defaults to the demo's).
+if(TARGET tracelet_session_installed)
+  install(TARGETS tracelet_session_installed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+endif()
 
 # --- For companion authors ---------------------------------------------------------
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/tracelet
@@ -51,17 +64,40 @@ install(FILES
   DESTINATION ${TRACELET_INSTALL_CMAKEDIR}
   COMPONENT development)
 
-# --- The virtual scanner as the companion (on request) -------------------------------
-if(TRACELET_INSTALL_VIRTUAL_SCANNER)
-  if(TRACELET_INSTALL_PASSTHROUGH)
-    message(FATAL_ERROR "TRACELET_INSTALL_VIRTUAL_SCANNER and TRACELET_INSTALL_PASSTHROUGH both want "
-                        "${TRACELET_COMPANION_PATH}: choose one")
-  endif()
-  get_filename_component(_tracelet_companion_dir "${TRACELET_COMPANION_PATH}" DIRECTORY)
-  get_filename_component(_tracelet_companion_name "${TRACELET_COMPANION_PATH}" NAME)
-  install(FILES $<TARGET_FILE:tracelet_virtual_scanner>
-    DESTINATION "${_tracelet_companion_dir}"
-    RENAME "${_tracelet_companion_name}"
-    PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
-    COMPONENT virtual-scanner)
+# --- The companions ----------------------------------------------------------------
+if(TRACELET_INSTALL_VIRTUAL_SCANNER AND TRACELET_INSTALL_PASSTHROUGH)
+  message(FATAL_ERROR "TRACELET_INSTALL_VIRTUAL_SCANNER and TRACELET_INSTALL_PASSTHROUGH both want "
+                      "${TRACELET_COMPANION_PATH}: choose one")
 endif()
+
+# Installs <target> at the companion path in <component>, which a plain
+# cmake --install takes only when <by_default> is true.
+function(tracelet_install_companion target component by_default)
+  if(NOT TARGET ${target})
+    return()
+  endif()
+  set(on_request EXCLUDE_FROM_ALL)
+  if(by_default)
+    set(on_request "")
+  endif()
+  get_filename_component(dir "${TRACELET_COMPANION_PATH}" DIRECTORY)
+  get_filename_component(name "${TRACELET_COMPANION_PATH}" NAME)
+  install(FILES $<TARGET_FILE:${target}>
+    DESTINATION "${dir}"
+    RENAME "${name}"
+    PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+    COMPONENT ${component}
+    ${on_request})
+  # install(FILES) never strips; a stripped install (--strip, the packages)
+  # strips the companion as install(TARGETS) would.
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" \"\$ENV{DESTDIR}${TRACELET_COMPANION_PATH}\" COMMAND_ERROR_IS_FATAL ANY)
+  endif()"
+    COMPONENT ${component}
+    ${on_request})
+endfunction()
+
+tracelet_install_companion(tracelet_virtual_scanner virtual-scanner "${TRACELET_INSTALL_VIRTUAL_SCANNER}")
+tracelet_install_companion(tracelet_passthrough passthrough "${TRACELET_INSTALL_PASSTHROUGH}")
+
+include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake OPTIONAL)
