@@ -3,6 +3,7 @@
 #   native  - the Linux TWAIN layout (default)
 #   macos   - the natural-alignment layout with master-pointer handles
 #   asan    - native under AddressSanitizer and UndefinedBehaviorSanitizer
+# packages the native build as Debian packages and tests them (scripts/package-test.sh),
 # then runs the fuzz targets (both layouts, sanitized) for a fixed time.
 # Any failing test or fuzz finding makes it exit non-zero.
 set -euo pipefail
@@ -23,6 +24,7 @@ build_and_test() {
 }
 
 build_and_test native -DTRACELET_TWAIN_ABI=native
+scripts/package-test.sh build-ci-native
 # The log analyser does not depend on the TWAIN layout: the native builds test it.
 build_and_test macos -DTRACELET_TWAIN_ABI=macos -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_ANALYSER=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
