@@ -1,13 +1,14 @@
 # Installation.
 #
-#   cmake --install <build>            the data source, headers, CMake package
-#   cmake --install <build> --component runtime        the data source alone
+#   cmake --install <build>            the data source, programs, headers, CMake package
+#   cmake --install <build> --component runtime        the data source, tracelet-session, tracelet-log
 #   cmake --install <build> --component development    headers and package
 #   cmake --install <build> --component virtual-scanner   the virtual scanner as the companion
 #   cmake --install <build> --component passthrough       the pass-through companion
 #
 # Both companions have install rules in every build, so that one build can
-# package both (cmake/Package.cmake); a plain cmake --install takes the one
+# package both (cmake/Package.cmake: the Debian packages, one per component,
+# and what only they carry); a plain cmake --install takes the one
 # its option (TRACELET_INSTALL_VIRTUAL_SCANNER, TRACELET_INSTALL_PASSTHROUGH)
 # asks for, never both, since they share the companion path.
 #

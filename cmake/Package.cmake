@@ -35,11 +35,17 @@ function(_tracelet_gzip source target)
 endfunction()
 _tracelet_gzip(${_deb}/changelog ${_staged}/changelog.gz)
 
-foreach(_page tracelet-log tracelet-session)
+# Each program's manual page, when the program is built: program, target.
+set(_pages tracelet-log tracelet_log tracelet-session tracelet_session_installed)
+while(_pages)
+  list(POP_FRONT _pages _page _target)
+  if(NOT TARGET ${_target})
+    continue()
+  endif()
   configure_file(${PROJECT_SOURCE_DIR}/packaging/man/${_page}.1.in ${_staged}/${_page}.1 @ONLY)
   _tracelet_gzip(${_staged}/${_page}.1 ${_staged}/${_page}.1.gz)
   install(FILES ${_staged}/${_page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime EXCLUDE_FROM_ALL)
-endforeach()
+endwhile()
 
 # The log format notes, as their own document: the README's section.
 file(READ ${PROJECT_SOURCE_DIR}/README.md _readme)
