@@ -436,11 +436,57 @@ int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT
     return s;
 }
 
+int32_t CParaAnalyze::UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling) {
+    int32_t& s = m_nTwainStatus;
+    if (DAT != DAT_NULL) return s;
+    if (MSG == MSG_XFERREADY && (s == 5 || (s == 4 && bEnabling)))
+        s = 6;
+    else if (MSG == MSG_CLOSEDSREQ && s == 5)
+        s = 4;
+    return s;
+}
+
 // ---------------------------------------------------------------------------
 // Triplet line
 
 static bool IsUnlistedTriplet(TW_UINT16 DAT, TW_UINT16 MSG) {
     return MSG == MSG_PROCESSEVENT || (MSG == MSG_XFERREADY && DAT == DAT_NULL);
+}
+
+// Whether an application's call gets its result block: not the manager's
+// own DAT_NULL/MSG_XFERREADY, and of MSG_PROCESSEVENT only an event the
+// source claims and that moves the session. The event is read only where
+// pData is known to hold a TW_EVENT: with any other data argument type its
+// structure may be smaller, so the call counts as an event nobody claimed.
+static bool IsResultShown(TW_UINT16 DAT, TW_UINT16 MSG, TW_UINT16 RC, const char* pData) {
+    if (DAT == DAT_NULL && MSG == MSG_XFERREADY) return false;
+    if (MSG != MSG_PROCESSEVENT) return true;
+    if (RC != TWRC_DSEVENT || !pData || DAT != DAT_EVENT) return false;
+    const TW_UINT16 msg = CopyIn<TW_EVENT>(pData).TWMessage;
+    return msg == MSG_XFERREADY || msg == MSG_CLOSEDSREQ;
+}
+
+void CParaAnalyze::TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC) {
+    if (m_pSourceCall || !IsUnlistedTriplet(DAT, MSG)) ++m_lSequence;
+    // A source's call moved the state when it was sent.
+    if (m_pSourceCall || RC == TWRC_FAILURE || !IsResultShown(DAT, MSG, RC, pData)) return;
+    UpDateTwainStatus(DG, DAT, MSG, pData);
+}
+
+void CParaAnalyze::MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* szDG,
+                                    char* szDAT, char* szMSG) {
+    ValToName(dg_macros, DG, m_szName);
+    memcpy(szDG, m_szName, kNameSize);
+    if (DAT <= 0x8000)
+        ValToName(dat_macros, DAT, m_szName);
+    else
+        ValToName(dat_nv_macros, DAT, m_szName);
+    memcpy(szDAT, m_szName, kNameSize);
+    if (MSG <= 0x8000)
+        ValToName(msg_macros, MSG, m_szName);
+    else
+        ValToName(msg_nv_macros, MSG, m_szName);
+    memcpy(szMSG, m_szName, kNameSize);
 }
 
 bool CParaAnalyze::TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
@@ -457,25 +503,15 @@ bool CParaAnalyze::TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_U
 }
 
 bool CParaAnalyze::CreateStringOfTriplet() {
-    if (IsUnlistedTriplet(m_DAT, m_MSG)) return false;
+    // The source's own calls are what a session turns on: never filtered.
+    if (!m_pSourceCall && IsUnlistedTriplet(m_DAT, m_MSG)) return false;
 
     ++m_lSequence;
     AppendF("[%05ld] ", static_cast<long>(m_lSequence));
-    AppendF("[%.31s] ", m_szTag);
+    AppendF("[%.31s] ", m_pSourceCall ? "DS" : m_szTag);
 
     char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
-    ValToName(dg_macros, m_DG, m_szName);
-    memcpy(szDG, m_szName, kNameSize);
-    if (m_DAT <= 0x8000)
-        ValToName(dat_macros, m_DAT, m_szName);
-    else
-        ValToName(dat_nv_macros, m_DAT, m_szName);
-    memcpy(szDAT, m_szName, kNameSize);
-    if (m_MSG <= 0x8000)
-        ValToName(msg_macros, m_MSG, m_szName);
-    else
-        ValToName(msg_nv_macros, m_MSG, m_szName);
-    memcpy(szMSG, m_szName, kNameSize);
+    MakeTripletNames(m_DG, m_DAT, m_MSG, szDG, szDAT, szMSG);
 
     if (m_DAT == DAT_CAPABILITY) {
         char szCap[kNameSize] = {};
@@ -533,15 +569,13 @@ bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
 // Result block
 
 bool CParaAnalyze::ResultMake() {
-    if (m_DAT == DAT_NULL && m_MSG == MSG_XFERREADY) return false;
-    if (m_MSG == MSG_PROCESSEVENT) {
-        // Only an event the source claims, and that moves the session, is shown.
-        // The event is read only where pData is known to hold a TW_EVENT: with
-        // any other data argument type its structure may be smaller, so the
-        // call counts as an event nobody claimed.
-        if (m_RC != TWRC_DSEVENT || !m_pData || m_DAT != DAT_EVENT) return false;
-        const TW_UINT16 msg = CopyIn<TW_EVENT>(m_pData).TWMessage;
-        if (msg != MSG_XFERREADY && msg != MSG_CLOSEDSREQ) return false;
+    if (!m_pSourceCall && !IsResultShown(m_DAT, m_MSG, m_RC, m_pData)) return false;
+    if (m_pSourceCall && m_pSourceCall->bDuring) {
+        // The application call in flight on the sending thread, by its names.
+        char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
+        MakeTripletNames(m_pSourceCall->duringDG, m_pSourceCall->duringDAT,
+                         m_pSourceCall->duringMSG, szDG, szDAT, szMSG);
+        AppendF("        During      = [%s/%s/%s]%s", szDG, szDAT, szMSG, CRLF);
     }
     ValToName(twrc_macros, m_RC, m_szName);
     AppendF("        Return Code = [%s]%s", m_szName, CRLF);
@@ -590,6 +624,7 @@ bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
         case DAT_JPEGCOMPRESSION: result = DatJpegCompressionAnalyze(); break;
         case DAT_PALETTE8: result = DatPalette8Analyze(); break;
         case DAT_EXTIMAGEINFO: result = DatExtImageInfoAnalyze(); break;
+        case DAT_ENTRYPOINT: result = DatEntryPointAnalyze(); break;
         case DAT_NV_AUTOEXPOSURE: result = DatNvAutoExposureAnalyze(); break;
         case DAT_NV_RGBMATRIX: result = DatNvRgbMatrixAnalyze(); break;
         case DAT_NV_COLORSMOOTHING: result = DatNvColorSmoothingAnalyze(); break;
@@ -606,7 +641,8 @@ bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
 
     if (RC == TWRC_FAILURE || !shown) return result;
 
-    const int32_t state = UpDateTwainStatus(DG, DAT, MSG, pData);
+    const int32_t state =
+        m_pSourceCall ? m_pSourceCall->nState : UpDateTwainStatus(DG, DAT, MSG, pData);
     AppendF("%sTWAIN Status = [%d]%s", CRLF, state, CRLF);
     return result;
 }

@@ -104,7 +104,8 @@ public:
     constexpr CParaAnalyze()
         : m_pOrigin(nullptr), m_pDest(nullptr), m_DG(0), m_DAT(0), m_MSG(0), m_pData(nullptr),
           m_RC(0), m_pOutput(nullptr), m_nTwainStatus(0), m_lSequence(0), m_szName{},
-          m_szTag{'A', 'P', 'P'}, m_nOutputSize(0), m_nOutputLen(0), m_bOutputCut(false) {}
+          m_szTag{'A', 'P', 'P'}, m_nOutputSize(0), m_nOutputLen(0), m_bOutputCut(false),
+          m_pSourceCall(nullptr) {}
     ~CParaAnalyze() {}
 
     // --- TWAIN state -------------------------------------------------------
@@ -113,6 +114,29 @@ public:
     int32_t SetTwainStatus(int32_t status);
     int32_t MakeTwainStatusString(char* buffer);
     int32_t UpDateTwainStatus(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData);
+    // The transition of a notification the source sends through the manager
+    // entry point, applied when it is sent: DAT_NULL/MSG_XFERREADY 5 -> 6
+    // (4 -> 6 while `bEnabling`: the thread's MSG_ENABLEDS is still in
+    // flight), DAT_NULL/MSG_CLOSEDSREQ 5 -> 4; anything else changes nothing.
+    int32_t UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling);
+
+    // --- Calls the source sends through the manager entry point ------------
+    // Set while such a call is rendered: its triplet line carries the tag
+    // "DS" and is never filtered, its result block opens with the During
+    // line when an application call was in flight on the sending thread, and
+    // its state line shows the state recorded when it was sent.
+    struct SourceCall {
+        int32_t nState;     // the state right after the call's own transition
+        bool bDuring;       // an application call was in flight on its thread
+        TW_UINT32 duringDG;
+        TW_UINT16 duringDAT;
+        TW_UINT16 duringMSG;
+    };
+    void SetSourceCall(const SourceCall* pCall) { m_pSourceCall = pCall; }
+
+    // With no log open: moves the numbering and the state exactly as
+    // TripletAnalyze and ParaAnalyze would for the call, rendering nothing.
+    void TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC);
 
     // --- Triplet line ------------------------------------------------------
     bool TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
@@ -152,6 +176,7 @@ public:
     bool DatJpegCompressionAnalyze();
     bool DatPalette8Analyze();
     bool DatExtImageInfoAnalyze();
+    bool DatEntryPointAnalyze();
     bool DatNvAutoExposureAnalyze();
     bool DatNvRgbMatrixAnalyze();
     bool DatNvColorSmoothingAnalyze();
@@ -195,6 +220,7 @@ public:
     bool TwExtImageInfoAnalyze(const TW_EXTIMAGEINFO* p);
     bool TwInfoAnalyze(const TW_INFO* p);
     bool TwMemoryAnalyze(const TW_MEMORY* p);
+    bool TwEntryPointAnalyze(const TW_ENTRYPOINT* p);
     bool TwTwunkIdentityAnalyze();
     bool TwTwunkDsentryParamsAnalyze();
     bool TwTwunkDsentryReturnAnalyze();
@@ -272,6 +298,12 @@ private:
     size_t m_nOutputSize;  // text bytes the output buffer holds
     size_t m_nOutputLen;   // text bytes in it now
     bool m_bOutputCut;     // an append dropped text
+    const SourceCall* m_pSourceCall;  // the source's call being rendered, or null
+
+    // Names of a triplet's three fields into 64-byte holders, as the triplet
+    // line prints them.
+    void MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* szDG, char* szDAT,
+                          char* szMSG);
 };
 
 extern TRACELET_EXPORT CParaAnalyze g_cParaAnalyze;

@@ -184,6 +184,20 @@ bool CParaAnalyze::TwMemoryAnalyze(const TW_MEMORY* p) {
     return true;
 }
 
+bool CParaAnalyze::TwEntryPointAnalyze(const TW_ENTRYPOINT* p) {
+    if (!p) return true;
+    const TW_ENTRYPOINT v = CopyIn<TW_ENTRYPOINT>(p);
+    AppendF("  TW_ENTRYPOINT = {%s", CRLF);
+    AppendF("    Size            = [%ld]%s", U32(v.Size), CRLF);
+    AppendF("    DSM_Entry       = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_Entry)), CRLF);
+    AppendF("    DSM_MemAllocate = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemAllocate)), CRLF);
+    AppendF("    DSM_MemFree     = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemFree)), CRLF);
+    AppendF("    DSM_MemLock     = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemLock)), CRLF);
+    AppendF("    DSM_MemUnlock   = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemUnlock)), CRLF);
+    AppendF("  }%s", CRLF);
+    return true;
+}
+
 // The data source never shows these: DAT_TWUNKIDENTITY carries no structure
 // the trace prints.
 bool CParaAnalyze::TwTwunkIdentityAnalyze() { return true; }

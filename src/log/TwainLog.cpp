@@ -28,26 +28,35 @@ const char* BaseName(const char* path) {
     return last ? last + 1 : path;
 }
 
-// Sets the character-classification locale for the life of one message and
-// puts the previous one back afterwards. When the platform does not know
-// the name nothing changes and nothing needs putting back.
+// Gives the calling thread, for the life of one message, its own locale
+// with the character classification of `name`, and puts the thread's
+// previous locale back afterwards. The process's locale and every other
+// thread's stay as they are. When the platform does not know the name
+// nothing changes.
 class CtypeLocaleScope {
 public:
     explicit CtypeLocaleScope(const char* name) {
-        // The name setlocale returns lives in storage the next call may
-        // reuse: keep a copy.
-        if (const char* current = setlocale(LC_CTYPE, nullptr)) m_saved = current;
-        m_changed = setlocale(LC_CTYPE, name) != nullptr;
+        // newlocale consumes its base: a copy of the thread's current locale.
+        locale_t base = duplocale(uselocale(static_cast<locale_t>(0)));
+        if (!base) return;
+        m_locale = newlocale(LC_CTYPE_MASK, name, base);
+        if (!m_locale) {
+            freelocale(base);
+            return;
+        }
+        m_previous = uselocale(m_locale);
     }
     ~CtypeLocaleScope() {
-        if (m_changed && !m_saved.empty()) setlocale(LC_CTYPE, m_saved.c_str());
+        if (!m_locale) return;
+        uselocale(m_previous);
+        freelocale(m_locale);
     }
     CtypeLocaleScope(const CtypeLocaleScope&) = delete;
     CtypeLocaleScope& operator=(const CtypeLocaleScope&) = delete;
 
 private:
-    std::string m_saved;
-    bool m_changed = false;
+    locale_t m_locale = static_cast<locale_t>(0);
+    locale_t m_previous = static_cast<locale_t>(0);
 };
 
 }  // namespace
@@ -88,9 +97,8 @@ void CTwainLog::Message(ENUM_LOG_LEVEL_TW::enumLogLevel_tw level, const char* co
 }
 
 void CTwainLog::OutputDebugString(const char* text) const {
-    if (!g_pLogFile || !text) return;
-    fwrite(text, 1, strlen(text), g_pLogFile);
-    fflush(g_pLogFile);
+    if (!text) return;
+    WriteLogFile(reinterpret_cast<const unsigned char*>(text), strlen(text));
 }
 
 std::string CTwainLog::GetHeader() const {

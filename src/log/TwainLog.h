@@ -42,10 +42,10 @@ public:
     // or already ends with one. A null `format` gives an empty text: only
     // the prefix is written. A null `component` prints as an empty name.
     //
-    // The character-classification locale is "jpn" while the text is
-    // formatted and written (when the platform knows that name) and is put
-    // back to what it was before on return, so that nothing else in the
-    // process or in the trace sees the change.
+    // The calling thread's character-classification locale is "jpn" while
+    // the text is formatted and written (when the platform knows that name)
+    // and is put back to what it was before on return; the process's locale
+    // and the host's other threads never see the change.
     void Message(ENUM_LOG_LEVEL_TW::enumLogLevel_tw level, const char* component, const char* file,
                  int line, const char* format, ...) const __attribute__((format(printf, 6, 7)));
 

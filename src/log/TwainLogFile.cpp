@@ -1,6 +1,7 @@
 #include "log/TwainLogFile.h"
 
 #include <errno.h>
+#include <pthread.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -20,7 +21,12 @@ constexpr size_t kPathSize = 256;
 // any text a call writes (5120 bytes and the overflow note) in one piece,
 // and every write is flushed at once all the same.
 char s_logStreamBuffer[8192];
+
+pthread_mutex_t s_traceLock = PTHREAD_MUTEX_INITIALIZER;
 }
+
+TraceLock::TraceLock() { pthread_mutex_lock(&s_traceLock); }
+TraceLock::~TraceLock() { pthread_mutex_unlock(&s_traceLock); }
 
 void MakeLogFileName(time_t seconds, long micros, char* out, size_t size) {
     struct tm local;
@@ -38,6 +44,7 @@ void setupTwainLog() {
     snprintf(folder, sizeof folder, "%s", g_szLogFolder);
     if (!tracelet::platform::PathExists(folder)) return;
 
+    TraceLock lock;
     if (g_pcTwainLog) {
         delete g_pcTwainLog;
         g_pcTwainLog = nullptr;
@@ -61,6 +68,7 @@ void setupTwainLog() {
 }
 
 void cleanupTwainLog() {
+    TraceLock lock;
     if (g_pcTwainLog) {
         delete g_pcTwainLog;
         g_pcTwainLog = nullptr;
@@ -73,6 +81,11 @@ void cleanupTwainLog() {
 }
 
 void WriteLogFile(const unsigned char* bytes, unsigned long length) {
+    TraceLock lock;
+    WriteLogFileLocked(bytes, length);
+}
+
+void WriteLogFileLocked(const unsigned char* bytes, unsigned long length) {
     if (!g_pLogFile || !bytes) return;
     fwrite(bytes, 1, length, g_pLogFile);
     fflush(g_pLogFile);

@@ -20,6 +20,23 @@ TRACELET_EXPORT void WriteLogFile(const unsigned char* bytes, unsigned long leng
 TRACELET_EXPORT int CreateVLTempDirectory(char* parentPath);
 }
 
+// The trace lock: one process-wide mutex, statically initialised, that
+// guards the analyzer (numbering, state, scratch), the log file and the
+// logger instance. DS_Entry holds it only while it renders and writes a
+// call's text, never while the companion or the manager runs; set-up and
+// clean-up hold it too, so that a call in flight on another thread never
+// meets a half-opened or closed file.
+class TraceLock {
+public:
+    TraceLock();
+    ~TraceLock();
+    TraceLock(const TraceLock&) = delete;
+    TraceLock& operator=(const TraceLock&) = delete;
+};
+
+// WriteLogFile for a caller that already holds the trace lock.
+void WriteLogFileLocked(const unsigned char* bytes, unsigned long length);
+
 // The log file's name for a load at `seconds` (local time) with `micros`
 // microseconds into the second: "Twainlog_YYYYMMDD_HHMMSS_mmmm.txt", the
 // milliseconds rounded to the nearest, halves up (0 to 1000).

@@ -1,6 +1,22 @@
 // DS_Entry: the data source's single entry point. Every triplet goes to the
 // companion's TripletOperator unchanged, then its trace is written.
+//
+// The source answers the application through the manager entry point it is
+// handed by DG_CONTROL/DAT_ENTRYPOINT/MSG_SET ("transfer ready", "close
+// requested", ...). The companion gets Tracelet's ManagerEntry in its place,
+// which traces each such call as a [DS] block and hands it on unchanged.
+//
+// Threads: the host may call DS_Entry from several threads, and the source
+// may signal from threads of its own, while other calls are in flight. The
+// trace lock (TwainLogFile.h) guards the analyzer and the log file; it is
+// held while one call's text is rendered into buffers on that call's stack
+// and written, never while the companion or the manager runs, so that an
+// application callback that re-enters DS_Entry on the same thread cannot
+// deadlock. Blocks never interleave and their numbers follow the order in
+// which they are written: a call's blocks are written when it completes.
 #include <string.h>
+
+#include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
 #include "log/TwainLogFile.h"
@@ -12,7 +28,7 @@ namespace {
 const char kOverflowNote[] = "Size of CAP_xxx too long";
 
 void WriteText(const char* text, size_t length) {
-    WriteLogFile(reinterpret_cast<const unsigned char*>(text), length);
+    WriteLogFileLocked(reinterpret_cast<const unsigned char*>(text), length);
 }
 
 // The companion answers; an exception it throws never reaches the host.
@@ -26,27 +42,51 @@ TW_UINT16 Forward(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 M
     }
 }
 
-}  // namespace
+// The application calls in flight on this thread, innermost first: each
+// DS_Entry call links a record on its own stack while the companion runs.
+// Initial-exec TLS, so that no thread's first use allocates.
+struct InFlight {
+    TW_UINT32 DG;
+    TW_UINT16 DAT;
+    TW_UINT16 MSG;
+    const InFlight* outer;
+};
+__thread const InFlight* t_pInFlight __attribute__((tls_model("initial-exec"))) = nullptr;
 
-extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
-                                             TW_UINT16 MSG, TW_MEMREF pData) {
+bool EnableInFlight() {
+    for (const InFlight* call = t_pInFlight; call; call = call->outer)
+        if (call->DG == DG_CONTROL && call->DAT == DAT_USERINTERFACE && call->MSG == MSG_ENABLEDS)
+            return true;
+    return false;
+}
+
+// Renders and writes one call's text, or with no log open only moves the
+// numbering and the state. `source` is set for a call the source sent.
+void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
+               TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
     // Set while the marker block is written.
     static unsigned char stack = 0;
+    char* const data = static_cast<char*>(pData);
 
-    const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, pData);
+    TraceLock lock;
+    g_cParaAnalyze.SetSourceCall(source);
+    if (!g_pLogFile) {
+        g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
+        g_cParaAnalyze.SetSourceCall(nullptr);
+        return;
+    }
 
     // 5120 bytes of text and its closing NUL.
     char szLog[kLogTextSize + 1];
 
     memset(szLog, 0, sizeof szLog);
-    g_cParaAnalyze.TripletAnalyze(pOrigin, nullptr, DG, DAT, MSG, static_cast<char*>(pData), szLog,
-                                  kLogTextSize);
+    g_cParaAnalyze.TripletAnalyze(pOrigin, pDest, DG, DAT, MSG, data, szLog, kLogTextSize);
     size_t length = strlen(szLog);
     if (length) WriteText(szLog, length);
 
     memset(szLog, 0, sizeof szLog);
-    g_cParaAnalyze.ParaAnalyze(pOrigin, nullptr, DG, DAT, MSG, static_cast<char*>(pData), rc, szLog,
-                               kLogTextSize);
+    g_cParaAnalyze.ParaAnalyze(pOrigin, pDest, DG, DAT, MSG, data, rc, szLog, kLogTextSize);
+    g_cParaAnalyze.SetSourceCall(nullptr);
     length = strlen(szLog);
     if (length) {
         WriteText(szLog, length);
@@ -64,5 +104,69 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
         WriteText(szMarker, static_cast<size_t>(n));
         stack = 0;
     }
+}
+
+// --- The manager entry point -----------------------------------------------
+
+// The manager's own DSM_Entry, from the last DAT_ENTRYPOINT/MSG_SET.
+std::atomic<DSMENTRYPROC> s_fnManagerEntry{nullptr};
+// What the companion is handed instead of the caller's TW_ENTRYPOINT: the
+// same, but for DSM_Entry. Lives as long as the load.
+TW_ENTRYPOINT s_entryPoint;
+
+// Every call the source makes to the manager: the notification's state
+// change when it is sent, the manager's answer unchanged, then the call's
+// [DS] block.
+TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                       TW_UINT16 MSG, TW_MEMREF pData) {
+    CParaAnalyze::SourceCall sent{};
+    if (const InFlight* during = t_pInFlight) {
+        sent.bDuring = true;
+        sent.duringDG = during->DG;
+        sent.duringDAT = during->DAT;
+        sent.duringMSG = during->MSG;
+    }
+    {
+        TraceLock lock;
+        sent.nState = g_cParaAnalyze.UpDateTwainStatusOnNotify(DAT, MSG, EnableInFlight());
+    }
+
+    const DSMENTRYPROC manager = s_fnManagerEntry.load();
+    const TW_UINT16 rc = manager ? manager(pOrigin, pDest, DG, DAT, MSG, pData) : TWRC_FAILURE;
+
+    TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc);
+    return rc;
+}
+
+// The pData the companion gets: for a well-formed DAT_ENTRYPOINT/MSG_SET
+// Tracelet's copy with ManagerEntry in it, for anything else the caller's
+// own. The caller's structure is only read, and no further than its type.
+TW_MEMREF ForCompanion(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+    if (DG != DG_CONTROL || DAT != DAT_ENTRYPOINT || MSG != MSG_SET || !pData) return pData;
+    // A structure that says it is larger than the one known here would be
+    // handed on cut short: it goes as it came, as does a short one.
+    if (CopyIn<TW_UINT32>(pData) != sizeof(TW_ENTRYPOINT)) return pData;
+    const TW_ENTRYPOINT given = CopyIn<TW_ENTRYPOINT>(pData);
+    if (!given.DSM_Entry) return pData;
+
+    TraceLock lock;
+    // Handed Tracelet's own entry back, the manager stays the one known.
+    if (given.DSM_Entry != &ManagerEntry) s_fnManagerEntry.store(given.DSM_Entry);
+    s_entryPoint = given;
+    s_entryPoint.DSM_Entry = &ManagerEntry;
+    return reinterpret_cast<TW_MEMREF>(&s_entryPoint);
+}
+
+}  // namespace
+
+extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
+                                             TW_UINT16 MSG, TW_MEMREF pData) {
+    const InFlight call{DG, DAT, MSG, t_pInFlight};
+    t_pInFlight = &call;
+    const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, ForCompanion(DG, DAT, MSG, pData));
+    t_pInFlight = call.outer;
+
+    // A data source's entry has no destination identity.
+    TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
     return rc;
 }

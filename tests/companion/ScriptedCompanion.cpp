@@ -3,6 +3,7 @@
 // the normal one, one without the factory (TRACELET_NO_FACTORY) and one
 // whose factory leaves the slot empty (TRACELET_NULL_SLOT) and one whose
 // factory throws (TRACELET_THROWING_FACTORY).
+#include <mutex>
 #include <stdexcept>
 #include <string.h>
 
@@ -13,20 +14,25 @@
 
 namespace {
 ScriptControl g_control;
+// Calls may come from several threads at once; the record is kept whole.
+std::mutex g_recordLock;
 
 class ScriptedOperator : public TripletOperator {
 public:
     TW_UINT16 TripletEntry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                            TW_MEMREF pData) override {
-        ++g_control.calls;
-        g_control.lastOrigin = pOrigin;
-        g_control.lastDG = DG;
-        g_control.lastDAT = DAT;
-        g_control.lastMSG = MSG;
-        g_control.lastData = pData;
-        if (g_control.throwNext) {
-            g_control.throwNext = false;
-            throw std::runtime_error("scripted failure");
+        {
+            std::lock_guard<std::mutex> lock(g_recordLock);
+            ++g_control.calls;
+            g_control.lastOrigin = pOrigin;
+            g_control.lastDG = DG;
+            g_control.lastDAT = DAT;
+            g_control.lastMSG = MSG;
+            g_control.lastData = pData;
+            if (g_control.throwNext) {
+                g_control.throwNext = false;
+                throw std::runtime_error("scripted failure");
+            }
         }
         if (g_control.fill) g_control.fill(g_control.context, DG, DAT, MSG, pData);
         return g_control.rc;

@@ -66,14 +66,14 @@ TEST_F(Analyzer, NamesComeFromTheStandardOrTheVendorTablesByRange) {
     EXPECT_EQ(Triplet(DG_CONTROL, 0x8001, 0x8000), "[00002] [APP] DG_CONTROL/DAT_NV_AUTOEXPOSURE/MSG_CUSTOMBASE\r\n");
     EXPECT_EQ(Triplet(DG_CONTROL, 0x800C, 0x8003), "[00003] [APP] DG_CONTROL/ERROR!(32780)/ERROR!(32771)\r\n");
     EXPECT_EQ(Triplet(8, 0x0010, 0x8002), "[00004] [APP] ERROR!(8)/DAT_CALLBACK/MSG_NV_XFERREQUEST\r\n");
-    EXPECT_EQ(Triplet(0xFFFFFFFF, 0x0401, MSG_GET), "[00005] [APP] ERROR!(-1)/ERROR!(1025)/MSG_GET\r\n");
+    EXPECT_EQ(Triplet(0xFFFFFFFF, 0x0404, MSG_GET), "[00005] [APP] ERROR!(-1)/ERROR!(1028)/MSG_GET\r\n");
 }
 
 TEST_F(Analyzer, CapabilityOperationsNameTheCapabilityInParentheses) {
     TW_CAPABILITY cap{};
     const std::pair<TW_UINT16, const char*> cases[] = {
         {0x0001, "CAP_XFERCOUNT"}, {0x0101, "ICAP_PIXELTYPE"}, {0x8001, "CAP_NV_VERSION"},
-        {0x8003, "ICAP_NV_FILMTYPE"}, {0x8043, "ICAP_NV_ADE"}, {0x1023, "ERROR!(4131)"}};
+        {0x8003, "ICAP_NV_FILMTYPE"}, {0x8043, "ICAP_NV_ADE"}, {0x1065, "ERROR!(4197)"}};
     for (auto& c : cases) {
         cap.Cap = c.first;
         std::string line = Triplet(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
@@ -92,9 +92,9 @@ TEST_F(Analyzer, CapabilityNamesRefuseABufferTheyDoNotFit) {
     EXPECT_STREQ(out, "untouched");
     EXPECT_TRUE(pa.GetStringOfCapability(&cap, out, 14));
     EXPECT_STREQ(out, "CAP_XFERCOUNT");
-    cap.Cap = 0x1023;  // in neither table: "ERROR!(4131)" and its NUL take 13 bytes
+    cap.Cap = 0x1065;  // in neither table: "ERROR!(4197)" and its NUL take 13 bytes
     EXPECT_TRUE(pa.GetStringOfCapability(&cap, out, 13));
-    EXPECT_STREQ(out, "ERROR!(4131)");
+    EXPECT_STREQ(out, "ERROR!(4197)");
     EXPECT_TRUE(pa.GetStringOfCapability(nullptr, out, 13));
 }
 
@@ -177,6 +177,26 @@ TEST_F(Analyzer, ResetAndCloseRequestsMoveOnlyFromTheirOwnState) {
     EXPECT_EQ(State(DAT_EVENT, 0x8001), 4);
     pa.SetTwainStatus(3);
     EXPECT_EQ(State(DAT_USERINTERFACE, MSG_ENABLEDS), 3);
+}
+
+TEST_F(Analyzer, ASourcesNotificationMovesTheStateOnlyByItsOwnRules) {
+    const struct {
+        int from;
+        TW_UINT16 DAT, MSG;
+        bool enabling;
+        int to;
+    } cases[] = {
+        {5, DAT_NULL, MSG_XFERREADY, false, 6},  {4, DAT_NULL, MSG_XFERREADY, true, 6},
+        {4, DAT_NULL, MSG_XFERREADY, false, 4},  {3, DAT_NULL, MSG_XFERREADY, true, 3},
+        {6, DAT_NULL, MSG_XFERREADY, false, 6},  {5, DAT_NULL, MSG_CLOSEDSREQ, false, 4},
+        {4, DAT_NULL, MSG_CLOSEDSREQ, true, 4},  {5, DAT_NULL, MSG_CLOSEDSOK, false, 5},
+        {5, DAT_NULL, MSG_DEVICEEVENT, false, 5}, {5, DAT_STATUS, MSG_XFERREADY, false, 5},
+    };
+    for (const auto& c : cases) {
+        pa.SetTwainStatus(c.from);
+        EXPECT_EQ(pa.UpDateTwainStatusOnNotify(c.DAT, c.MSG, c.enabling), c.to)
+            << c.from << " " << c.MSG << " " << c.enabling;
+    }
 }
 
 TEST_F(Analyzer, ANullPointerWhereTheStateReadsAFieldLeavesTheStateAsItIs) {

@@ -1,5 +1,6 @@
 // Every name table holds exactly the rows of the reference data, in order,
-// ends with its ERROR! row, and the lookups follow the first-row-wins rule.
+// then the TWAIN 2 names appended to it, ends with its ERROR! row, and the
+// lookups follow the first-row-wins rule.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -18,9 +19,11 @@ struct Row {
 };
 
 std::map<std::string, std::vector<Row>> ReadReference(std::vector<std::string>* order) {
-    std::ifstream in(std::string(TRACELET_TEST_DATA_DIR) + "/name-tables.tsv");
-    EXPECT_TRUE(in.good());
     std::map<std::string, std::vector<Row>> tables;
+    for (const std::string& path : {std::string(TRACELET_TEST_DATA_DIR) + "/name-tables.tsv",
+                                   std::string(TRACELET_TWAIN2_NAMES)}) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in.good()) << path;
     std::string line;
     while (std::getline(in, line)) {
         if (line.empty() || line[0] == '#' || line.rfind("table\t", 0) == 0) continue;
@@ -31,6 +34,7 @@ std::map<std::string, std::vector<Row>> ReadReference(std::vector<std::string>* 
         std::getline(ss, value, '\t');
         if (!tables.count(table)) order->push_back(table);
         tables[table].push_back({name, std::stoull(value)});
+    }
     }
     return tables;
 }
@@ -55,7 +59,7 @@ TEST(NameTables, EveryTableMatchesTheReferenceRowByRowInOrder) {
         EXPECT_EQ(table.rows[rows.size()].value, 0xFFFFFFFFFFFFFFFFull);
         rowsSeen += rows.size();
     }
-    EXPECT_EQ(rowsSeen, 1010u);
+    EXPECT_EQ(rowsSeen, 1010u + 92u);
 }
 
 TEST(NameTables, CapabilityValueTablesPointAtTablesOfTheRightSize) {
@@ -104,7 +108,7 @@ TEST(NameTables, AValueNoRowHoldsPrintsTheErrorTextWithItsNumber) {
     // The all-ones row of the languages is never matched by a 16-bit field,
     // and the ERROR! row is not matched by value.
     EXPECT_EQ(Named(twlg_macros, TableRows(twlg_macros), 0xFFFF), "ERROR!(65535)");
-    EXPECT_EQ(Named(dat_macros, TableRows(dat_macros), 0x0401), "ERROR!(1025)");
+    EXPECT_EQ(Named(dat_macros, TableRows(dat_macros), 0x0404), "ERROR!(1028)");
     EXPECT_EQ(Named(dg_macros, TableRows(dg_macros), 0xFFFFFFFFu), "ERROR!(-1)");
     EXPECT_EQ(Named(twpt_macros, TableRows(twpt_macros), static_cast<uint64_t>(int64_t{-2147483647 - 1})),
               "ERROR!(-2147483648)");
@@ -116,11 +120,32 @@ TEST(NameTables, CapabilitiesAreNamedByTheirCapTableThenTheirIcapTable) {
     const std::pair<TW_UINT16, const char*> cases[] = {
         {0x8000, "CAP_CUSTOMBASE"}, {0x8001, "CAP_NV_VERSION"}, {0x8002, "CAP_NV_TPUENABLED"},
         {0x8004, "ICAP_NV_DRAFTSCAN"}, {0x0101, "ICAP_PIXELTYPE"}, {0x0001, "CAP_XFERCOUNT"},
-        {0x1201, "ERROR!(4609)"}, {0x1023, "ERROR!(4131)"}, {0xFFFF, "ERROR!(65535)"}};
+        {0x1201, "ERROR!(4609)"}, {0x1065, "ERROR!(4197)"}, {0xFFFF, "ERROR!(65535)"}};
     for (auto& c : cases) {
         CapToName(c.first, out);
         EXPECT_STREQ(out, c.second) << std::hex << c.first;
     }
+}
+
+TEST(NameTables, TwainTwoNamesFollowTheOlderRowsWhichWinWhereBothNameAValue) {
+    const struct {
+        const TwNameRow* table;
+        size_t rows;
+        uint64_t value;
+        const char* name;
+    } cases[] = {
+        {dat_macros, TableRows(dat_macros), 0x0403, "DAT_ENTRYPOINT"},
+        {dat_macros, TableRows(dat_macros), 0x0012, "DAT_CALLBACK2"},
+        {msg_macros, TableRows(msg_macros), 0x0902, "MSG_REGISTER_CALLBACK"},
+        {icap_macros, TableRows(icap_macros), 0x1159, "ICAP_AUTOMATICCOLORENABLED"},
+        {twrc_macros, TableRows(twrc_macros), 10, "TWRC_BUSY"},
+        {twcc_macros, TableRows(twcc_macros), 29, "TWCC_NOMEDIA"},
+        {cap_macros, TableRows(cap_macros), 0x1064, "CAP_IAFIELDE_LASTPAGE"},
+        // CAP_CAMERASIDE and the deprecated CAP_POWERDOWNTIME share 0x1034:
+        // the earlier row names it.
+        {cap_macros, TableRows(cap_macros), 0x1034, "CAP_CAMERASIDE"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(Named(c.table, c.rows, c.value), c.name) << c.name;
 }
 
 }  // namespace
