@@ -11,6 +11,12 @@
 // numbering advances by one for every listed triplet and by none for the
 // event loop, the state stays within 0 to 7, and the log grows by no more
 // than the three texts a call may write, none of them holding a NUL.
+//
+// The companion may also signal as a Linux source does: a DAT_NULL notice
+// through the manager entry point it was handed with DAT_ENTRYPOINT/MSG_SET
+// (Tracelet's own, in front of a manager stand-in here), sent from inside
+// the call or between calls. Each such notice gets the manager's answer
+// unchanged and one more number.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <stdint.h>
@@ -190,12 +196,33 @@ size_t StructureSize(TW_UINT16 dat) {
         case DAT_NV_UNSHARPMASKPARAM: return sizeof(TWNV_USMPARAM);
         case DAT_NV_SETTINGFRAME: return sizeof(TWNV_SETTINGFRAME);
         case DAT_NV_USMINFO: return sizeof(TWNV_USMINFO);
+        case DAT_ENTRYPOINT: return sizeof(TW_ENTRYPOINT);
         default: return 0;
     }
 }
 
 void FreeContainer(TW_HANDLE h) {
     if (h) TwainDisposeHandle(h);
+}
+
+// The manager behind Tracelet's entry point: answers what the input says.
+TW_UINT16 g_managerRc = TWRC_SUCCESS;
+TW_UINT16 ManagerStandIn(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
+    return g_managerRc;
+}
+
+// A notice the companion sends with no call in flight (none before it has
+// been handed a manager entry).
+void NoticeBetweenCalls(TW_UINT16 msg) {
+    FuzzControl& c = *g_control;
+    if (!c.managerEntry) return;
+    const int64_t sequence = g_analyzer->m_lSequence;
+    static TW_IDENTITY source, app;
+    const TW_UINT16 got = c.managerEntry(&source, &app, DG_CONTROL, DAT_NULL, msg, nullptr);
+    Check(got == g_managerRc, "the manager's answer reaches the source unchanged");
+    const bool traced = c.managerEntry != ManagerStandIn;
+    Check(g_analyzer->m_lSequence == sequence + (traced ? 1 : 0), "one number per notice");
+    Check(g_analyzer->m_nTwainStatus >= 0 && g_analyzer->m_nTwainStatus <= 7, "a TWAIN state");
 }
 
 constexpr size_t kMaxCalls = 24;
@@ -211,6 +238,12 @@ void OneCall(Input& in) {
     const TW_UINT16 rc = rcSel < 0xF0 ? kRcs[rcSel % Count(kRcs)] : in.U16();
     const uint8_t flags = in.Byte();
     const bool nullData = (flags & 0x03) == 0x03;
+    // Bit 6: the source sends a notice, inside the call or after it, and
+    // the manager answers it with the code the input gives.
+    const uint8_t noticeSel = (flags & 0x40) ? in.Byte() : 0;
+    const TW_UINT16 notice = (flags & 0x40) ? kMsgs[noticeSel % Count(kMsgs)] : 0;
+    const bool noticeInside = (noticeSel & 0x80) == 0;
+    if (flags & 0x40) g_managerRc = kRcs[in.Byte() % Count(kRcs)];
     const bool throws = (flags & 0x04) != 0 && (flags & 0x80) != 0;
     const bool nullOrigin = (flags & 0x08) != 0;
     TW_UINT32 dg = DG_CONTROL;
@@ -238,6 +271,15 @@ void OneCall(Input& in) {
         if (size == 0) size = in.Byte() % 64;
         in.Take(bytes, size);
         pData = static_cast<unsigned char*>(malloc(size ? size : 1));
+        if (dat == DAT_ENTRYPOINT) {
+            // The application fills its entry points; the companion writes
+            // nothing. A manager entry the input gives is the stand-in.
+            TW_ENTRYPOINT entry;
+            memcpy(&entry, bytes, sizeof entry);
+            if (entry.DSM_Entry) entry.DSM_Entry = ManagerStandIn;
+            memcpy(bytes, &entry, sizeof entry);
+            memcpy(pData, bytes, size);
+        }
     }
 
     // A capability's container: null, or a block of the input's size.
@@ -263,7 +305,9 @@ void OneCall(Input& in) {
     c.rc = rc;
     c.throwNext = throws;
     c.bytes = bytes;
-    c.size = pData ? size : 0;
+    c.size = pData && dat != DAT_ENTRYPOINT ? size : 0;
+    c.notice = noticeInside ? notice : 0;
+    const int notices = c.notices;
 
     const int64_t sequence = g_analyzer->m_lSequence;
     const off_t before = LogSize();
@@ -271,14 +315,21 @@ void OneCall(Input& in) {
     const TW_UINT16 got = g_entry(origin, dg, dat, msg, pData);
 
     Check(got == (throws ? TWRC_FAILURE : rc), "the return code reaches the caller unchanged");
-    if (pData && !throws)
+    if (pData && dat == DAT_ENTRYPOINT)
+        Check(memcmp(pData, bytes, size) == 0, "the caller's entry points are never written");
+    else if (pData && !throws)
         Check(memcmp(pData, c.written, c.writtenSize) == 0, "pData is as the companion left it");
+    // The entry the companion used was the one it held after the call.
+    const bool tracedNotice = c.notices != notices && c.managerEntry != ManagerStandIn;
+    if (c.notices != notices)
+        Check(c.noticeRc == g_managerRc, "the manager's answer reaches the source unchanged");
     const bool listed = !(msg == MSG_PROCESSEVENT || (dat == DAT_NULL && msg == MSG_XFERREADY));
-    Check(g_analyzer->m_lSequence == sequence + (listed ? 1 : 0), "one number per listed triplet");
+    const int64_t noticed = tracedNotice ? c.notices - notices : 0;
+    Check(g_analyzer->m_lSequence == sequence + (listed ? 1 : 0) + noticed, "one number per listed triplet");
     Check(g_analyzer->m_nTwainStatus >= 0 && g_analyzer->m_nTwainStatus <= 7, "a TWAIN state");
 
     const off_t after = LogSize();
-    const off_t bound = 2 * static_cast<off_t>(kLogTextSize) + 24 + 72;
+    const off_t bound = (2 * static_cast<off_t>(kLogTextSize) + 24 + 72) * (1 + noticed);
     Check(after >= before && after - before <= bound, "a call writes at most its three texts");
     if (after > before) {
         static char text[2 * kLogTextSize + 128];
@@ -290,8 +341,10 @@ void OneCall(Input& in) {
 
     FreeContainer(c.container);
     c.container = nullptr;
+    c.notice = 0;
     free(pData);
     free(origin);
+    if (notice && !noticeInside) NoticeBetweenCalls(notice);
 }
 
 }  // namespace

@@ -40,11 +40,23 @@ TW_HANDLE NewContainer(const unsigned char* bytes, size_t size) {
 
 class FuzzOperator : public TripletOperator {
 public:
-    TW_UINT16 TripletEntry(pTW_IDENTITY, TW_UINT32, TW_UINT16 DAT, TW_UINT16, TW_MEMREF pData) override {
+    TW_UINT16 TripletEntry(pTW_IDENTITY pOrigin, TW_UINT32, TW_UINT16 DAT, TW_UINT16 MSG,
+                           TW_MEMREF pData) override {
         FuzzControl& c = g_control;
         ++c.calls;
         c.container = nullptr;
         c.writtenSize = 0;
+        // The application hands over a whole TW_ENTRYPOINT (the target sees to it).
+        if (DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData) {
+            TW_ENTRYPOINT entry;
+            memcpy(&entry, pData, sizeof entry);
+            c.managerEntry = entry.DSM_Entry;
+        }
+        if (c.notice && c.managerEntry) {
+            static TW_IDENTITY source;
+            c.noticeRc = c.managerEntry(&source, pOrigin, DG_CONTROL, DAT_NULL, c.notice, nullptr);
+            ++c.notices;
+        }
         if (c.throwNext) {
             c.throwNext = false;
             throw std::runtime_error("fuzzing companion throws");

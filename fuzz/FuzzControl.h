@@ -25,6 +25,14 @@ struct FuzzControl {
     const unsigned char* block = nullptr;
     size_t blockSize = 0;
 
+    // A source's notice: when `notice` is not 0 the operator sends DAT_NULL
+    // with that message through the manager entry it was last handed
+    // (DAT_ENTRYPOINT/MSG_SET) before it answers, and keeps what came back.
+    TW_UINT16 notice = 0;
+    DSMENTRYPROC managerEntry = nullptr;
+    TW_UINT16 noticeRc = 0;
+    int notices = 0;
+
     // What the operator did: the container it allocated (the caller frees
     // it, as an application does) and the bytes it left behind pData.
     TW_HANDLE container = nullptr;

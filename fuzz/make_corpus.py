@@ -3,8 +3,8 @@
 
 Each seed is a list of call records in the target's input format (see
 DsEntryFuzzer.cpp): DAT selector, MSG selector, return code selector, flags,
-[DG], [origin identity], [size], structure bytes, [container mode, block size,
-block bytes]. Seeds are written for both TWAIN layouts (the structure sizes
+[notice selector, manager's return code selector], [DG], [origin identity],
+[size], structure bytes, [container mode, block size, block bytes]. Seeds are written for both TWAIN layouts (the structure sizes
 differ); each fuzzer reads both sets. Run it from anywhere; it rewrites the
 folder.
 """
@@ -35,8 +35,9 @@ LAYOUTS = {
                    DAT_RGBRESPONSE=4, DAT_JPEGCOMPRESSION=154, DAT_PALETTE8=1028, DAT_EXTIMAGEINFO=20,
                    DAT_NV_AUTOEXPOSURE=22, DAT_NV_RGBMATRIX=36, DAT_NV_COLORSMOOTHING=40,
                    DAT_NV_HARDWAREINFO=502, DAT_NV_SKEWINFO=40, DAT_NV_UNSHARPMASKPARAM=6,
-                   DAT_NV_SETTINGFRAME=4, DAT_NV_USMINFO=30,
-                   event_msg=8, one_item=2, range_fields=2, array_items=6, enum_items=14, u32_align=2),
+                   DAT_NV_SETTINGFRAME=4, DAT_NV_USMINFO=30, DAT_ENTRYPOINT=44,
+                   event_msg=8, one_item=2, range_fields=2, array_items=6, enum_items=14, u32_align=2,
+                   entry_at=4),
     "macos": dict(DAT_CAPABILITY=16, DAT_EVENT=16, DAT_IDENTITY=168, DAT_PENDINGXFERS=8,
                   DAT_SETUPMEMXFER=12, DAT_SETUPFILEXFER=260, DAT_STATUS=4, DAT_USERINTERFACE=16,
                   DAT_XFERGROUP=4, DAT_CUSTOMDSDATA=16, DAT_IMAGEINFO=44, DAT_IMAGELAYOUT=28,
@@ -44,8 +45,9 @@ LAYOUTS = {
                   DAT_RGBRESPONSE=4, DAT_JPEGCOMPRESSION=160, DAT_PALETTE8=1028, DAT_EXTIMAGEINFO=16,
                   DAT_NV_AUTOEXPOSURE=22, DAT_NV_RGBMATRIX=36, DAT_NV_COLORSMOOTHING=40,
                   DAT_NV_HARDWAREINFO=502, DAT_NV_SKEWINFO=40, DAT_NV_UNSHARPMASKPARAM=6,
-                  DAT_NV_SETTINGFRAME=4, DAT_NV_USMINFO=30,
-                  event_msg=8, one_item=4, range_fields=4, array_items=8, enum_items=16, u32_align=4),
+                  DAT_NV_SETTINGFRAME=4, DAT_NV_USMINFO=30, DAT_ENTRYPOINT=48,
+                  event_msg=8, one_item=4, range_fields=4, array_items=8, enum_items=16, u32_align=4,
+                  entry_at=8),
 }
 
 TWTY = dict(INT8=0, INT16=1, INT32=2, UINT8=3, UINT16=4, UINT32=5, BOOL=6, FIX32=7, FRAME=8,
@@ -61,10 +63,14 @@ class Seed:
         self.data = bytearray()
 
     def call(self, dat, msg, rc="SUCCESS", *, null=False, throw=False, origin=None, body=b"",
-             size=None, container=None):
+             size=None, container=None, notice=None, after=False, manager_rc="SUCCESS"):
         self.data += bytes([DATS.index(dat), MSGS.index(msg), RCS.index(rc)])
         flags = (0x03 if null else 0) | (0x84 if throw else 0) | (0 if origin is not None else 0x08)
+        flags |= 0x40 if notice else 0
         self.data.append(flags)
+        if notice:
+            # The source's notice: inside the call, or after it.
+            self.data += bytes([MSGS.index(notice) | (0x80 if after else 0), RCS.index(manager_rc)])
         if origin is not None:
             self.data += origin.ljust(self.L["DAT_IDENTITY"], b"\0")[: self.L["DAT_IDENTITY"]]
         if null:
@@ -150,6 +156,19 @@ def seeds(layout):
     s.call("DAT_NV_USMINFO", "MSG_GET", body=b"\xff" * 30)
     s.call("DAT_EXTIMAGEINFO", "MSG_GET", body=b"\x03")
     out["wide-structures"] = s.data
+
+    s = Seed(layout)
+    entry = bytearray(s.L["DAT_ENTRYPOINT"])
+    entry[0] = s.L["DAT_ENTRYPOINT"]
+    entry[s.L["entry_at"]] = 1  # a manager entry (the target puts its stand-in there)
+    s.call("DAT_ENTRYPOINT", "MSG_SET", body=entry)
+    s.call("DAT_IDENTITY", "MSG_OPENDS", body=ident)
+    s.call("DAT_USERINTERFACE", "MSG_ENABLEDS", body=b"\1\0", notice="MSG_XFERREADY")
+    s.call("DAT_IMAGEINFO", "MSG_GET", notice="MSG_DEVICEEVENT", manager_rc="FAILURE")
+    s.call("DAT_IMAGEMEMXFER", "MSG_GET", "XFERDONE", notice="MSG_CLOSEDSREQ", after=True)
+    s.call("DAT_ENTRYPOINT", "MSG_SET", body=entry[:2])
+    s.call("DAT_USERINTERFACE", "MSG_DISABLEDS", notice="MSG_CLOSEDSOK")
+    out["notices"] = s.data
     return out
 
 

@@ -3,6 +3,8 @@
 #   native  - the Linux TWAIN layout (default)
 #   macos   - the natural-alignment layout with master-pointer handles
 #   asan    - native under AddressSanitizer and UndefinedBehaviorSanitizer
+#   tsan    - native under ThreadSanitizer (clang): only the thread and
+#             callback tests, and only what they need
 # packages the native build as Debian packages and tests them (scripts/package-test.sh),
 # then runs the fuzz targets (both layouts, sanitized) for a fixed time.
 # Any failing test or fuzz finding makes it exit non-zero.
@@ -29,6 +31,17 @@ scripts/package-test.sh build-ci-native
 build_and_test macos -DTRACELET_TWAIN_ABI=macos -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_ANALYSER=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     build_and_test asan -DTRACELET_TWAIN_ABI=native -DTRACELET_SANITIZE=ON -DTRACELET_BUILD_BENCHMARKS=OFF
+
+echo "=== tsan: configure and build the thread and callback tests"
+CC=clang CXX=clang++ cmake -S . -B build-ci-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELET_TWAIN_ABI=native \
+    -DTRACELET_SANITIZE_THREAD=ON -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_ANALYSER=OFF \
+    >build-ci-tsan.configure.log || { cat build-ci-tsan.configure.log; exit 1; }
+cmake --build build-ci-tsan -j "${jobs}" --target tracelet_e2e_tests tracelet_virtual_scanner_tests
+echo "=== tsan: test"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+build-ci-tsan/tests/tracelet_e2e_tests --gtest_filter='Source*:Forwarding.*'
+build-ci-tsan/tools/virtual-scanner/tests/tracelet_virtual_scanner_tests --gtest_filter='Notification*'
+unset TSAN_OPTIONS
 
 if [ -x scripts/fuzz.sh ]; then
     scripts/fuzz.sh "${fuzz_seconds}"

@@ -116,8 +116,9 @@ public:
     int32_t UpDateTwainStatus(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData);
     // The transition of a notification the source sends through the manager
     // entry point, applied when it is sent: DAT_NULL/MSG_XFERREADY 5 -> 6
-    // (4 -> 6 while `bEnabling`: the thread's MSG_ENABLEDS is still in
-    // flight), DAT_NULL/MSG_CLOSEDSREQ 5 -> 4; anything else changes nothing.
+    // (4 -> 6 while `bEnabling`: an application MSG_ENABLEDS is in flight,
+    // and the notice shows the source completed it), DAT_NULL/MSG_CLOSEDSREQ
+    // 5 -> 4; anything else changes nothing.
     int32_t UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling);
 
     // --- Calls the source sends through the manager entry point ------------

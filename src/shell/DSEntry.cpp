@@ -43,8 +43,9 @@ TW_UINT16 Forward(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 M
 }
 
 // The application calls in flight on this thread, innermost first: each
-// DS_Entry call links a record on its own stack while the companion runs.
-// Initial-exec TLS, so that no thread's first use allocates.
+// DS_Entry call links a record on its own stack while the companion runs;
+// a notice names the innermost in its During line. Initial-exec TLS, so
+// that no thread's first use allocates.
 struct InFlight {
     TW_UINT32 DG;
     TW_UINT16 DAT;
@@ -53,11 +54,14 @@ struct InFlight {
 };
 __thread const InFlight* t_pInFlight __attribute__((tls_model("initial-exec"))) = nullptr;
 
-bool EnableInFlight() {
-    for (const InFlight* call = t_pInFlight; call; call = call->outer)
-        if (call->DG == DG_CONTROL && call->DAT == DAT_USERINTERFACE && call->MSG == MSG_ENABLEDS)
-            return true;
-    return false;
+// Application MSG_ENABLEDS calls in flight on any thread, from before the
+// companion gets them until their blocks are written. A source that signals
+// "transfer ready" has completed the enable, whether it signals from inside
+// the call or from a thread of its own the moment the call returned.
+std::atomic<int> s_enablesInFlight{0};
+
+bool IsEnable(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG) {
+    return DG == DG_CONTROL && DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS;
 }
 
 // Renders and writes one call's text, or with no log open only moves the
@@ -128,7 +132,7 @@ TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, T
     }
     {
         TraceLock lock;
-        sent.nState = g_cParaAnalyze.UpDateTwainStatusOnNotify(DAT, MSG, EnableInFlight());
+        sent.nState = g_cParaAnalyze.UpDateTwainStatusOnNotify(DAT, MSG, s_enablesInFlight.load() > 0);
     }
 
     const DSMENTRYPROC manager = s_fnManagerEntry.load();
@@ -161,6 +165,8 @@ TW_MEMREF ForCompanion(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pDa
 
 extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
                                              TW_UINT16 MSG, TW_MEMREF pData) {
+    const bool enable = IsEnable(DG, DAT, MSG);
+    if (enable) ++s_enablesInFlight;
     const InFlight call{DG, DAT, MSG, t_pInFlight};
     t_pInFlight = &call;
     const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, ForCompanion(DG, DAT, MSG, pData));
@@ -168,5 +174,6 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
 
     // A data source's entry has no destination identity.
     TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
+    if (enable) --s_enablesInFlight;
     return rc;
 }

@@ -2,8 +2,9 @@
 // loaded with its log on (loading may allocate: the companion, the log
 // file, the levelled logger), then a session that reaches every data
 // argument type of the dispatch, every container type, the overflow note,
-// the marker block and the claimed-event path is driven through DS_Entry,
-// counting every allocation the process makes inside each call.
+// the marker block, the claimed-event path and the source's notifications
+// through the manager entry point is driven through DS_Entry, counting every
+// allocation the process makes inside each call.
 //
 // Everything the application and the companion own (structures, container
 // handles) is made before the calls; the test companion answers without
@@ -134,8 +135,27 @@ const TW_UINT16 kEveryDat[] = {
     DAT_PALETTE8, DAT_EXTIMAGEINFO, DAT_NV_AUTOEXPOSURE, DAT_NV_RGBMATRIX, DAT_NV_COLORSMOOTHING,
     DAT_NV_EVENT, DAT_NV_HARDWAREINFO, DAT_NV_SKEWINFO, DAT_NV_UNSHARPMASKPARAM,
     DAT_NV_REDCORRECTIONMATRIX, DAT_NV_TWAINCALLBACKMSG, DAT_NV_SETTINGFRAME, DAT_NV_USMINFO,
-    DAT_DEVICEEVENT, 0x8015,
+    DAT_DEVICEEVENT, DAT_ENTRYPOINT, 0x8015,
 };
+
+// The manager and the source's side of its notifications: the source keeps
+// the manager entry it is handed and signals "transfer ready" from inside
+// MSG_ENABLEDS, as a Linux source does.
+TW_UINT16 ManagerStandIn(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
+    return TWRC_SUCCESS;
+}
+DSMENTRYPROC g_sourcesManagerEntry = nullptr;
+TW_IDENTITY g_sourceIdentity{};
+
+void SignalInsideEnable(void* app, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+    // The session's first DG_CONTROL/DAT_ENTRYPOINT/MSG_SET is the manager's;
+    // the later calls of that data argument type carry filler bytes.
+    if (DG == DG_CONTROL && DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData && !g_sourcesManagerEntry)
+        g_sourcesManagerEntry = static_cast<TW_ENTRYPOINT*>(pData)->DSM_Entry;
+    if (DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS && g_sourcesManagerEntry)
+        g_sourcesManagerEntry(&g_sourceIdentity, static_cast<pTW_IDENTITY>(app), DG_CONTROL, DAT_NULL,
+                              MSG_XFERREADY, nullptr);
+}
 
 // A session from opening the manager to closing it, then every data
 // argument type with zero bytes, all-ones bytes and text-like bytes, and
@@ -147,8 +167,12 @@ void BuildSession(Session& s, pTW_IDENTITY app) {
     TW_EVENT ready{};
     ready.TWMessage = MSG_XFERREADY;
     TW_PENDINGXFERS none{};
+    TW_ENTRYPOINT entry{};
+    entry.Size = sizeof entry;
+    entry.DSM_Entry = ManagerStandIn;
 
     add(DG_CONTROL, DAT_PARENT, MSG_OPENDSM, s.Bytes(0));
+    add(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, s.Struct(entry));
     add(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, s.Bytes('1'));
     add(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, s.Bytes(0));
     add(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, s.Bytes(0), TWRC_NOTDSEVENT);
@@ -274,6 +298,8 @@ TEST_F(NoHeap, AWholeSessionWithTheLogOnAllocatesNothing) {
     strcpy(app.ProductName, "No-heap session");
     Session session;
     BuildSession(session, &app);
+    control_->fill = SignalInsideEnable;
+    control_->context = &app;
 
     size_t total = 0;
     std::vector<std::string> culprits;
@@ -290,6 +316,16 @@ TEST_F(NoHeap, AWholeSessionWithTheLogOnAllocatesNothing) {
             culprits.push_back(what);
         }
     }
+    // A notice from the source's own thread, with no call in flight.
+    ASSERT_NE(g_sourcesManagerEntry, nullptr);
+    allocations::Begin();
+    g_sourcesManagerEntry(&g_sourceIdentity, &app, DG_CONTROL, DAT_NULL, MSG_DEVICEEVENT, nullptr);
+    if (const size_t n = allocations::End()) {
+        total += n;
+        culprits.push_back("a notice from the source's thread: " + std::to_string(n));
+    }
+    control_->fill = nullptr;
+
     std::string list;
     for (const std::string& c : culprits) list += "\n  " + c;
     EXPECT_EQ(total, 0u) << "allocations inside DS_Entry:" << list;
@@ -300,7 +336,9 @@ TEST_F(NoHeap, AWholeSessionWithTheLogOnAllocatesNothing) {
     for (const char* text : {"pOrigin:TW_IDENTITY = {", "TW_ONEVALUE = {", "TW_ENUMERATION = {", "TW_ARRAY = {",
                              "TW_RANGE = {", "TW_CIECOLOR = {", "TW_JPEGCOMPRESSION = {", "TWNV_HARDWAREINFO = {",
                              "TWNV_USMINFO = {", "TW_EVENT = {", "Size of CAP_xxx too long",
-                             "*** Inspect Error Status Start ***", "TWAIN Status = [7]"}) {
+                             "*** Inspect Error Status Start ***", "TWAIN Status = [7]", "TW_ENTRYPOINT = {",
+                             "[DS] DG_CONTROL/DAT_NULL/MSG_XFERREADY", "[DS] DG_CONTROL/DAT_NULL/MSG_DEVICEEVENT",
+                             "During      = [DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS]"}) {
         EXPECT_NE(log.find(text), std::string::npos) << "the log lacks " << text;
     }
 }

@@ -56,6 +56,11 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
     app.add_option("--log-dir", o.logDir, "The folder the data source writes its trace log to")
         ->capture_default_str();
     app.add_flag("--no-log-print{false}", o.printLog, "Tell where the log is, but do not print it");
+    app.add_flag("--poll-events", o.pollEvents,
+                 "Be an application without callbacks (no DF_APP2): hear of a transfer through the event "
+                 "loop (DAT_EVENT/MSG_PROCESSEVENT)");
+    app.add_flag("--source-thread", o.sourceThread,
+                 "Ask the virtual scanner to signal from a thread of its own (TRACELET_SCANNER_SIGNAL=thread)");
 
     try {
         app.parse(argc, argv);

@@ -25,6 +25,8 @@ struct Options {
     std::string dataSource;  // the .ds to load
     std::string logDir;      // the folder its trace log goes to
     bool printLog = true;
+    bool pollEvents = false;    // hear of transfers through MSG_PROCESSEVENT, not a callback
+    bool sourceThread = false;  // ask the virtual scanner to signal from a thread of its own
 };
 
 // Parses the command line into `options`. Returns -1 when the session

@@ -3,7 +3,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -111,7 +113,8 @@ std::string FormatFrame(const TW_FRAME& f) {
 Session::Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
     : m_options(options), m_out(out), m_err(err), m_interactive(interactive) {
     // The application: Id as the manager hands it out at MSG_OPENDSM. It
-    // does not announce DF_APP2, so the source tells it of a transfer
+    // announces DF_APP2, so the source tells it of a transfer through the
+    // manager's callback; with --poll-events it does not, and hears of it
     // through its event loop (DAT_EVENT/MSG_PROCESSEVENT).
     m_app.Id = 1;
     m_app.Version.MajorNum = 1;
@@ -121,7 +124,7 @@ Session::Session(const Options& options, std::ostream& out, std::ostream& err, b
     std::strncpy(m_app.Version.Info, "1.0", sizeof m_app.Version.Info - 1);
     m_app.ProtocolMajor = 2;
     m_app.ProtocolMinor = 4;
-    m_app.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    m_app.SupportedGroups = DG_CONTROL | DG_IMAGE | (options.pollEvents ? 0 : DF_APP2);
     std::strncpy(m_app.Manufacturer, "Tracelet", sizeof m_app.Manufacturer - 1);
     std::strncpy(m_app.ProductFamily, "Session driver", sizeof m_app.ProductFamily - 1);
     std::strncpy(m_app.ProductName, "tracelet-session", sizeof m_app.ProductName - 1);
@@ -133,11 +136,19 @@ Session::~Session() {
     if (g_session == this) g_session = nullptr;
 }
 
-void Session::Notified(TW_UINT16 msg) { m_notified = msg; }
+void Session::Notified(TW_UINT16 msg) {
+    // As an application's callback does: note the message and wake the
+    // application's own thread, which goes on with the session.
+    std::lock_guard<std::mutex> lock(m_notifyLock);
+    m_notified = msg;
+    m_notifiedChanged.notify_all();
+}
 
 // --- Loading -----------------------------------------------------------------
 
 bool Session::Load() {
+    // Read by the virtual scanner when the data source creates it.
+    if (m_options.sourceThread) setenv("TRACELET_SCANNER_SIGNAL", "thread", 1);
     m_out << "Loading the data source " << m_options.dataSource << "\n";
     m_library = dlopen(m_options.dataSource.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!m_library) {
@@ -426,13 +437,20 @@ bool Session::Enable() {
 }
 
 bool Session::WaitForTransferReady() {
-    // The application's event loop: every event goes to the source first.
-    unsigned char platformEvent[32] = {};
-    for (int i = 1; i <= 100; ++i) {
-        if (m_notified == MSG_XFERREADY) {
+    if (!m_options.pollEvents) {
+        // A callback application waits for its callback.
+        std::unique_lock<std::mutex> lock(m_notifyLock);
+        if (m_notifiedChanged.wait_for(lock, std::chrono::seconds(10), [this] { return m_notified != MSG_NULL; }) &&
+            m_notified == MSG_XFERREADY) {
             m_out << "The source called back: transfer ready (state 6)\n";
             return true;
         }
+        m_err << "tracelet-session: the source did not call back with transfer ready\n";
+        return false;
+    }
+    // The application's event loop: every event goes to the source first.
+    unsigned char platformEvent[32] = {};
+    for (int i = 1; i <= 100; ++i) {
         TW_EVENT event{};
         event.pEvent = platformEvent;
         event.TWMessage = MSG_NULL;

@@ -3,7 +3,9 @@
 #ifndef TRACELET_SESSION_SESSION_H
 #define TRACELET_SESSION_SESSION_H
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -25,7 +27,8 @@ public:
     // Returns the program's exit code.
     int Run();
 
-    // A notification the source sent to the manager (DAT_NULL messages).
+    // A notification the source sent to the manager (DAT_NULL messages), on
+    // whatever thread the source sent it from: the application's callback.
     void Notified(TW_UINT16 msg);
 
 private:
@@ -73,6 +76,8 @@ private:
     bool m_open = false;
     bool m_enabled = false;
     std::vector<TW_UINT16> m_supported;
+    std::mutex m_notifyLock;  // guards m_notified
+    std::condition_variable m_notifiedChanged;
     TW_UINT16 m_notified = MSG_NULL;
     int m_savedPages = 0;
 };

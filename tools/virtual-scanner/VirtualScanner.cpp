@@ -3,9 +3,14 @@
 #include "VirtualScanner.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "Capabilities.h"
 #include "NativeImage.h"
@@ -74,18 +79,29 @@ TW_INFO* InfoAt(TW_EXTIMAGEINFO* e, TW_UINT32 i) {
                                       i * sizeof(TW_INFO));
 }
 
+// TRACELET_SCANNER_SIGNAL=thread: the source signals the application from a
+// thread of its own, as scanners that scan in the background do, once the
+// call that started the scan has returned.
+bool SignalsFromOwnThread() {
+    const char* how = std::getenv("TRACELET_SCANNER_SIGNAL");
+    return how && std::strcmp(how, "thread") == 0;
+}
+
 class VirtualScanner final : public TripletOperator {
 public:
     VirtualScanner() : m_caps(m_settings) {}
+    ~VirtualScanner() override { JoinSignal(); }
 
     TW_UINT16 TripletEntry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                            TW_MEMREF pData) override {
         Outcome o;
+        EnterCall(+1);
         try {
             o = Dispatch(pOrigin, DG, DAT, MSG, pData);
         } catch (const std::bad_alloc&) {
             o = Failure(TWCC_LOWMEMORY);
         }
+        EnterCall(-1);
         // DAT_STATUS reports the code and leaves it; event polling that
         // succeeds leaves it too, so that a failure is still there to ask about.
         const bool keepsCode = DAT == DAT_STATUS || (DAT == DAT_EVENT && o.rc != TWRC_FAILURE);
@@ -224,13 +240,27 @@ private:
     // Tells the application: through the manager's callback when the
     // application takes callbacks (a 2.x application and a manager that gave
     // its entry points) and the manager delivers it, else at its next
-    // DAT_EVENT/MSG_PROCESSEVENT.
+    // DAT_EVENT/MSG_PROCESSEVENT. The source is in the state the notice
+    // announces before the application hears of it, so that a callback may
+    // go on with the transfer at once.
     void Notify(TW_UINT16 msg) {
         const bool callbacks = m_entry.DSM_Entry && m_haveApp && (m_app.SupportedGroups & DF_APP2);
-        if (callbacks &&
-            m_entry.DSM_Entry(&m_identity, &m_app, DG_CONTROL, DAT_NULL, msg, nullptr) == TWRC_SUCCESS) {
-            Delivered(msg);
+        if (!callbacks) {
+            m_pendingEvent = msg;
             return;
+        }
+        const int page = m_pageNumber;
+        Delivered(msg);
+        if (m_ownThread) {
+            Signal(msg);
+            return;
+        }
+        if (m_entry.DSM_Entry(&m_identity, &m_app, DG_CONTROL, DAT_NULL, msg, nullptr) == TWRC_SUCCESS) return;
+        // Not delivered: back to where the event loop will tell it.
+        if (msg == MSG_XFERREADY && m_state == kXferReady && m_pageNumber == page + 1) {
+            m_state = kEnabled;
+            m_page.reset();
+            m_pageNumber = page;
         }
         m_pendingEvent = msg;
     }
@@ -254,6 +284,48 @@ private:
         m_pendingEvent = MSG_NULL;
         Delivered(event->TWMessage);
         return Success(TWRC_DSEVENT);
+    }
+
+    // --- Signalling from the source's own thread -------------------------------
+
+    // Counts the application's calls in progress (callbacks may nest them).
+    void EnterCall(int step) {
+        std::lock_guard<std::mutex> lock(m_signalLock);
+        m_callDepth += step;
+        if (m_callDepth == 0) m_callsDone.notify_all();
+    }
+
+    // Sends `msg` from the source's own thread once no application call is
+    // in progress. A notice the manager does not deliver is lost, as from a
+    // real scanner.
+    void Signal(TW_UINT16 msg) {
+        std::lock_guard<std::mutex> lock(m_signalLock);
+        m_signals.push_back(msg);
+        m_callsDone.notify_all();
+        if (!m_signaller.joinable()) m_signaller = std::thread([this] { SignalLoop(); });
+    }
+
+    void SignalLoop() {
+        std::unique_lock<std::mutex> lock(m_signalLock);
+        for (;;) {
+            m_callsDone.wait(lock, [this] { return m_stopSignalling || (!m_signals.empty() && m_callDepth == 0); });
+            if (m_stopSignalling) return;
+            const TW_UINT16 msg = m_signals.front();
+            m_signals.erase(m_signals.begin());
+            const DSMENTRYPROC entry = m_entry.DSM_Entry;
+            lock.unlock();
+            entry(&m_identity, &m_app, DG_CONTROL, DAT_NULL, msg, nullptr);
+            lock.lock();
+        }
+    }
+
+    void JoinSignal() {
+        {
+            std::lock_guard<std::mutex> lock(m_signalLock);
+            m_stopSignalling = true;
+            m_callsDone.notify_all();
+        }
+        if (m_signaller.joinable() && m_signaller.get_id() != std::this_thread::get_id()) m_signaller.join();
     }
 
     // --- Transfers -----------------------------------------------------------
@@ -470,6 +542,14 @@ private:
     }
 
     enum class Xfer { None, Memory, Native };
+
+    const bool m_ownThread = SignalsFromOwnThread();
+    std::thread m_signaller;
+    std::mutex m_signalLock;  // guards the four below
+    std::condition_variable m_callsDone;
+    int m_callDepth = 0;
+    std::vector<TW_UINT16> m_signals;
+    bool m_stopSignalling = false;
 
     int m_state = kLoaded;
     TW_UINT16 m_conditionCode = TWCC_SUCCESS;

@@ -1,6 +1,7 @@
 // tracelet-session through the demo data source, checked by what its trace
-// log says: numbering, states, capability blocks, the one failing call and
-// its marker block, and pages that match their image info.
+// log says: numbering, states, the source's notice, capability blocks, the
+// one failing call and its marker block, and pages that match their image
+// info.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -52,6 +53,7 @@ ProgramRun RunSession(const std::string& name, const std::string& args) {
 struct Call {
     std::string triplet;
     std::vector<std::string> lines;
+    bool fromSource = false;  // a [DS] block
 
     bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
     std::string ReturnCode() const {
@@ -79,7 +81,7 @@ struct Log {
 
 Log ParseLog(const std::string& text) {
     Log log;
-    static const std::regex tripletLine(R"(^\[(\d{5,})\] \[APP\] (.+)$)");
+    static const std::regex tripletLine(R"(^\[(\d{5,})\] \[(APP|DS)\] (.+)$)");
     static const std::regex stateLine(R"(^TWAIN Status = \[(\d+)\]$)");
     std::size_t start = 0;
     while (start < text.size()) {
@@ -95,7 +97,7 @@ Log ParseLog(const std::string& text) {
         std::smatch m;
         if (std::regex_match(line, m, tripletLine)) {
             log.numbers.push_back(std::stol(m[1]));
-            log.calls.push_back(Call{m[2], {}});
+            log.calls.push_back(Call{m[3], {}, m[2] == "DS"});
             continue;
         }
         // A result block without a triplet line (an event the source claimed).
@@ -113,6 +115,9 @@ std::string LogPathFrom(const std::string& out) {
     return std::regex_search(out, m, logLine) ? std::string(m[2]) : std::string();
 }
 
+// How the application hears that pages are ready.
+enum class Notice { Polled, CallbackDuringEnable, CallbackFromSourceThread };
+
 struct Scenario {
     const char* name;
     const char* xfer;
@@ -120,6 +125,7 @@ struct Scenario {
     const char* magic;  // of the saved pages
     int pages;
     const char* extra;
+    Notice notice;
 };
 
 void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
@@ -169,10 +175,39 @@ TEST_P(SessionLogTest, TheStateGoesUpToSevenOncePerPageAndBackToThree) {
         if (steps.empty() || steps.back() != s) steps.push_back(s);
     std::ostringstream text;
     for (int s : steps) text << s << " ";
-    std::string expected = "3 4 5 6 7 ";
+    // A notice written before MSG_ENABLEDS's block (sent inside it, or from
+    // the source's thread before the enable's block was written) takes the
+    // session from 4 to 6 at once.
+    bool noticeFirst = false;
+    for (const Call& c : m_log.calls) {
+        if (c.triplet == "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS") break;
+        noticeFirst = noticeFirst || c.fromSource;
+    }
+    if (GetParam().notice == Notice::CallbackDuringEnable) {
+        EXPECT_TRUE(noticeFirst);
+    }
+    if (GetParam().notice == Notice::Polled) {
+        EXPECT_FALSE(noticeFirst);
+    }
+    std::string expected = noticeFirst ? "3 4 6 7 " : "3 4 5 6 7 ";
     for (int page = 1; page < GetParam().pages; ++page) expected += "6 7 ";
     expected += "5 4 3 ";
     EXPECT_EQ(expected, text.str());
+}
+
+TEST_P(SessionLogTest, TheSourcesNoticeIsTracedWithTheCallItArrivedDuring) {
+    std::vector<const Call*> notices;
+    for (const Call& c : m_log.calls)
+        if (c.fromSource) notices.push_back(&c);
+    if (GetParam().notice == Notice::Polled) {
+        EXPECT_TRUE(notices.empty()) << "an application without callbacks polls";
+        return;
+    }
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ("DG_CONTROL/DAT_NULL/MSG_XFERREADY", notices[0]->triplet);
+    EXPECT_EQ(GetParam().notice == Notice::CallbackDuringEnable,
+              notices[0]->Has("        During      = [DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS]"));
+    EXPECT_TRUE(notices[0]->Has("TWAIN Status = [6]"));
 }
 
 TEST_P(SessionLogTest, EachNegotiatedCapabilityHasItsBlock) {
@@ -269,10 +304,14 @@ TEST_P(SessionLogTest, PagesGoOutByTheChosenMechanism) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Mechanisms, SessionLogTest,
-                         ::testing::Values(Scenario{"memory", "memory", "gray", "P5", 2, "--resolution 75"},
-                                           Scenario{"native", "native", "bw", "P4", 2, "--resolution 100"},
+                         ::testing::Values(Scenario{"memory", "memory", "gray", "P5", 2, "--resolution 75",
+                                                    Notice::CallbackDuringEnable},
+                                           Scenario{"native", "native", "bw", "P4", 2,
+                                                    "--resolution 100 --poll-events", Notice::Polled},
                                            Scenario{"mixed", "mixed", "rgb", "P6", 3,
-                                                    "--resolution 75 --frame 0.5,0.5,6,8 --bit-depth 16"}),
+                                                    "--resolution 75 --frame 0.5,0.5,6,8 --bit-depth 16 "
+                                                    "--source-thread",
+                                                    Notice::CallbackFromSourceThread}),
                          [](const ::testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 // --- The program's own failures ------------------------------------------------

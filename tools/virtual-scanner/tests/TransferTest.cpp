@@ -2,6 +2,11 @@
 // frame; memory strips and the native block carry the same pixels; a batch
 // counts down its pages.
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
 
 #include "NativeImage.h"
 #include "ScannerHarness.h"
@@ -195,6 +200,8 @@ struct ManagerRecord {
     TW_UINT16 dat = 0xffff;
     TW_UINT32 originId = 0, destId = 0;
     TW_UINT16 answer = TWRC_SUCCESS;
+    std::function<void()> callback;  // the application's, run for each notice
+    std::thread::id thread;
 };
 ManagerRecord g_manager;
 
@@ -206,6 +213,8 @@ TW_UINT16 RecordingManager(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
     g_manager.message = msg;
     g_manager.originId = origin ? static_cast<TW_UINT32>(origin->Id) : 0;
     g_manager.destId = dest ? static_cast<TW_UINT32>(dest->Id) : 0;
+    g_manager.thread = std::this_thread::get_id();
+    if (g_manager.callback) g_manager.callback();
     return g_manager.answer;
 }
 
@@ -235,6 +244,53 @@ TEST_F(NotificationTest, AnApplicationThatTakesCallbacksIsCalledBackThroughTheMa
     EXPECT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info)) << "state 6 at once";
     TW_UINT16 message = 0;
     EXPECT_EQ(TWRC_NOTDSEVENT, ProcessEvent(&message)) << "told once";
+}
+
+TEST_F(NotificationTest, TheCallbackFindsTheSourceReadyToTransfer) {
+    m_app.SupportedGroups |= DF_APP2;
+    TW_UINT16 infoRc = 0xFFFF;
+    g_manager.callback = [&] {
+        TW_IMAGEINFO info{};
+        infoRc = Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+    };
+    GiveEntryPoints();
+    Open();
+    Enable();
+    EXPECT_EQ(TWRC_SUCCESS, infoRc) << "state 6 before the notice, not TWCC_SEQERROR";
+}
+
+TEST(NotificationFromSourceThread, TheNoticeComesFromAnotherThreadAfterEnableReturned) {
+    g_manager = ManagerRecord();
+    setenv("TRACELET_SCANNER_SIGNAL", "thread", 1);
+    std::unique_ptr<TripletOperator> ds(CreateVirtualScanner());
+    unsetenv("TRACELET_SCANNER_SIGNAL");
+    TW_IDENTITY app{};
+    app.Id = 1;
+    app.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
+    TW_ENTRYPOINT entry{};
+    entry.Size = sizeof entry;
+    entry.DSM_Entry = RecordingManager;
+    std::atomic<bool> enableReturned{false}, heard{false}, heardAfterEnable{false};
+    g_manager.callback = [&] {
+        heardAfterEnable = enableReturned.load();
+        heard = true;
+    };
+    TW_IDENTITY id{};
+    id.Id = 2;
+    TW_USERINTERFACE ui{};
+    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry));
+    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id));
+    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    enableReturned = true;
+    for (int i = 0; i < 1000 && !heard; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(heard);
+    EXPECT_TRUE(heardAfterEnable);
+    EXPECT_NE(std::this_thread::get_id(), g_manager.thread);
+    EXPECT_EQ(MSG_XFERREADY, g_manager.message);
+    TW_IMAGEINFO info{};
+    EXPECT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
+    ds.reset();  // joins the source's thread
+    g_manager = ManagerRecord();
 }
 
 TEST_F(NotificationTest, AnApplicationWithoutCallbacksHearsThroughItsEventLoop) {
