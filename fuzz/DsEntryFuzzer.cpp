@@ -241,7 +241,7 @@ void OneCall(Input& in) {
     // Bit 6: the source sends a notice, inside the call or after it, and
     // the manager answers it with the code the input gives.
     const uint8_t noticeSel = (flags & 0x40) ? in.Byte() : 0;
-    const TW_UINT16 notice = (flags & 0x40) ? kMsgs[noticeSel % Count(kMsgs)] : 0;
+    const TW_UINT16 notice = (flags & 0x40) ? kMsgs[(noticeSel & 0x7F) % Count(kMsgs)] : 0;
     const bool noticeInside = (noticeSel & 0x80) == 0;
     if (flags & 0x40) g_managerRc = kRcs[in.Byte() % Count(kRcs)];
     const bool throws = (flags & 0x04) != 0 && (flags & 0x80) != 0;
