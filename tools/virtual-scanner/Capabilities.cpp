@@ -213,6 +213,11 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
     AddEnumeration(ICAP_XFERMECH, {TWSX_NATIVE, TWSX_MEMORY}, &ScanSettings::xferMech, factory.xferMech);
     AddEnumeration(ICAP_UNITS, {TWUN_INCHES, TWUN_CENTIMETERS, TWUN_PIXELS}, &ScanSettings::units, factory.units);
     AddEnumeration(ICAP_COMPRESSION, {TWCP_NONE}, &ScanSettings::compression, factory.compression);
+    // The pages are drawn one way only: chunky samples, 0 for black, and
+    // black-and-white rows packed from the high bit.
+    AddEnumeration(ICAP_PLANARCHUNKY, {TWPC_CHUNKY}, &ScanSettings::planarChunky, factory.planarChunky);
+    AddEnumeration(ICAP_PIXELFLAVOR, {TWPF_CHOCOLATE}, &ScanSettings::pixelFlavor, factory.pixelFlavor);
+    AddEnumeration(ICAP_BITORDER, {TWBO_MSBFIRST}, &ScanSettings::bitOrder, factory.bitOrder);
 
     // One frame: the enumeration holds the current one.
     Add({ICAP_FRAMES, TWTY_FRAME, TWON_ENUMERATION, true,
@@ -303,6 +308,8 @@ Outcome CapabilitySet::Answer(const ContainerContent& content, TW_CAPABILITY* ca
 
 Outcome CapabilitySet::Handle(TW_UINT16 msg, TW_CAPABILITY* cap) {
     if (!cap) return Failure(TWCC_BADVALUE);
+    // Every capability at once: the one in the structure does not matter.
+    if (msg == MSG_RESETALL) return ResetAll();
     const Def* def = Find(cap->Cap);
     if (!def) return Failure(TWCC_CAPUNSUPPORTED);
 
@@ -343,6 +350,14 @@ Outcome CapabilitySet::Handle(TW_UINT16 msg, TW_CAPABILITY* cap) {
 
     default: return Failure(TWCC_CAPBADOPERATION);
     }
+}
+
+Outcome CapabilitySet::ResetAll() {
+    // In table order, so that a capability whose values follow another one
+    // (the bit depth follows the pixel type) is reset after it.
+    for (const Def& d : m_defs)
+        if (d.reset) d.reset(m_settings);
+    return Success();
 }
 
 }  // namespace vscan

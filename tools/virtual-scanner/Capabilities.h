@@ -33,8 +33,9 @@ public:
     CapabilitySet& operator=(const CapabilitySet&) = delete;
 
     // DAT_CAPABILITY with one of MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT,
-    // MSG_SET, MSG_RESET or MSG_QUERYSUPPORT. The caller has checked the
-    // state; every answer is a new container in cap->hContainer.
+    // MSG_SET, MSG_RESET, MSG_RESETALL or MSG_QUERYSUPPORT. The caller has
+    // checked the state; every answer but MSG_RESETALL's is a new container
+    // in cap->hContainer.
     Outcome Handle(TW_UINT16 msg, TW_CAPABILITY* cap);
 
     bool Supports(TW_UINT16 id) const { return Find(id) != nullptr; }
@@ -53,6 +54,7 @@ private:
     };
 
     const Def* Find(TW_UINT16 id) const;
+    Outcome ResetAll();
     void Add(Def def) { m_defs.push_back(std::move(def)); }
     void AddEnumeration(TW_UINT16 id, std::vector<TW_UINT16> values, TW_UINT16 ScanSettings::*field,
                         TW_UINT16 defaultValue);

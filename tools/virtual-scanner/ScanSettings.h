@@ -31,6 +31,9 @@ struct ScanSettings {
     TW_UINT16 xferMech = TWSX_NATIVE;
     TW_UINT16 units = TWUN_INCHES;
     TW_UINT16 compression = TWCP_NONE;
+    TW_UINT16 planarChunky = TWPC_CHUNKY;
+    TW_UINT16 pixelFlavor = TWPF_CHOCOLATE;  // 0 is black
+    TW_UINT16 bitOrder = TWBO_MSBFIRST;      // black and white: first pixel in the high bit
     TW_UINT16 supportedSize = TWSS_USLETTER;
     Rect frame{0, 0, 8.5, 11};
     bool feederEnabled = false;

@@ -196,6 +196,7 @@ private:
             break;
         case MSG_SET:
         case MSG_RESET:
+        case MSG_RESETALL:
             // Negotiation ends when the source is enabled.
             if (m_state != kOpen) return Failure(TWCC_SEQERROR);
             break;

@@ -27,7 +27,8 @@ TEST_F(CapabilityTest, TheListedCapabilitiesAreTheOnesThatAnswer) {
                                   ICAP_PIXELTYPE,     ICAP_XRESOLUTION,   ICAP_YRESOLUTION,    ICAP_BITDEPTH,
                                   ICAP_XFERMECH,      ICAP_UNITS,         ICAP_COMPRESSION,    ICAP_FRAMES,
                                   ICAP_SUPPORTEDSIZES, ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, CAP_NV_VERSION,
-                                  CAP_NV_UIMODE,      ICAP_NV_FILMTYPE};
+                                  CAP_NV_UIMODE,      ICAP_NV_FILMTYPE,   ICAP_PLANARCHUNKY,   ICAP_PIXELFLAVOR,
+                                  ICAP_BITORDER};
     for (TW_UINT16 id : expected)
         EXPECT_NE(listed.end(), std::find(listed.begin(), listed.end(), id)) << "capability 0x" << std::hex << id;
     for (TW_UINT16 id : listed) {
@@ -140,6 +141,58 @@ TEST_F(CapabilityTest, ReadOnlyAndSettableCapabilitiesSayWhichOperationsTheyTake
     EXPECT_EQ(std::uint32_t(TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT), c.items.at(0));
     ASSERT_EQ(TWRC_SUCCESS, Get(ICAP_NV_FILMTYPE, MSG_QUERYSUPPORT, &c));
     EXPECT_EQ(std::uint32_t(TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT | TWQC_SET | TWQC_RESET), c.items.at(0));
+}
+
+// The layout of the pages the scanner draws: one value each, which can be
+// set (to itself) and reset, and no other.
+TEST_F(CapabilityTest, ThePageLayoutCapabilitiesOfferTheOneLayoutThePagesHave) {
+    const struct {
+        TW_UINT16 cap, value, other;
+    } cases[] = {{ICAP_PLANARCHUNKY, TWPC_CHUNKY, TWPC_PLANAR},
+                 {ICAP_PIXELFLAVOR, TWPF_CHOCOLATE, TWPF_VANILLA},
+                 {ICAP_BITORDER, TWBO_MSBFIRST, TWBO_LSBFIRST}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.cap);
+        Container c;
+        ASSERT_EQ(TWRC_SUCCESS, Get(k.cap, MSG_GET, &c));
+        EXPECT_EQ(TWTY_UINT16, c.itemType);
+        EXPECT_EQ(std::vector<std::uint32_t>{k.value}, c.items);
+        for (TW_UINT16 msg : {MSG_GETCURRENT, MSG_GETDEFAULT}) {
+            ASSERT_EQ(TWRC_SUCCESS, Get(k.cap, msg, &c));
+            EXPECT_EQ(TWON_ONEVALUE, c.conType);
+            EXPECT_EQ(std::vector<std::uint32_t>{k.value}, c.items);
+        }
+        EXPECT_EQ(TWRC_SUCCESS, SetOne(k.cap, TWTY_UINT16, k.value));
+        EXPECT_EQ(TWRC_FAILURE, SetOne(k.cap, TWTY_UINT16, k.other));
+        EXPECT_EQ(TWCC_BADVALUE, Condition());
+        EXPECT_EQ(TWRC_SUCCESS, Get(k.cap, MSG_RESET, &c));
+    }
+}
+
+TEST_F(CapabilityTest, ResetAllRestoresEveryDefaultInState4Only) {
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BITDEPTH, TWTY_UINT16, 16));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_UNITS, TWTY_UINT16, TWUN_CENTIMETERS));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_XFERCOUNT, TWTY_INT16, 2));
+    ASSERT_EQ(TWRC_SUCCESS, SetFrame(MakeFrame(1, 1, 2, 2)));
+    TW_CAPABILITY all{};
+    all.Cap = CAP_SUPPORTEDCAPS;
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, &all));
+    EXPECT_EQ(nullptr, Field(all.hContainer)) << "nothing is handed back";
+    Container listed;
+    ASSERT_EQ(TWRC_SUCCESS, Get(CAP_SUPPORTEDCAPS, MSG_GET, &listed));
+    for (std::uint32_t id : listed.items) {
+        Container current, def;
+        ASSERT_EQ(TWRC_SUCCESS, Get(static_cast<TW_UINT16>(id), MSG_GETCURRENT, &current));
+        ASSERT_EQ(TWRC_SUCCESS, Get(static_cast<TW_UINT16>(id), MSG_GETDEFAULT, &def));
+        EXPECT_EQ(def.items, current.items) << "capability 0x" << std::hex << id;
+        if (!def.frames.empty()) {
+            EXPECT_EQ(0, std::memcmp(&def.frames[0], &current.frames[0], sizeof(TW_FRAME)));
+        }
+    }
+    Enable();
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, &all));
+    EXPECT_EQ(TWCC_SEQERROR, Condition());
 }
 
 TEST_F(CapabilityTest, VendorCapabilitiesCarryTheirVendorValues) {
