@@ -320,7 +320,7 @@ Outcome CapabilitySet::Handle(TW_UINT16 msg, TW_CAPABILITY* cap) {
     case MSG_GETDEFAULT: {
         ContainerContent c = def->describe(m_settings);
         // A list capability answers with its whole list.
-        if (c.conType == TWON_ARRAY) return Answer(c, cap);
+        if (c.conType == TWON_ARRAY || (msg == MSG_GETCURRENT && m_faults.getCurrentContainer)) return Answer(c, cap);
         return Answer(OneValue(def->itemType, msg == MSG_GETCURRENT ? c.current : c.defaultValue,
                                c.defaultValue),
                       cap);
@@ -344,7 +344,7 @@ Outcome CapabilitySet::Handle(TW_UINT16 msg, TW_CAPABILITY* cap) {
 
     case MSG_RESET: {
         if (!def->settable) return Failure(TWCC_CAPBADOPERATION);
-        def->reset(m_settings);
+        if (!m_faults.resetKeepsValue) def->reset(m_settings);
         return Answer(def->describe(m_settings), cap);
     }
 

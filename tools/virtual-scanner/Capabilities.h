@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Containers.h"
+#include "Faults.h"
 #include "ScanSettings.h"
 
 namespace vscan {
@@ -39,6 +40,7 @@ public:
     Outcome Handle(TW_UINT16 msg, TW_CAPABILITY* cap);
 
     bool Supports(TW_UINT16 id) const { return Find(id) != nullptr; }
+    void Plant(const Faults& faults) { m_faults = faults; }
     std::vector<TW_UINT16> Ids() const;
 
 private:
@@ -62,6 +64,7 @@ private:
 
     ScanSettings& m_settings;
     std::vector<Def> m_defs;
+    Faults m_faults;
 };
 
 }  // namespace vscan

@@ -2,6 +2,8 @@
 // the triplets each state accepts, and the condition code of the last one.
 #include "VirtualScanner.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
@@ -89,7 +91,7 @@ bool SignalsFromOwnThread() {
 
 class VirtualScanner final : public TripletOperator {
 public:
-    VirtualScanner() : m_caps(m_settings) {}
+    VirtualScanner() : m_caps(m_settings) { m_caps.Plant(m_faults); }
     ~VirtualScanner() override { JoinSignal(); }
 
     TW_UINT16 TripletEntry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
@@ -104,7 +106,9 @@ public:
         EnterCall(-1);
         // DAT_STATUS reports the code and leaves it; event polling that
         // succeeds leaves it too, so that a failure is still there to ask about.
-        const bool keepsCode = DAT == DAT_STATUS || (DAT == DAT_EVENT && o.rc != TWRC_FAILURE);
+        if (m_faults.noSeqError && o.cc == TWCC_SEQERROR) o.cc = TWCC_BUMMER;
+        const bool keepsCode = DAT == DAT_STATUS || (DAT == DAT_EVENT && o.rc != TWRC_FAILURE) ||
+                               (m_faults.staleStatus && o.rc != TWRC_FAILURE);
         if (!keepsCode) m_conditionCode = o.rc == TWRC_FAILURE ? o.cc : TW_UINT16(TWCC_SUCCESS);
         return o.rc;
     }
@@ -159,6 +163,7 @@ private:
             // Every session starts from the factory settings.
             m_settings = ScanSettings();
             m_vendor = VendorState();
+            if (m_faults.leakFd) (void)open("/dev/null", O_RDONLY);
             m_state = kOpen;
             return Success();
         case MSG_CLOSEDS:
@@ -468,10 +473,12 @@ private:
         x->Compression = TWCP_NONE;
         x->BytesPerRow = g.bytesPerRow;
         x->Columns = g.width;
-        x->Rows = rows;
+        // The short-strip fault hides the last row of a page's first strip.
+        const std::uint32_t told = m_faults.shortStrip && m_nextRow == 0 && rows > 1 ? rows - 1 : rows;
+        x->Rows = told;
         x->XOffset = 0;
         x->YOffset = m_nextRow;
-        x->BytesWritten = rows * g.bytesPerRow;
+        x->BytesWritten = told * g.bytesPerRow;
         m_nextRow += rows;
         m_state = kTransferring;
         m_xfer = Xfer::Memory;
@@ -552,6 +559,7 @@ private:
     std::vector<TW_UINT16> m_signals;
     bool m_stopSignalling = false;
 
+    const Faults m_faults = FaultsFromEnvironment();
     int m_state = kLoaded;
     TW_UINT16 m_conditionCode = TWCC_SUCCESS;
     ScanSettings m_settings;

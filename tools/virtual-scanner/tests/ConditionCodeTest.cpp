@@ -1,6 +1,7 @@
 // DAT_STATUS tells why the last triplet failed: TWCC_CAPUNSUPPORTED for a
 // capability the scanner lacks, TWCC_BADVALUE for a value it does not offer,
 // and so on; a later success clears it.
+#include "Faults.h"
 #include "ScannerHarness.h"
 
 namespace vstest {
@@ -103,6 +104,22 @@ TEST_F(ConditionCodeTest, AnEmptyFrameIsABadValueAndOneOffTheGlassIsClipped) {
     EXPECT_EQ(TWRC_CHECKSTATUS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
     EXPECT_DOUBLE_EQ(8.5, FixValue(layout.Frame.Right)) << "the clipped frame comes back";
     EXPECT_DOUBLE_EQ(1.0, FixValue(layout.Frame.Left));
+}
+
+}  // namespace
+}  // namespace vstest
+
+namespace vstest {
+namespace {
+
+// The fault switches a conformance run is tried on; each is shown to be
+// caught by that run's own tests.
+TEST(FaultSwitchTest, NamesAreReadFromACommaSeparatedListAndUnknownOnesAreKept) {
+    std::string unknown;
+    const vscan::Faults f = vscan::ParseFaults("stale-status,,leak-fd,no-such-fault,short-strip", &unknown);
+    EXPECT_TRUE(f.staleStatus && f.leakFd && f.shortStrip);
+    EXPECT_FALSE(f.getCurrentContainer || f.resetKeepsValue || f.noSeqError);
+    EXPECT_EQ("no-such-fault", unknown);
 }
 
 }  // namespace
