@@ -61,6 +61,19 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
                  "loop (DAT_EVENT/MSG_PROCESSEVENT)");
     app.add_flag("--source-thread", o.sourceThread,
                  "Ask the virtual scanner to signal from a thread of its own (TRACELET_SCANNER_SIGNAL=thread)");
+    app.add_flag("--certify", o.certify,
+                 "Instead of scanning, run the conformance test plan against --target, traced, and report");
+    app.add_option("--target", o.certifyTarget, "With --certify: the data source to certify");
+    app.add_option("--out", o.certifyOut, "With --certify: folder for the report and the trace "
+                                          "(default: certify-<date>-<time>)");
+    app.add_option("--json", o.certifyJson, "With --certify: also write the report as JSON to this file");
+    app.add_option("--stress-cycles", o.stressCycles, "With --certify: open-to-close cycles of the stress group")
+        ->check(CLI::Range(2, 10000))
+        ->capture_default_str();
+    app.add_option("--timeout", o.certifyTimeout, "With --certify: seconds before a run that does not end is "
+                                                  "reported as hung")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
 
     try {
         app.parse(argc, argv);
@@ -84,7 +97,11 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
             << "Run with --help for more information.\n";
         return 2;
     }
-    if (o.dataSource.empty()) {
+    if (o.certify && o.certifyTarget.empty()) {
+        err << "tracelet-session: --certify needs the data source to certify (--target)\n";
+        return 2;
+    }
+    if (!o.certify && o.dataSource.empty()) {
         err << "tracelet-session: no data source given (--ds)\n";
         return 2;
     }

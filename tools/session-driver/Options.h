@@ -27,6 +27,11 @@ struct Options {
     bool printLog = true;
     bool pollEvents = false;    // hear of transfers through MSG_PROCESSEVENT, not a callback
     bool sourceThread = false;  // ask the virtual scanner to signal from a thread of its own
+    // A conformance run (--certify) of the data source --target.
+    bool certify = false;
+    std::string certifyTarget, certifyOut, certifyJson;
+    int stressCycles = 50;
+    int certifyTimeout = 600;  // seconds
 };
 
 // Parses the command line into `options`. Returns -1 when the session

@@ -7,6 +7,9 @@
 
 #include "Options.h"
 #include "Session.h"
+#ifdef TRACELET_WITH_CERTIFY
+#include "Certify.h"
+#endif
 
 #ifndef TRACELET_SESSION_DEFAULT_DS
 #define TRACELET_SESSION_DEFAULT_DS ""
@@ -24,6 +27,23 @@ int main(int argc, char** argv) {
     const int code = session::ParseOptions(argc, argv, options, std::cout, std::cerr);
     if (code >= 0) return code;
 
+    if (options.certify) {
+#ifdef TRACELET_WITH_CERTIFY
+        certify::Options c;
+        c.target = options.certifyTarget;
+        c.outDir = options.certifyOut;
+        c.jsonPath = options.certifyJson;
+        c.stressCycles = options.stressCycles;
+        c.timeoutSeconds = options.certifyTimeout;
+        c.traceDs = TRACELET_CERTIFY_DS;
+        c.logDir = TRACELET_CERTIFY_LOG_DIR;
+        c.logProgram = TRACELET_LOG_PROGRAM;
+        return certify::Run(c, std::cout, std::cerr);
+#else
+        std::cerr << "tracelet-session: this build has no conformance run (it needs the log reader)\n";
+        return 2;
+#endif
+    }
     session::Session run(options, std::cout, std::cerr, isatty(STDOUT_FILENO) != 0);
     return run.Run();
 }
