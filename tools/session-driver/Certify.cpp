@@ -212,7 +212,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         else
             what = "the run stopped" + where + " with exit status " + std::to_string(ending.code);
         run.verdict = Verdict::Fail;
-        run.findings = {{0, what + "; the trace ends at the last call listed", seqs.last}};
+        run.findings = {{0, what + "; the last call the trace shows is this one", seqs.last}};
         run.moreFindings = 0;
     }
     for (auto& [id, r] : byId)

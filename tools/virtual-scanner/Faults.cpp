@@ -16,7 +16,9 @@ Faults ParseFaults(const std::string& names, std::string* unknown) {
                  {"no-seqerror", &Faults::noSeqError},
                  {"short-strip", &Faults::shortStrip},
                  {"stale-status", &Faults::staleStatus},
-                 {"leak-fd", &Faults::leakFd}};
+                 {"leak-fd", &Faults::leakFd},
+                 {"crash", &Faults::crash},
+                 {"hang", &Faults::hang}};
     Faults faults;
     std::size_t start = 0;
     while (start <= names.size()) {

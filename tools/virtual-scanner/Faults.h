@@ -16,6 +16,8 @@ struct Faults {
     bool shortStrip = false;           // short-strip: a page's first memory strip reports one row fewer than it holds
     bool staleStatus = false;          // stale-status: a success leaves the last failure's condition code
     bool leakFd = false;               // leak-fd: each MSG_OPENDS opens a file that is never closed
+    bool crash = false;                // crash: DAT_IMAGEINFO of a ready page crashes the process
+    bool hang = false;                 // hang: DAT_IMAGEINFO of a ready page never returns
 };
 
 extern const char kFaultVariable[];  // "TRACELET_SCANNER_FAULT"

@@ -3,6 +3,8 @@
 #include "VirtualScanner.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -134,7 +136,10 @@ private:
         case DAT_PENDINGXFERS: return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
         case DAT_SETUPMEMXFER: return SetupMemXfer(msg, static_cast<TW_SETUPMEMXFER*>(data));
         case DAT_XFERGROUP: return XferGroup(msg, static_cast<TW_UINT32*>(data));
-        case DAT_IMAGEINFO: return ImageInfo(msg, static_cast<TW_IMAGEINFO*>(data));
+        case DAT_IMAGEINFO:
+            if (m_faults.crash && m_state >= kXferReady) raise(SIGSEGV);
+            while (m_faults.hang && m_state >= kXferReady) pause();
+            return ImageInfo(msg, static_cast<TW_IMAGEINFO*>(data));
         case DAT_IMAGELAYOUT: return ImageLayout(msg, static_cast<TW_IMAGELAYOUT*>(data));
         case DAT_IMAGEMEMXFER: return ImageMemXfer(msg, static_cast<TW_IMAGEMEMXFER*>(data));
         case DAT_IMAGENATIVEXFER: return ImageNativeXfer(msg, static_cast<TW_HANDLE*>(data));

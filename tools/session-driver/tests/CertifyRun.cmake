@@ -3,11 +3,15 @@
 # the exit status says so.
 #   -DSESSION=<tracelet-session> -DTARGET=<VirtualScanner.ds> -DWORK=<folder>
 #   -DFAULT=<fault name or empty> -DEXPECT_FAILED=<check ids, ;-separated> -DCYCLES=<stress cycles>
+#   -DTIMEOUT=<seconds>
+# A run that crashes or hangs fails run.completes and leaves the checks after
+# that point not run.
+cmake_minimum_required(VERSION 3.25)
 file(REMOVE_RECURSE ${WORK})
 set(ENV{TRACELET_SCANNER_FAULT} "${FAULT}")
 execute_process(
   COMMAND ${SESSION} --certify --target ${TARGET} --out ${WORK} --json ${WORK}/report.json
-          --stress-cycles ${CYCLES} --timeout 120
+          --stress-cycles ${CYCLES} --timeout ${TIMEOUT}
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT EXISTS ${WORK}/report.json)
   message(FATAL_ERROR "no report (exit status ${status}):\n${out}\n${err}")
@@ -31,7 +35,7 @@ foreach(g RANGE ${last_group})
       if(findings EQUAL 0 OR seq STREQUAL "null" OR seq STREQUAL "")
         message(FATAL_ERROR "${id} failed without naming a call of the trace:\n${out}")
       endif()
-    elseif(verdict STREQUAL "not run")
+    elseif(verdict STREQUAL "not run" AND NOT "run.completes" IN_LIST EXPECT_FAILED)
       message(FATAL_ERROR "${id} was not run:\n${out}\n${err}")
     endif()
   endforeach()
