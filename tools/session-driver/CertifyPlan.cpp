@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "CertifyChecks.h"
+#include "MemXfer.h"
 #include "tables/twaintbl.h"
 #include "tracelet/twain_memory.h"
 #include "trace/states.hpp"
@@ -257,10 +258,6 @@ TW_UINT16 ManagerEntry(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32 dg, TW_UINT16 dat, 
     if (msg == MSG_CLOSEDSREQ) ++g_closeRequests;
     return TWRC_SUCCESS;
 }
-TW_HANDLE ManagerAllocate(TW_UINT32 size) { return TwainNewHandle(size); }
-void ManagerFree(TW_HANDLE h) { TwainDisposeHandle(h); }
-TW_MEMREF ManagerLock(TW_HANDLE h) { return TwainLockHandle(h); }
-void ManagerUnlock(TW_HANDLE h) { TwainUnlockHandle(h); }
 
 int OpenFiles() {
     int n = 0;
@@ -464,13 +461,10 @@ private:
                     {"protocol", std::to_string(id.ProtocolMajor) + "." + std::to_string(id.ProtocolMinor)}});
 
         if (id.SupportedGroups & DF_DS2) {
-            TW_ENTRYPOINT entry{};
-            entry.Size = sizeof entry;
-            entry.DSM_Entry = ManagerEntry;
-            entry.DSM_MemAllocate = ManagerAllocate;
-            entry.DSM_MemFree = ManagerFree;
-            entry.DSM_MemLock = ManagerLock;
-            entry.DSM_MemUnlock = ManagerUnlock;
+            // The manager's memory functions are the handle functions every
+            // part of this program uses.
+            TW_ENTRYPOINT entry{sizeof(TW_ENTRYPOINT), ManagerEntry, TwainNewHandle, TwainDisposeHandle,
+                                TwainLockHandle, TwainUnlockHandle};
             Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry, &m_app);
         }
 
@@ -884,12 +878,7 @@ private:
         const std::uint64_t rowBytes = (std::uint64_t(std::max<std::int64_t>(width, 0)) * bits + 7) / 8;
         std::uint64_t rows = 0, nextRow = 0;  // rows the strips said they hold; where the next one starts
         for (std::int64_t guard = 0; guard <= std::max<std::int64_t>(length, 0) + 1; ++guard) {
-            TW_IMAGEMEMXFER x{};
-            x.Compression = TWON_DONTCARE16;
-            x.BytesPerRow = x.Columns = x.Rows = x.XOffset = x.YOffset = x.BytesWritten = 0xffffffffu;
-            x.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-            x.Memory.Length = static_cast<TW_UINT32>(buffer.size());
-            x.Memory.TheMem = buffer.data();
+            TW_IMAGEMEMXFER x = session::MemXferRequest(buffer.data(), static_cast<TW_UINT32>(buffer.size()));
             const TW_UINT16 rc = Send(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
             if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) {
                 if (check)

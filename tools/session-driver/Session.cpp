@@ -12,6 +12,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "MemXfer.h"
 #include "NativeImage.h"
 #include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
@@ -509,12 +510,7 @@ TW_UINT16 Session::MemoryTransfer(PageImage& page) {
     std::uint32_t rowsDone = 0;
     int strips = 0;
     for (std::uint32_t guard = 0; guard <= page.height + 1; ++guard) {
-        TW_IMAGEMEMXFER x{};
-        x.Compression = TWON_DONTCARE16;
-        x.BytesPerRow = x.Columns = x.Rows = x.XOffset = x.YOffset = x.BytesWritten = 0xffffffffu;
-        x.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
-        x.Memory.Length = static_cast<TW_UINT32>(buffer.size());
-        x.Memory.TheMem = buffer.data();
+        TW_IMAGEMEMXFER x = MemXferRequest(buffer.data(), static_cast<TW_UINT32>(buffer.size()));
         const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
         if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) {
             if (m_interactive) m_out << "\n";
