@@ -64,6 +64,20 @@ TEST(OptionsTest, OutOfRangeAndUnknownValuesAreRefusedByName) {
     }
 }
 
+TEST(OptionsTest, AConformanceRunNeedsItsTargetAndTakesItsOwnOptions) {
+    EXPECT_EQ(2, Parse({"--certify"}).code);
+    const Parsed p = Parse({"--certify", "--target", "x.ds", "--out", "o", "--json", "r.json", "--stress-cycles",
+                            "5", "--timeout", "9"});
+    ASSERT_EQ(-1, p.code) << p.err;
+    EXPECT_TRUE(p.options.certify);
+    EXPECT_EQ("x.ds", p.options.certifyTarget);
+    EXPECT_EQ("o", p.options.certifyOut);
+    EXPECT_EQ("r.json", p.options.certifyJson);
+    EXPECT_EQ(5, p.options.stressCycles);
+    EXPECT_EQ(9, p.options.certifyTimeout);
+    EXPECT_GT(Parse({"--certify", "--target", "x.ds", "--stress-cycles", "1"}).code, 0);
+}
+
 TEST(OptionsTest, ABitDepthMustFitThePixelType) {
     EXPECT_EQ(2, Parse({"--pixel-type", "bw", "--bit-depth", "16"}).code);
     EXPECT_EQ(2, Parse({"--bit-depth", "1"}).code);
