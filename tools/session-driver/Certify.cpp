@@ -117,7 +117,9 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         return 2;
     }
     if (o.traceDs.empty() || !fs::is_regular_file(o.traceDs, ec)) {
-        err << "tracelet-session: this build has no trace data source for conformance runs (" << o.traceDs << ")\n";
+        err << "tracelet-session: a conformance run needs the trace data source of a build tree ("
+            << (o.traceDs.empty() ? std::string("this program has none") : o.traceDs + " is missing")
+            << "); run the tracelet-session of the build tree\n";
         return 2;
     }
     const std::string outDir = o.outDir.empty() ? Stamp("certify-%Y%m%d-%H%M%S") : o.outDir;

@@ -10,6 +10,17 @@
 #ifdef TRACELET_WITH_CERTIFY
 #include "Certify.h"
 #endif
+// Conformance runs need the build tree's trace data source; the installed
+// program has none.
+#ifndef TRACELET_CERTIFY_DS
+#define TRACELET_CERTIFY_DS ""
+#endif
+#ifndef TRACELET_CERTIFY_LOG_DIR
+#define TRACELET_CERTIFY_LOG_DIR ""
+#endif
+#ifndef TRACELET_LOG_PROGRAM
+#define TRACELET_LOG_PROGRAM ""
+#endif
 
 #ifndef TRACELET_SESSION_DEFAULT_DS
 #define TRACELET_SESSION_DEFAULT_DS ""
