@@ -77,9 +77,18 @@ std::uint32_t ItemWord(const Item& item) {
     return word;
 }
 
-std::string ItemText(TW_UINT16 type, const Item& item) {
+// An item as the report shows it; a TWTY_UINT16 value of a capability
+// whose values have names (ICAP_PIXELTYPE, ...) by its name.
+std::string ItemText(TW_UINT16 type, const Item& item, TW_UINT16 cap) {
     const std::uint32_t w = ItemWord(item);
     std::ostringstream s;
+    if (type == TWTY_UINT16) {
+        for (const TwValToCapRow& row : VALTOCAP) {
+            if (row.cap != cap) continue;
+            for (std::uint32_t i = 0; i + 1 < row.rows; ++i)
+                if (row.table[i].value == (w & 0xffff)) return row.table[i].name;
+        }
+    }
     switch (type) {
     case TWTY_INT8: s << int(std::int8_t(w)); break;
     case TWTY_INT16: s << std::int16_t(w); break;
@@ -634,7 +643,7 @@ private:
             if (!get.c.readable || !cur.c.readable || !def.c.readable) continue;
             if (cur.c.One() && get.c.conType != TWON_ARRAY && !IsOffered(get.c, *cur.c.One()))
                 m_rec.Fail("caps.current-offered", cur.call,
-                           name + ": the current value " + ItemText(cur.c.itemType, *cur.c.One()) +
+                           name + ": the current value " + ItemText(cur.c.itemType, *cur.c.One(), cap) +
                                " is not among what MSG_GET offers");
 
             if (!(ops & TWQC_SET) || !cur.c.One()) continue;
@@ -645,16 +654,16 @@ private:
                 const Answer s = SetCap(cap, get.c.itemType, value);
                 if (!s.ok()) {
                     m_rec.Fail("caps.set", s.call, name + ": MSG_SET of the offered " +
-                                                       ItemText(get.c.itemType, value) + " failed with " +
+                                                       ItemText(get.c.itemType, value, cap) + " failed with " +
                                                        CcName(s.cc));
                     continue;
                 }
                 const Answer back = Cap(cap, MSG_GETCURRENT);
                 // TWRC_CHECKSTATUS: the source took a value close to it.
                 if (s.rc == TWRC_SUCCESS && back.ok() && back.c.One() && *back.c.One() != value)
-                    m_rec.Fail("caps.set", back.call, name + ": set to " + ItemText(get.c.itemType, value) +
+                    m_rec.Fail("caps.set", back.call, name + ": set to " + ItemText(get.c.itemType, value, cap) +
                                                           ", MSG_GETCURRENT gives " +
-                                                          ItemText(get.c.itemType, *back.c.One()));
+                                                          ItemText(get.c.itemType, *back.c.One(), cap));
                 if (def.c.One() && value != *def.c.One()) changed = true;
             }
             if ((ops & TWQC_RESET) && changed) {
@@ -670,9 +679,9 @@ private:
                     m_rec.Fail("caps.reset", r.call, name + ": MSG_RESET failed with " + CcName(r.cc));
                 else if (after.ok() && after.c.One() && *after.c.One() != *def.c.One())
                     m_rec.Fail("caps.reset", after.call, name + ": after MSG_RESET, MSG_GETCURRENT gives " +
-                                                             ItemText(get.c.itemType, *after.c.One()) +
+                                                             ItemText(get.c.itemType, *after.c.One(), cap) +
                                                              ", MSG_GETDEFAULT " +
-                                                             ItemText(get.c.itemType, *def.c.One()));
+                                                             ItemText(get.c.itemType, *def.c.One(), cap));
             }
             // Restore what it was.
             SetCap(cap, get.c.itemType, original);
@@ -698,8 +707,8 @@ private:
             const Answer def = Cap(cap, MSG_GETDEFAULT);
             if (cur.ok() && def.ok() && cur.c.One() && def.c.One() && *cur.c.One() != *def.c.One())
                 m_rec.Fail("caps.resetall", cur.call, CapName(cap) + ": after MSG_RESETALL, MSG_GETCURRENT gives " +
-                                                          ItemText(cur.c.itemType, *cur.c.One()) +
-                                                          ", MSG_GETDEFAULT " + ItemText(def.c.itemType, *def.c.One()));
+                                                          ItemText(cur.c.itemType, *cur.c.One(), cap) +
+                                                          ", MSG_GETDEFAULT " + ItemText(def.c.itemType, *def.c.One(), cap));
         }
     }
 
