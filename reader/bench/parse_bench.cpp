@@ -1,6 +1,6 @@
 // Parse speed of the trace reader on a generated log of 500 000 calls.
 // Built with the project, never run by the tests:
-//   build/analyser/tracelet_log_bench
+//   build/reader/tracelet_log_bench
 #include <benchmark/benchmark.h>
 
 #include <ostream>

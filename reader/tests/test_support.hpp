@@ -1,4 +1,4 @@
-// Shared helpers of the analyser tests: the test logs and the program itself.
+// Shared helpers of the reader tests: the test logs and the program itself.
 #pragma once
 
 #include <string>
