@@ -94,7 +94,8 @@ TEST(JsonLines, EventsFailuresAndCutCalls) {
     EXPECT_EQ((*ev)["state_after"], 6);
     const json& failed = by_seq(lines, 10);
     EXPECT_EQ(failed["failed"], true);
-    EXPECT_TRUE(failed["state_after"].is_null());
+    EXPECT_TRUE(failed["state_line"].is_null());
+    EXPECT_EQ(failed["state_after"], 4) << "a failed call leaves the state";
     EXPECT_FALSE(failed["data"]["TW_CAPABILITY"].contains("TW_ONEVALUE"));
 
     auto cut = export_lines("overflow.txt");

@@ -29,9 +29,9 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 TEST(SummaryReport, CountsTimelineFailuresCapabilitiesAndTransfers) {
     std::string s = summary_of({"session-memory.txt"});
-    EXPECT_TRUE(has(s, "25 calls (1 claimed events), 1 failure, 1 transfer")) << s;
+    EXPECT_TRUE(has(s, "1 load, 25 calls (1 claimed events, 0 source notifications), 1 failure, 1 transfer")) << s;
     EXPECT_TRUE(has(s, "        5  DG_CONTROL/DAT_CAPABILITY/MSG_SET  (1 failed)")) << s;
-    EXPECT_TRUE(has(s, "00014+ev  5 -> 6  DG_CONTROL/DAT_EVENT/MSG_PROCESSEVENT")) << s;
+    EXPECT_TRUE(has(s, "00014+ev  5 -> 6  (claimed event) DG_CONTROL/DAT_EVENT/MSG_PROCESSEVENT")) << s;
     EXPECT_TRUE(has(s, "00022     7 -> 5  DG_CONTROL/DAT_PENDINGXFERS/MSG_ENDXFER")) << s;
     // The failure with its dump and the calls around it.
     EXPECT_TRUE(has(s, "00010 in state 4:")) << s;
@@ -51,7 +51,7 @@ TEST(SummaryReport, CountsTimelineFailuresCapabilitiesAndTransfers) {
 
 TEST(SummaryReport, NativePagesAndSeveralFiles) {
     std::string s = summary_of({"two_loads"});
-    EXPECT_TRUE(has(s, "Session: 2 files, 17 calls")) << s;
+    EXPECT_TRUE(has(s, "Session: 2 files, 2 loads, 17 calls")) << s;
     EXPECT_TRUE(has(s, "page 1: native transfer 2:00008 -> TWRC_XFERDONE")) << s;
     EXPECT_TRUE(has(s, "page 2: native transfer 2:00011 -> TWRC_XFERDONE")) << s;
     EXPECT_TRUE(has(s, "image handle <0x0c5b4000>")) << s;

@@ -9,7 +9,8 @@ const std::vector<Rule>& check_rules() {
         {"wrong-state", "a triplet must be sent only in the states the TWAIN standard allows for it"},
         {"dsm-only", "a triplet that the source manager consumes itself never reaches a data source"},
         {"event-state",
-         "a source claims events (TWRC_DSEVENT) only in states 5 to 7, and signals MSG_XFERREADY only in state 5"},
+         "a source claims events (TWRC_DSEVENT) only in states 5 to 7, and signals MSG_XFERREADY (as an event or "
+         "through the manager's entry) only in state 5"},
         {"memxfer-overrun", "DAT_IMAGEMEMXFER: BytesWritten must not exceed the buffer's TW_MEMORY Length"},
         {"memxfer-rows",
          "DAT_IMAGEMEMXFER: each strip starts at the rows already sent (YOffset), and the rows of all strips add up "
@@ -22,7 +23,8 @@ const std::vector<Rule>& check_rules() {
     return rules;
 }
 
-Checker::Checker(Report report, const ValidStates& table) : report_(std::move(report)), table_(table) {}
+Checker::Checker(Report report, const ValidStates& table)
+    : report_(std::move(report)), table_(table), tracker_(logmodel::Reading::Standard, table) {}
 
 void Checker::report(const std::string& rule, const Call& c, std::string message) {
     Finding f{rule, c.id(), c.file, c.line, c.triplet(), std::move(message)};
@@ -30,8 +32,11 @@ void Checker::report(const std::string& rule, const Call& c, std::string message
 }
 
 void Checker::feed(const Call& c) {
-    if (c.file != file_) {
-        if (file_ >= 0) end_of_load("the data source was unloaded (the log file ends)");
+    if (c.load != load_) {
+        if (load_ >= 0)
+            end_of_load(c.file != file_ ? "the data source was unloaded (the log file ends)"
+                                        : "the data source was unloaded (it was loaded again)");
+        load_ = c.load;
         file_ = c.file;
         pending_count_ = -2;
         xfer_count_ = -1;
@@ -39,7 +44,7 @@ void Checker::feed(const Call& c) {
         image_ = Image();
     }
     ++calls_;
-    StateTracker::Step s = tracker_.step(c);
+    SessionStates::Step s = tracker_.step(c);
     check_status(c);
     check_state(c, s);
     check_memxfer(c, s);
@@ -63,7 +68,7 @@ void Checker::end_of_load(const std::string& why) {
 // --- no-status ----------------------------------------------------------------
 
 void Checker::check_status(const Call& c) {
-    if (c.claimed_event()) return;  // the source's events do not answer for the application
+    if (c.claimed_event() || c.from_source()) return;  // the source's notifications do not answer for the application
     bool is_status = c.dg == "DG_CONTROL" && c.dat == "DAT_STATUS" && c.msg == "MSG_GET";
     if (pending_) {
         if (!is_status) {
@@ -80,7 +85,7 @@ void Checker::check_status(const Call& c) {
 
 // --- wrong-state, event-state -------------------------------------------------
 
-void Checker::check_state(const Call& c, const StateTracker::Step& s) {
+void Checker::check_state(const Call& c, const SessionStates::Step& s) {
     if (c.claimed_event()) {
         const Node* ev = c.block("TW_EVENT");
         const Field* m = ev ? ev->field("TWMessage") : nullptr;
@@ -99,6 +104,16 @@ void Checker::check_state(const Call& c, const StateTracker::Step& s) {
     if (!c.has_triplet) return;
     const TripletStates* t = table_.find(c.dg, c.dat, c.msg);
     if (!t) return;
+    if (c.from_source()) {
+        // Sent from inside MSG_ENABLEDS: the enable completes first.
+        int st = s.before == 4 && c.during_enable() ? 5 : s.before;
+        if (!t->allows(st))
+            report("event-state", c,
+                   "the source sent " + c.msg + " in state " + std::to_string(st) +
+                       "; the TWAIN standard allows it only in state" + (t->mask & (t->mask - 1) ? "s " : " ") +
+                       describe_states(t->mask));
+        return;
+    }
     // Callback registration is left out: some source managers pass it on to
     // the source they hold open.
     if (t->sent_by == "app>dsm" && c.dat != "DAT_CALLBACK" && c.dat != "DAT_CALLBACK2") {
@@ -131,7 +146,7 @@ void Checker::settle_image() {
     image_ = Image();
 }
 
-void Checker::check_memxfer(const Call& c, const StateTracker::Step& s) {
+void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
     if (c.dat == "DAT_IMAGEINFO" && c.has_result && !c.failed()) {
         long long len = 0;
         if (int_field(c.block("TW_IMAGEINFO"), "ImageLength", len)) {
@@ -151,7 +166,7 @@ void Checker::check_memxfer(const Call& c, const StateTracker::Step& s) {
                "BytesWritten " + std::to_string(written) + " is larger than the buffer it was written to (TW_MEMORY Length " +
                    std::to_string(length) + ")");
 
-    if (s.before == 6 || !image_.active) {
+    if (s.before == 6 || !image_.active || image_.done) {
         settle_image();
         image_.active = true;
         image_.length = last_image_length_;
@@ -180,7 +195,7 @@ void Checker::check_memxfer(const Call& c, const StateTracker::Step& s) {
 
 // --- endxfer-count --------------------------------------------------------------
 
-void Checker::check_endxfer(const Call& c, const StateTracker::Step& s) {
+void Checker::check_endxfer(const Call& c, const SessionStates::Step& s) {
     if (!c.has_result || c.failed()) return;
     if (c.msg == "MSG_ENABLEDS" || c.msg == "MSG_ENABLEDSUIONLY") {
         pending_count_ = -2;

@@ -59,15 +59,15 @@ private:
 
     void report(const std::string& rule, const Call& c, std::string message);
     void check_status(const Call& c);
-    void check_state(const Call& c, const StateTracker::Step& s);
-    void check_memxfer(const Call& c, const StateTracker::Step& s);
-    void check_endxfer(const Call& c, const StateTracker::Step& s);
+    void check_state(const Call& c, const SessionStates::Step& s);
+    void check_memxfer(const Call& c, const SessionStates::Step& s);
+    void check_endxfer(const Call& c, const SessionStates::Step& s);
     void end_of_load(const std::string& why);
     void settle_image();
 
     Report report_;
     const ValidStates& table_;
-    TwainStateModel tracker_;
+    SessionStates tracker_;
     std::optional<Pending> pending_;
     Image image_;
     long long last_image_length_ = 0;
@@ -75,6 +75,7 @@ private:
     long long xfer_count_ = -1;     // CAP_XFERCOUNT as negotiated; -1: any number
     long long transfers_in_cycle_ = 0;
     int file_ = -1;
+    int load_ = -1;
     std::size_t calls_ = 0;
 };
 

@@ -10,6 +10,7 @@ namespace {
 
 std::string key(const Call& c) {
     std::string k = c.has_triplet ? c.triplet() : "event";
+    if (c.from_source()) k = "[DS] " + k;
     if (!c.has_triplet) {
         const Node* ev = c.block("TW_EVENT");
         const Field* m = ev ? ev->field("TWMessage") : nullptr;
@@ -73,9 +74,7 @@ void compare_nodes(const Node& a, const Node& b, const std::string& path, std::v
 }
 
 std::string describe(const Call& c) {
-    std::string s = c.triplet();
-    if (c.claimed_event()) s = "(claimed event) " + s;
-    return s + " -> " + (c.has_result ? c.rc : std::string("(no result)"));
+    return c.label() + " -> " + (c.has_result ? c.rc : std::string("(no result)"));
 }
 
 }  // namespace

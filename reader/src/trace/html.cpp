@@ -29,13 +29,14 @@ h1{font-size:1.3em;margin:.2em 0}
 #strip{width:100%;height:90px;border:1px solid #ccc;background:#fafafa;cursor:crosshair;display:block}
 .s3{fill:#b8c7d9}.s4{fill:#8fb3de}.s5{fill:#5f95d6}.s6{fill:#e0a84a}.s7{fill:#d9762b}.s0,.s1,.s2{fill:#ccc}
 .fail{stroke:#d00;stroke-width:1.5}
+.inferred{fill-opacity:.5;stroke:#333;stroke-dasharray:3 2}
 .legend span{display:inline-block;padding:0 .6em;margin-right:.3em;border-radius:3px;font-size:.85em}
 .axis{display:flex;justify-content:space-between;color:#666;font-size:.8em}
 #tools{margin:.8em 0;position:sticky;top:0;background:#fff;padding:.4em 0;border-bottom:1px solid #eee}
 #q{width:24em;padding:.3em}
 details{border-left:4px solid transparent;margin:1px 0;padding-left:.4em}
 details.failed{border-left-color:#d00;background:#fff4f4}
-details.event{border-left-color:#e0a84a}
+details.event,details.source{border-left-color:#e0a84a}
 details.damaged{border-left-color:#888;background:#f4f4f4}
 summary{font-family:ui-monospace,monospace;white-space:pre;cursor:pointer}
 summary .st{color:#666}summary .rc{color:#080}details.failed summary .rc{color:#d00;font-weight:bold}
@@ -59,6 +60,7 @@ constexpr const char* kScript = R"js(
     count.textContent=n+' of '+calls.length+' calls shown';
   }
   q.addEventListener('input',apply); onlyFail.addEventListener('change',apply);
+  if(location.hash==='#failures')onlyFail.checked=true;
   document.getElementById('expand').addEventListener('click',function(){
     var open=this.dataset.open!=='1'; this.dataset.open=open?'1':'0';
     this.textContent=open?'Collapse all':'Expand all';
@@ -90,17 +92,21 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
     out << "</div>\n";
 
     // The state strip: one rectangle per run of calls in the same state,
-    // higher for later states, and a red line at every failure.
+    // higher for later states, drawn dashed and pale where the states were
+    // inferred (the log shows no notification), and a red line at every failure.
     std::size_t w = std::max<std::size_t>(n, 1);
     out << "<svg id=\"strip\" viewBox=\"0 0 " << w << " 80\" preserveAspectRatio=\"none\" role=\"img\" "
         << "aria-label=\"TWAIN state over the calls\">\n";
     std::size_t start = 0;
     for (std::size_t i = 1; i <= n; ++i) {
-        if (i < n && s.steps[i].after == s.steps[start].after) continue;
+        if (i < n && s.steps[i].after == s.steps[start].after && s.steps[i].corrected == s.steps[start].corrected)
+            continue;
         int st = std::clamp(s.steps[start].after, 0, 7);
         int h = 10 * (st + 1);
-        out << "<rect class=\"s" << st << "\" x=\"" << start << "\" y=\"" << 80 - h << "\" width=\"" << i - start
-            << "\" height=\"" << h << "\"><title>state " << st << ": " << html_escape(s.calls[start].id()) << " to "
+        bool inferred = s.steps[start].corrected;
+        out << "<rect class=\"s" << st << (inferred ? " inferred" : "") << "\" vector-effect=\"non-scaling-stroke\" x=\""
+            << start << "\" y=\"" << 80 - h << "\" width=\"" << i - start << "\" height=\"" << h << "\"><title>state "
+            << st << (inferred ? " (inferred)" : "") << ": " << html_escape(s.calls[start].id()) << " to "
             << html_escape(s.calls[i - 1].id()) << "</title></rect>\n";
         start = i;
     }
@@ -117,7 +123,8 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
     const char* colours[] = {"", "", "", "#b8c7d9", "#8fb3de", "#5f95d6", "#e0a84a", "#d9762b"};
     for (int st = 3; st <= 7; ++st)
         out << "<span style=\"background:" << colours[st] << "\">" << names[st] << "</span>";
-    out << "<span style=\"color:#d00\">| failure</span> (click the strip to jump to a call)</div>\n";
+    out << "<span class=\"inferred\" style=\"border:1px dashed #333\">inferred</span>"
+        << "<span style=\"color:#d00\">| failure</span> (click the strip to jump to a call)</div>\n";
 
     out << "<div id=\"tools\"><input id=\"q\" type=\"search\" placeholder=\"Filter: triplet, capability, value...\"> "
         << "<label><input id=\"onlyfail\" type=\"checkbox\"> failures only</label> "
@@ -128,11 +135,13 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
         std::string cls = "call";
         if (c.failed()) cls += " failed";
         if (c.claimed_event()) cls += " event";
+        if (c.from_source()) cls += " source";
         if (c.incomplete || c.overflow) cls += " damaged";
         out << "<details class=\"" << cls << "\" id=\"c" << i << "\"><summary>" << html_escape(c.id())
             << " <span class=\"st\">" << s.steps[i].before << "&rarr;" << s.steps[i].after << "</span> "
-            << html_escape(c.claimed_event() ? "(claimed event) " + c.triplet() : c.triplet()) << " <span class=\"rc\">"
+            << html_escape(c.label()) << " <span class=\"rc\">"
             << html_escape(c.has_result ? c.rc : "(no result)") << "</span>";
+        if (s.steps[i].inferred || s.steps[i].corrected) out << " <em>state inferred</em>";
         if (c.overflow) out << " <em>cut at 5120 bytes</em>";
         if (c.incomplete) out << " <em>incomplete</em>";
         out << "</summary><pre>" << html_escape(c.text) << "</pre></details>\n";

@@ -98,12 +98,15 @@ Json typed_value(std::string_view raw, bool text) {
 
 Json node_json(const Node& n, const Call& c) { return node_json_in(n, c, nullptr); }
 
-Json call_json(const Call& c, const StateTracker::Step& step, const std::string& file_name) {
+Json call_json(const Call& c, const SessionStates::Step& step, const std::string& file_name) {
     Json j = Json::object();
     j["file"] = file_name;
     j["line"] = c.line;
+    j["load"] = c.load + 1;
     j["seq"] = c.seq >= 0 ? Json(c.seq) : Json(nullptr);
     j["event"] = c.claimed_event();
+    j["source"] = c.from_source();
+    j["during"] = c.during.empty() ? Json(nullptr) : Json(c.during);
     j["dg"] = c.dg;
     j["dat"] = c.dat;
     j["msg"] = c.msg;
@@ -111,7 +114,10 @@ Json call_json(const Call& c, const StateTracker::Step& step, const std::string&
     j["rc"] = c.has_result ? Json(c.rc) : Json(nullptr);
     j["pData"] = c.has_result ? Json("0x" + (starts_with(c.pdata, "0x") ? c.pdata.substr(2) : c.pdata)) : Json(nullptr);
     j["state_before"] = step.before;
-    j["state_after"] = c.state_after >= 0 ? Json(c.state_after) : Json(nullptr);
+    j["state_after"] = step.after;
+    j["state_line"] = c.state_after >= 0 ? Json(c.state_after) : Json(nullptr);
+    // The states differ from the log's lines: restored where the log shows no notification.
+    j["state_inferred"] = step.inferred || step.corrected;
     j["failed"] = c.failed();
     j["overflow"] = c.overflow;
     j["incomplete"] = c.incomplete;
@@ -127,7 +133,7 @@ void JsonLinesWriter::file(int index, const std::string& name) {
 }
 
 void JsonLinesWriter::call(Call&& c) {
-    StateTracker::Step step = tracker_.step(c);
+    SessionStates::Step step = tracker_.step(c);
     const std::string& name = static_cast<std::size_t>(c.file) < files_.size() ? files_[static_cast<std::size_t>(c.file)] : std::string();
     write(call_json(c, step, name));
     ++calls_;

@@ -20,7 +20,7 @@ using Json = nlohmann::ordered_json;
 Json typed_value(std::string_view raw, bool text = false);
 
 Json node_json(const Node& n, const Call& c);
-Json call_json(const Call& c, const StateTracker::Step& step, const std::string& file_name);
+Json call_json(const Call& c, const SessionStates::Step& step, const std::string& file_name);
 
 // Writes one line per call as the calls arrive; holds nothing but the file
 // names. Logger messages are written as {"message": ...} objects when asked.
@@ -36,7 +36,7 @@ private:
     void write(const Json& j);
     std::ostream& out_;
     bool messages_;
-    StateTracker tracker_;
+    SessionStates tracker_;
     std::vector<std::string> files_;
     std::size_t calls_ = 0;
 };

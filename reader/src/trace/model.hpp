@@ -41,10 +41,12 @@ struct Node {
 // One call of the data source's entry point as the log shows it.
 struct Call {
     int file = 0;             // index of the log file in the session, from 0
+    int load = 0;             // index of the source's load in the session, from 0
     std::size_t line = 0;     // line of the call's first text in that file, from 1
     long long seq = -1;       // sequence number of the triplet line; -1 when it has none
     long long prev_seq = 0;   // for an event: the number of the triplet line before it
-    std::string tag;          // source tag of the triplet line ("APP")
+    std::string tag;          // source tag of the triplet line: "APP", or "DS" for the source's own call
+    std::string during;       // [DS] block: the application call in flight on its thread ("DG/DAT/MSG")
     std::string dg, dat, msg, cap;
     bool has_triplet = false;
     bool has_result = false;
@@ -62,9 +64,14 @@ struct Call {
     // DAT_EVENT/MSG_PROCESSEVENT (TWRC_DSEVENT).
     bool claimed_event() const { return has_result && !has_triplet; }
     bool failed() const { return rc == "TWRC_FAILURE"; }
+    // A call the source made through the manager's entry (a notification).
+    bool from_source() const { return tag == "DS"; }
+    // ... sent while the application's MSG_ENABLEDS had not returned yet.
+    bool during_enable() const { return during == "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS"; }
     const Node* block(std::string_view type) const;
     std::string triplet() const;  // "DG/DAT/MSG (CAP)" as in the log
-    std::string id() const;       // "00012", "2:00012" in a later file, "00012+ev" for an event after 00012
+    std::string label() const;    // the triplet, "[DS] " or "(claimed event) " in front where it applies
+    std::string id() const;       // "00012", "2:00012" in a later load, "00012+ev" for an event after 00012
 };
 
 // A line of the levelled logger:

@@ -4,17 +4,19 @@
 #include <cstring>
 
 #include "trace/text.hpp"
+#include "tracelet/logmodel.h"
 
 namespace tracelet::trace {
 
 namespace {
 
-constexpr std::string_view kOverflowNote = "Size of CAP_xxx too long";
-constexpr std::string_view kMarkerStart = "*** Inspect Error Status Start ***";
-constexpr std::string_view kMarkerEnd = "*** Inspect Error Status End   ***";
-constexpr std::string_view kResultPrefix = "        Return Code = [";
-constexpr std::string_view kPDataPrefix = "pData   = <";
-constexpr std::string_view kStatePrefix = "TWAIN Status = [";
+using logmodel::kDuringPrefix;
+using logmodel::kMarkerEnd;
+using logmodel::kMarkerStart;
+using logmodel::kOverflowNote;
+using logmodel::kPDataPrefix;
+using logmodel::kResultPrefix;
+using logmodel::kStatePrefix;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -46,9 +48,14 @@ std::string Call::triplet() const {
     return s;
 }
 
+std::string Call::label() const {
+    if (claimed_event()) return "(claimed event) " + triplet();
+    return from_source() ? "[DS] " + triplet() : triplet();
+}
+
 std::string Call::id() const {
     std::string s;
-    if (file > 0) s = std::to_string(file + 1) + ":";
+    if (load > 0) s = std::to_string(load + 1) + ":";
     if (seq >= 0) {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%05lld", seq);
@@ -75,6 +82,7 @@ void Parser::begin_file(int index, const std::string& name) {
     line_no_ = 0;
     carry_.clear();
     last_seq_ = 0;
+    load_open_ = false;
     sink_.file(index, name);
 }
 
@@ -117,7 +125,7 @@ void Parser::flush_message() {
 
 // The start of a triplet line, a result block, a marker block or a logger line.
 bool Parser::starts_trace_text(std::string_view l) const {
-    if (starts_with(l, kResultPrefix) || starts_with(l, kMarkerStart) || starts_with(l, kMarkerEnd) ||
+    if (starts_with(l, kResultPrefix) || starts_with(l, kDuringPrefix) || starts_with(l, kMarkerStart) || starts_with(l, kMarkerEnd) ||
         starts_with(l, kStatePrefix))
         return true;
     if (l.size() < 3 || l[0] != '[' || !is_digit(l[1])) return false;
@@ -219,6 +227,12 @@ void Parser::line(std::string_view l, bool cut) {
         }
         break;
     case ' ':
+        if (starts_with(l, kDuringPrefix) && l.back() == ']' && have_call_ && cur_.has_triplet && !cur_.has_result &&
+            cur_.during.empty()) {
+            cur_.during = std::string(l.substr(kDuringPrefix.size(), l.size() - kDuringPrefix.size() - 1));
+            if (opt_.keep_text) cur_.text.append(l).push_back('\n');
+            return;
+        }
         if (starts_with(l, kResultPrefix) && l.back() == ']') {
             result_line(l.substr(kResultPrefix.size(), l.size() - kResultPrefix.size() - 1));
             if (opt_.keep_text) cur_.text.append(l).push_back('\n');
@@ -305,6 +319,12 @@ void Parser::triplet_line(std::string_view l) {
         return;
     }
     flush();
+    // Numbering starts again at 00001: the source was loaded again and
+    // writes to the same file (two loads within one time stamp).
+    if (seq == 1 && last_seq_ != 0) {
+        load_open_ = false;
+        last_seq_ = 0;
+    }
     start_call();
     cur_.has_triplet = true;
     cur_.seq = seq;
@@ -514,8 +534,13 @@ void Parser::close_all() {
 }
 
 void Parser::start_call() {
+    if (!load_open_) {
+        ++load_;
+        load_open_ = true;
+    }
     cur_ = Call();
     cur_.file = file_;
+    cur_.load = load_;
     cur_.line = line_no_;
     have_call_ = true;
     blank_seen_ = false;

@@ -60,6 +60,8 @@ private:
     bool label_before_ = false;  // the line before was a member label ("    Version         =")
     bool marker_open_ = false;
     long long last_seq_ = 0;
+    int load_ = -1;           // loads of the source seen so far, from 0
+    bool load_open_ = false;  // the current file's load has had a call
     std::optional<Message> message_;  // held while its text may go on over more lines
 };
 

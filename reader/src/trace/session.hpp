@@ -14,7 +14,7 @@ namespace tracelet::trace {
 struct Session : Sink {
     std::vector<std::string> files;
     std::vector<Call> calls;
-    std::vector<StateTracker::Step> steps;  // one per call
+    std::vector<SessionStates::Step> steps;  // one per call
     std::vector<Message> messages;
     std::vector<Problem> problems;
 
@@ -27,7 +27,7 @@ struct Session : Sink {
     static Session from_text(std::string_view text, ParseOptions options = {true});
 
 private:
-    StateTracker tracker_;
+    SessionStates tracker_;
 };
 
 // The value a capability call shows: the one value, the current item of an

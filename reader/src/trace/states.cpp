@@ -3,6 +3,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "trace/names.hpp"
 #include "trace/text.hpp"
 
 namespace tracelet::trace {
@@ -110,69 +111,47 @@ bool int_field(const Node* n, std::string_view name, long long& out) {
     return f && parse_int(f->raw, out);
 }
 
-int predict_state(int before, const Call& c) {
-    const std::string& m = c.msg;
-    const std::string& d = c.dat;
-    if (m == "MSG_OPENDSM") return before == 2 ? 3 : before;
-    if (m == "MSG_CLOSEDSM") return before == 3 ? 2 : before;
-    if (m == "MSG_OPENDS") return before == 3 ? 4 : before;
-    if (m == "MSG_CLOSEDS") return before == 4 ? 3 : before;
-    if (m == "MSG_ENABLEDS") return before == 4 ? 5 : before;
-    if (m == "MSG_DISABLEDS") return d == "DAT_USERINTERFACE" && before == 5 ? 4 : before;
-    bool xfer = d == "DAT_IMAGEMEMXFER" || d == "DAT_IMAGENATIVEXFER" || d == "DAT_IMAGEFILEXFER";
-    if (m == "MSG_PROCESSEVENT") {
-        if (d == "DAT_EVENT") {
-            const Node* ev = c.block("TW_EVENT");
-            const Field* f = ev ? ev->field("TWMessage") : nullptr;
-            if (f && f->raw == "MSG_XFERREADY") return before == 5 ? 6 : before;
-            if (f && f->raw == "MSG_CLOSEDSREQ") return before == 5 ? 4 : before;
-            return before;
-        }
-        return xfer && before == 6 ? 7 : before;
-    }
-    if (m == "MSG_GET") return xfer && before == 6 ? 7 : before;
-    if (m == "MSG_ENDXFER" && d == "DAT_PENDINGXFERS") {
-        long long count = 0;
-        if (before < 6 || !int_field(c.block("TW_PENDINGXFERS"), "Count", count)) return before;
-        return count != 0 ? 6 : 5;
-    }
-    if (m == "MSG_RESET" && d == "DAT_PENDINGXFERS") return before == 6 ? 5 : before;
-    return before;
+namespace {
+
+// The state one call leads to from `state`, by the machine.
+int next(int state, const Call& c, const logmodel::CallFacts& f, logmodel::Reading reading) {
+    if (!c.has_result || c.failed()) return state;
+    if (c.from_source())
+        return logmodel::NotifiedState(state, f.msg, c.during_enable(), reading);
+    return logmodel::NextState(state, f, reading);
 }
 
-StateTracker::Step StateTracker::step(const Call& c) {
-    if (c.file != file_) {
-        file_ = c.file;
-        state_ = 3;
+}  // namespace
+
+SessionStates::Step SessionStates::step(const Call& c) {
+    if (c.load != load_) {
+        load_ = c.load;
+        state_ = logged_ = logmodel::kStateAtLoad;
     }
+    const logmodel::CallFacts f = call_facts(c);
     Step s;
-    s.before = state_;
-    if (c.state_after >= 0)
-        state_ = c.state_after;
-    else if (c.overflow && c.has_result && !c.failed())
-        state_ = predict_state(state_, c);
-    s.after = state_;
-    return s;
-}
+    s.logged = c.state_after;
+    // What the log's own lines say after this call; a line lost to the
+    // 5120-byte cut is what the log's rule gives.
+    const int log_expected = next(logged_, c, f, logmodel::Reading::Log);
+    const int log_after = c.state_after >= 0 ? c.state_after : c.overflow ? log_expected : logged_;
+    const bool log_agrees = log_after == log_expected;
+    logged_ = log_after;
 
-StateTracker::Step TwainStateModel::step(const Call& c) {
-    if (c.file != file_) {
-        file_ = c.file;
-        state_ = 3;
-    }
-    StateTracker::Step s;
     s.before = state_;
-    if (c.has_result && !c.failed()) {
-        const Node* ev = c.claimed_event() ? c.block("TW_EVENT") : nullptr;
-        const Field* m = ev ? ev->field("TWMessage") : nullptr;
-        if (m && (m->raw == "MSG_CLOSEDSREQ" || m->raw == "MSG_CLOSEDSOK"))
-            state_ = state_ >= 5 && state_ <= 7 ? 5 : state_;
-        else if (c.msg == "MSG_ENABLEDSUIONLY" && c.dat == "DAT_USERINTERFACE")
-            state_ = state_ == 4 ? 5 : state_;
-        else
-            state_ = predict_state(state_, c);
+    if (s.before == 5 && c.has_triplet && !c.from_source() && c.has_result && !c.failed()) {
+        const TripletStates* t = table_.find(c.dg, c.dat, c.msg);
+        constexpr unsigned kTransferStates = 1u << 6 | 1u << 7;
+        if (t && !t->unknown && t->mask != 0 && (t->mask & ~kTransferStates) == 0) {
+            s.before = 6;
+            s.inferred = true;
+        }
     }
-    s.after = state_;
+    // The log's lines win where they break with the machine (lost calls, a
+    // log of another writer): the reading starts again from them.
+    s.after = log_agrees || s.inferred ? next(s.before, c, f, reading_) : log_after;
+    s.corrected = s.after != log_after;
+    state_ = s.after;
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "trace/model.hpp"
+#include "tracelet/logmodel.h"
 
 namespace tracelet::trace {
 
@@ -35,38 +36,38 @@ private:
 // "4-7", "3", "4,5,7" -> a readable list for messages: "4 to 7", "3", "4, 5 or 7".
 std::string describe_states(unsigned mask);
 
-// The state a successful call leads to, as the trace's tracker computes it
-// (used when a call's state line was lost to the 5120-byte cut).
-int predict_state(int before, const Call& c);
-
-// Follows the tracked state through a session: 3 at the start of each file
-// (the state the log is opened in), then each call's state line.
-class StateTracker {
+// Follows the TWAIN state through a session, call by call: 3 at the start of
+// each load of the source, then the state machine the log's state lines
+// follow (one model with the data source), read the log's way or the
+// standard's way.
+//
+// The log's state lines are taken as they are while they agree with that
+// machine. Where the log shows no notification, one transition is restored:
+// a call that succeeded while the state was 5, although the standard allows
+// it only in states 6 and 7 (DAT_IMAGEINFO, a transfer's MSG_GET, ...), means
+// the source had signalled transfer ready (5 -> 6, marked inferred). The state
+// then follows the machine until the log's lines agree with it again.
+class SessionStates {
 public:
     struct Step {
-        int before = 0;
-        int after = 0;
+        int before = 0;          // the state the call was sent in (after an inferred transition)
+        int after = 0;           // the state after it
+        int logged = -1;         // the log's state line; -1 when the call has none
+        bool inferred = false;   // transfer ready was restored just before this call
+        bool corrected = false;  // after differs from the state the log shows at this point
     };
+    explicit SessionStates(logmodel::Reading reading = logmodel::Reading::Log,
+                           const ValidStates& table = ValidStates::builtin())
+        : reading_(reading), table_(table) {}
     Step step(const Call& c);
     int state() const { return state_; }
 
 private:
-    int file_ = -1;
-    int state_ = 3;
-};
-
-// Follows the session state as the TWAIN standard defines it. It differs from
-// the trace's own tracker where that one takes a shortcut: a source's
-// MSG_CLOSEDSREQ (or MSG_CLOSEDSOK) leaves the session in state 5 until the
-// application sends MSG_DISABLEDS, and MSG_ENABLEDSUIONLY enables the source.
-class TwainStateModel {
-public:
-    StateTracker::Step step(const Call& c);
-    int state() const { return state_; }
-
-private:
-    int file_ = -1;
-    int state_ = 3;
+    logmodel::Reading reading_;
+    const ValidStates& table_;
+    int load_ = -1;
+    int state_ = logmodel::kStateAtLoad;
+    int logged_ = logmodel::kStateAtLoad;  // the state the log's own lines are at
 };
 
 // Reads an integer member of a block: "Count" of TW_PENDINGXFERS and the like.

@@ -47,28 +47,32 @@ void Summary::problem(Problem&& p) {
 }
 
 void Summary::call(Call&& c) {
-    StateTracker::Step s = tracker_.step(c);
+    SessionStates::Step s = tracker_.step(c);
     ++calls_;
     if (static_cast<std::size_t>(c.file) < files_.size()) ++files_[static_cast<std::size_t>(c.file)].second;
     if (c.claimed_event()) ++events_;
+    if (c.from_source()) ++notifications_;
+    if (static_cast<std::size_t>(c.load) >= loads_.size()) loads_.push_back(Load{c.file, c.line, 0});
+    ++loads_.back().calls;
     if (c.overflow) ++overflows_;
     if (c.incomplete) ++incomplete_;
 
-    std::string line = c.id() + " " + c.triplet() + (c.claimed_event() ? " (claimed event)" : "") + " -> " +
+    std::string line = c.id() + " " + c.label() + " -> " +
                        (c.has_result ? c.rc : std::string("(no result)"));
     if (failure_waits_) {
         failures_.back().after = line;
         failure_waits_ = false;
     }
 
-    Count& n = triplets_[c.dg + "/" + c.dat + "/" + c.msg];
+    Count& n = triplets_[(c.from_source() ? "[DS] " : "") + c.dg + "/" + c.dat + "/" + c.msg];
     ++n.calls;
     if (c.failed()) {
         ++n.failures;
         failures_.push_back(Failure{c.id(), previous_, c.text, "", s.before});
         failure_waits_ = true;
     }
-    if (s.after != s.before) timeline_.push_back(Change{c.id(), c.triplet(), s.before, s.after});
+    if (s.inferred) timeline_.push_back(Change{c.id(), "transfer ready before " + c.triplet(), 5, 6, true});
+    if (s.after != s.before) timeline_.push_back(Change{c.id(), c.label(), s.before, s.after, s.corrected});
 
     if (c.dat == "DAT_CAPABILITY" && c.has_result) {
         Capability& cap = caps_[c.cap];
@@ -120,19 +124,27 @@ void Summary::call(Call&& c) {
             p.handle = raw_of(c.block("TW_UINT32"), "Item");
         }
     }
-    if (s.before == 7 && s.after < 7) page_open_ = false;
+    // A page ends with its transfer: the last buffer, a cancel, MSG_ENDXFER.
+    if ((xfer && (c.rc == "TWRC_XFERDONE" || c.rc == "TWRC_CANCEL")) || c.dat == "DAT_PENDINGXFERS" ||
+        (s.before == 7 && s.after < 7))
+        page_open_ = false;
 
     previous_ = line;
 }
 
 void Summary::print(std::ostream& out) const {
     std::size_t failures = failures_.size();
-    out << "Session: " << files_.size() << " file" << (files_.size() == 1 ? "" : "s") << ", " << calls_ << " calls ("
-        << events_ << " claimed events), " << failures << " failure" << (failures == 1 ? "" : "s") << ", "
+    out << "Session: " << files_.size() << " file" << (files_.size() == 1 ? "" : "s") << ", " << loads_.size()
+        << " load" << (loads_.size() == 1 ? "" : "s") << ", " << calls_ << " calls (" << events_ << " claimed events, "
+        << notifications_ << " source notifications), " << failures << " failure" << (failures == 1 ? "" : "s") << ", "
         << pages_.size() << " transfer" << (pages_.size() == 1 ? "" : "s") << ", " << messages_ << " logger messages, "
         << problem_count_ << " unreadable or damaged lines\n";
     for (std::size_t i = 0; i < files_.size(); ++i)
         out << "  file " << i + 1 << ": " << files_[i].first << " (" << files_[i].second << " calls)\n";
+    if (loads_.size() > files_.size())
+        for (std::size_t i = 0; i < loads_.size(); ++i)
+            out << "  load " << i + 1 << ": file " << loads_[i].file + 1 << " from line " << loads_[i].line << " ("
+                << loads_[i].calls << " calls)\n";
 
     out << "\nCalls per triplet:\n";
     std::vector<std::pair<std::string, Count>> rows(triplets_.begin(), triplets_.end());
@@ -143,11 +155,12 @@ void Summary::print(std::ostream& out) const {
         out << '\n';
     }
 
-    out << "\nState timeline (state before -> after, from the start state 3 of each file):\n";
+    out << "\nState timeline (state before -> after, from the start state 3 of each load; \"inferred\" where the "
+           "log shows no notification):\n";
     if (timeline_.empty()) out << "  (no change)\n";
     for (const Change& ch : timeline_)
         out << "  " << std::setw(9) << std::left << ch.call << std::right << " " << ch.from << " -> " << ch.to << "  "
-            << ch.triplet << '\n';
+            << ch.triplet << (ch.inferred ? "  (inferred)" : "") << '\n';
 
     out << "\nFailures:\n";
     if (failures_.empty()) out << "  (none)\n";

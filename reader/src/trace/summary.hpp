@@ -45,14 +45,20 @@ private:
     struct Change {
         std::string call, triplet;
         int from, to;
+        bool inferred;
+    };
+    struct Load {
+        int file;
+        std::size_t line, calls;
     };
     struct Failure {
         std::string call, before, text, after;
         int state;
     };
 
-    StateTracker tracker_;
+    SessionStates tracker_;
     std::vector<std::pair<std::string, std::size_t>> files_;
+    std::vector<Load> loads_;
     std::map<std::string, Count> triplets_;
     std::vector<Change> timeline_;
     std::vector<Failure> failures_;
@@ -62,7 +68,7 @@ private:
     Page info_;  // TW_IMAGEINFO of the image to come
     bool page_open_ = false;
     std::string previous_;  // id, triplet and return code of the previous call
-    std::size_t calls_ = 0, events_ = 0, messages_ = 0, overflows_ = 0, incomplete_ = 0;
+    std::size_t calls_ = 0, events_ = 0, notifications_ = 0, messages_ = 0, overflows_ = 0, incomplete_ = 0;
     std::vector<Problem> problems_;
     std::size_t problem_count_ = 0;
 };
