@@ -12,6 +12,7 @@
 #include "trace/diff.hpp"
 #include "trace/json.hpp"
 #include "trace/reader.hpp"
+#include "trace/states.hpp"
 
 using namespace tracelet::trace;
 using namespace tracelet::trace::testing;
@@ -62,4 +63,57 @@ TEST(RealLogs, EverySessionReadsCleanlyAndSurvivesEveryExport) {
         checker.finish();
         EXPECT_EQ(checker.calls(), s.calls.size());
     }
+}
+
+// A Linux callback session by memory transfer, reconstructed in the shape the
+// data source logs it: without the source's notifications (state lines stuck
+// at 5) and with them ([DS] lines), three loads in two files.
+TEST(ReconstructedSession, SummaryCheckAndDiffReadTheSessionRight) {
+    for (const char* variant : {"silent", "notified"}) {
+        SCOPED_TRACE(variant);
+        const std::string dir = data_path(std::string("reconstructed/callback-memory-") + variant);
+        bool silent = variant[0] == 's';
+        ProgramRun summary = run_program("summary " + dir);
+        EXPECT_EQ(summary.status, 0);
+        for (const char* part : {"Session: 2 files, 3 loads,", "  load 2: file 1 from line 23 ", "2 transfers",
+                                 "page 1: memory transfer", "page 2: memory transfer"})
+            EXPECT_NE(summary.out.find(part), std::string::npos) << part << "\n" << summary.out;
+        EXPECT_EQ(summary.out.find("Log problems"), std::string::npos) << "a second load is no log problem";
+        std::size_t pages = 0, inferred = 0;
+        for (std::size_t p = 0; (p = summary.out.find("image 1700 x 2200", p)) != std::string::npos; ++p) ++pages;
+        for (std::size_t p = 0; (p = summary.out.find("(inferred)", p)) != std::string::npos; ++p) ++inferred;
+        EXPECT_EQ(pages, 2u);
+        EXPECT_NE(summary.out.rfind("58 buffers, 3740000 bytes"), summary.out.find("58 buffers, 3740000 bytes"))
+            << "58 buffers on each page";
+        // 5 -> 6 -> 7 -> 6 -> 7 -> 5: all but the last restored where the log shows no notification.
+        EXPECT_EQ(inferred, silent ? 4u : 0u) << summary.out;
+
+        ProgramRun check = run_program("check " + dir);
+        EXPECT_EQ(check.status, 1);
+        EXPECT_NE(check.out.find("2 findings in"), std::string::npos) << check.out;
+        EXPECT_NE(check.out.find("  no-status: 2\n"), std::string::npos) << check.out;
+        EXPECT_EQ(run_program("diff " + dir + " " + dir).status, 0);
+    }
+}
+
+TEST(ReconstructedSession, WithoutNotificationsTheStatesComeOutAsWithThem) {
+    // The state each call of the application was sent in, under the standard's reading.
+    auto states = [](const std::string& name, bool& inferred) {
+        Session s = Session::load({data_path("reconstructed/" + name)}, ParseOptions{false});
+        SessionStates tracker(tracelet::logmodel::Reading::Standard);
+        std::vector<int> out;
+        inferred = false;
+        for (const Call& c : s.calls) {
+            SessionStates::Step st = tracker.step(c);
+            inferred = inferred || st.inferred;
+            if (!c.from_source()) out.push_back(st.sent_in);
+        }
+        return out;
+    };
+    bool silent_inferred = false, notified_inferred = true;
+    auto silent = states("callback-memory-silent", silent_inferred);
+    auto notified = states("callback-memory-notified", notified_inferred);
+    EXPECT_EQ(silent, notified);
+    EXPECT_TRUE(silent_inferred);
+    EXPECT_FALSE(notified_inferred) << "with the notifications nothing is inferred";
 }

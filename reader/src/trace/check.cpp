@@ -122,8 +122,8 @@ void Checker::check_state(const Call& c, const SessionStates::Step& s) {
                    " reached the data source; the source manager answers it itself and never passes it on");
         return;
     }
-    if (t->allows(s.before)) return;
-    std::string msg = c.dg + "/" + c.dat + "/" + c.msg + " sent in state " + std::to_string(s.before) +
+    if (t->allows(s.sent_in)) return;
+    std::string msg = c.dg + "/" + c.dat + "/" + c.msg + " sent in state " + std::to_string(s.sent_in) +
                       "; the TWAIN standard allows it only in state" + (t->mask & (t->mask - 1) ? "s " : " ") +
                       describe_states(t->mask);
     if (c.rc == "TWRC_SUCCESS")

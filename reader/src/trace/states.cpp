@@ -127,6 +127,7 @@ SessionStates::Step SessionStates::step(const Call& c) {
     if (c.load != load_) {
         load_ = c.load;
         state_ = logged_ = logmodel::kStateAtLoad;
+        in_flight_.clear();
     }
     const logmodel::CallFacts f = call_facts(c);
     Step s;
@@ -151,6 +152,15 @@ SessionStates::Step SessionStates::step(const Call& c) {
     // log of another writer): the reading starts again from them.
     s.after = log_agrees || s.inferred ? next(s.before, c, f, reading_) : log_after;
     s.corrected = s.after != log_after;
+    s.sent_in = s.before;
+    if (c.from_source() && !c.during.empty() && in_flight_.empty()) {
+        in_flight_ = c.during;
+        in_flight_state_ = s.before;
+    } else if (!in_flight_.empty() && c.has_triplet && !c.from_source() &&
+               in_flight_ == c.dg + "/" + c.dat + "/" + c.msg) {
+        s.sent_in = in_flight_state_;
+        in_flight_.clear();
+    }
     state_ = s.after;
     return s;
 }

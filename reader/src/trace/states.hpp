@@ -50,8 +50,10 @@ std::string describe_states(unsigned mask);
 class SessionStates {
 public:
     struct Step {
-        int before = 0;          // the state the call was sent in (after an inferred transition)
+        int before = 0;          // the state before the call's block (after an inferred transition)
         int after = 0;           // the state after it
+        int sent_in = 0;         // the state the call was sent in: before, unless the source
+                                 // signalled while the call was in flight (its block comes first)
         int logged = -1;         // the log's state line; -1 when the call has none
         bool inferred = false;   // transfer ready was restored just before this call
         bool corrected = false;  // after differs from the state the log shows at this point
@@ -67,6 +69,8 @@ private:
     const ValidStates& table_;
     int load_ = -1;
     int state_ = logmodel::kStateAtLoad;
+    std::string in_flight_;  // the application call a notification arrived during ("DG/DAT/MSG")
+    int in_flight_state_ = 0;
     int logged_ = logmodel::kStateAtLoad;  // the state the log's own lines are at
 };
 
