@@ -10,16 +10,26 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "PageImage.h"
+#include "tracelet/logmodel.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace lm = tracelet::logmodel;
+
+// The text between prefix and the last character, when line starts with
+// prefix and ends with last.
+bool Between(const std::string& line, std::string_view prefix, char last, std::string* out) {
+    if (line.size() <= prefix.size() || line.compare(0, prefix.size(), prefix) != 0 || line.back() != last)
+        return false;
+    *out = line.substr(prefix.size(), line.size() - prefix.size() - 1);
+    return true;
+}
 
 struct ProgramRun {
     int exitCode = -1;
@@ -58,17 +68,21 @@ struct Call {
 
     bool Has(const std::string& line) const { return std::find(lines.begin(), lines.end(), line) != lines.end(); }
     std::string ReturnCode() const {
-        static const std::regex rc(R"(^        Return Code = \[(.*)\]$)");
-        std::smatch m;
+        std::string rc;
         for (const std::string& l : lines)
-            if (std::regex_match(l, m, rc)) return m[1];
+            if (Between(l, lm::kResultPrefix, ']', &rc)) return rc;
         return "";
     }
+    // "    Name   = [12]" at any depth.
     long Field(const std::string& name) const {
-        const std::regex field("^ +" + name + R"( += \[(-?\d+)\]$)");
-        std::smatch m;
-        for (const std::string& l : lines)
-            if (std::regex_match(l, m, field)) return std::stol(m[1]);
+        for (const std::string& l : lines) {
+            const std::size_t at = l.find_first_not_of(' ');
+            const std::size_t eq = l.find(" = [");
+            if (at == std::string::npos || eq == std::string::npos || l.compare(at, name.size(), name) != 0 ||
+                l.find_first_not_of(' ', at + name.size()) != eq + 1 || l.back() != ']')
+                continue;
+            return std::stol(l.substr(eq + 4));
+        }
         return -1;
     }
 };
@@ -81,8 +95,6 @@ struct Log {
 
 Log ParseLog(const std::string& text) {
     Log log;
-    static const std::regex tripletLine(R"(^\[(\d{5,})\] \[(APP|DS)\] (.+)$)");
-    static const std::regex stateLine(R"(^TWAIN Status = \[(\d+)\]$)");
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find("\r\n", start);
@@ -94,26 +106,36 @@ Log ParseLog(const std::string& text) {
         start = end + 2;
     }
     for (const std::string& line : log.lines) {
-        std::smatch m;
-        if (std::regex_match(line, m, tripletLine)) {
-            log.numbers.push_back(std::stol(m[1]));
-            log.calls.push_back(Call{m[3], {}, m[2] == "DS"});
-            continue;
+        // "[00012] [APP] DG/DAT/MSG": the number, the tag, the names.
+        const std::size_t close = line.find("] [");
+        const std::size_t tagEnd = close == std::string::npos ? close : line.find("] ", close + 3);
+        if (line.size() > 6 && line[0] == '[' && tagEnd != std::string::npos && close >= 6 &&
+            line.find_first_not_of("0123456789", 1) == close) {
+            const std::string tag = line.substr(close + 3, tagEnd - close - 3);
+            if (tag == lm::kTagApplication || tag == lm::kTagSource) {
+                log.numbers.push_back(std::stol(line.substr(1, close - 1)));
+                log.calls.push_back(Call{line.substr(tagEnd + 2), {}, tag == lm::kTagSource});
+                continue;
+            }
         }
         // A result block without a triplet line (an event the source claimed).
-        if (line.rfind("        Return Code = ", 0) == 0 && (log.calls.empty() || !log.calls.back().ReturnCode().empty()))
+        if (line.rfind(lm::kResultPrefix, 0) == 0 && (log.calls.empty() || !log.calls.back().ReturnCode().empty()))
             log.calls.push_back(Call{"", {}});
         if (log.calls.empty()) continue;
-        if (std::regex_match(line, m, stateLine)) log.calls.back().state = std::stoi(m[1]);
+        std::string state;
+        if (Between(line, lm::kStatePrefix, ']', &state)) log.calls.back().state = std::stoi(state);
         log.calls.back().lines.push_back(line);
     }
     return log;
 }
 
 std::string LogPathFrom(const std::string& out) {
-    static const std::regex logLine(R"((^|\n)Log file: ([^\n]+)\n)");
-    std::smatch m;
-    return std::regex_search(out, m, logLine) ? std::string(m[2]) : std::string();
+    const std::string label = "Log file: ";
+    std::size_t at = out.compare(0, label.size(), label) == 0 ? 0 : out.find("\n" + label);
+    if (at == std::string::npos) return "";
+    at = out.find(label, at) + label.size();
+    const std::size_t end = out.find('\n', at);
+    return end == std::string::npos ? std::string() : out.substr(at, end - at);
 }
 
 // How the application hears that pages are ready.
@@ -214,14 +236,13 @@ TEST_P(SessionLogTest, TheSourcesNoticeIsTracedWithTheCallItArrivedDuring) {
 
 TEST_P(SessionLogTest, EachNegotiatedCapabilityHasItsBlock) {
     std::vector<std::string> negotiated;
-    static const std::regex setLine(R"(^DG_CONTROL/DAT_CAPABILITY/MSG_SET \((.+)\)$)");
     for (const Call& c : m_log.calls) {
-        std::smatch m;
-        if (!std::regex_match(c.triplet, m, setLine)) continue;
-        negotiated.push_back(m[1]);
-        EXPECT_TRUE(c.Has("  TW_CAPABILITY = {")) << m[1];
-        EXPECT_TRUE(c.Has("    Cap        = [" + std::string(m[1]) + "]")) << m[1];
-        EXPECT_TRUE(c.Has("    ConType    = [TWON_ONEVALUE]")) << m[1];
+        std::string cap;
+        if (!Between(c.triplet, "DG_CONTROL/DAT_CAPABILITY/MSG_SET (", ')', &cap)) continue;
+        negotiated.push_back(cap);
+        EXPECT_TRUE(c.Has("  TW_CAPABILITY = {")) << cap;
+        EXPECT_TRUE(c.Has("    Cap        = [" + cap + "]")) << cap;
+        EXPECT_TRUE(c.Has("    ConType    = [TWON_ONEVALUE]")) << cap;
     }
     for (const char* cap : {"ICAP_UNITS", "ICAP_XFERMECH", "ICAP_PIXELTYPE", "ICAP_XRESOLUTION", "ICAP_YRESOLUTION",
                             "CAP_XFERCOUNT"})
@@ -236,21 +257,21 @@ TEST_P(SessionLogTest, EachNegotiatedCapabilityHasItsBlock) {
 TEST_P(SessionLogTest, TheMarkerBlockFollowsTheOneFailingCallAndNothingElse) {
     int markers = 0;
     for (const std::string& line : m_log.lines)
-        if (line == "*** Inspect Error Status Start ***") ++markers;
+        if (line == lm::kMarkerStart) ++markers;
     EXPECT_EQ(1, markers);
     int failures = 0;
     for (const Call& c : m_log.calls) {
         if (c.ReturnCode() != "TWRC_FAILURE") {
-            EXPECT_FALSE(c.Has("*** Inspect Error Status Start ***")) << c.triplet;
+            EXPECT_FALSE(c.Has(std::string(lm::kMarkerStart))) << c.triplet;
             continue;
         }
         ++failures;
         EXPECT_EQ("DG_CONTROL/DAT_CAPABILITY/MSG_GET (CAP_DEVICEONLINE)", c.triplet);
         ASSERT_GE(c.lines.size(), 2u);
-        EXPECT_EQ("*** Inspect Error Status Start ***", c.lines[c.lines.size() - 2]) << "right after the call";
-        EXPECT_EQ("*** Inspect Error Status End   ***", c.lines.back());
+        EXPECT_EQ(lm::kMarkerStart, c.lines[c.lines.size() - 2]) << "right after the call";
+        EXPECT_EQ(lm::kMarkerEnd, c.lines.back());
         EXPECT_EQ(c.lines.end(), std::find_if(c.lines.begin(), c.lines.end(), [](const std::string& l) {
-                      return l.rfind("TWAIN Status", 0) == 0;
+                      return l.rfind(lm::kStatePrefix, 0) == 0;
                   })) << "a failed call moves no state";
     }
     EXPECT_EQ(1, failures);
