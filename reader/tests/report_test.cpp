@@ -122,3 +122,34 @@ TEST(Program, DiffJsonAndHtmlFromTheCommandLine) {
     EXPECT_EQ(h.status, 0);
     EXPECT_TRUE(has(h.out, "</html>"));
 }
+
+// The page after its scripts ran in a real browser: Debian's headless
+// Chromium, opened on the "failures only" view (#failures).
+TEST(HtmlPage, InHeadlessChromium) {
+    if (run_command("command -v chromium").status != 0) GTEST_SKIP() << "chromium is not installed";
+    const std::string dir = ::testing::TempDir() + "tracelet-html";
+    ASSERT_EQ(run_command("rm -rf '" + dir + "' && mkdir -p '" + dir + "/profile'").status, 0);
+    const std::string page = dir + "/session.html";
+    ASSERT_EQ(run_program("html " + data_path("reconstructed/callback-memory-silent") + " -o " + page).status, 0);
+    ProgramRun dom = run_command(
+        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir='" + dir +
+        "/profile' --dump-dom 'file://" + page + "#failures' 2>/dev/null");
+    ASSERT_EQ(dom.status, 0) << dom.out;
+    const std::string& h = dom.out;
+    EXPECT_TRUE(has(h, "2 of 134 calls shown")) << "the scripts ran and the switch took effect";
+    EXPECT_TRUE(has(h, "<rect class=\"s6 inferred\"")) << "state 6, drawn as inferred";
+    EXPECT_TRUE(has(h, "<rect class=\"s7 inferred\""));
+    EXPECT_TRUE(has(h, "<rect class=\"s5\""));
+    std::size_t marks = 0, shown = 0, hidden_failures = 0;
+    for (std::size_t p = 0; (p = h.find("<line class=\"fail\"", p)) != std::string::npos; ++p) ++marks;
+    for (std::size_t p = 0; (p = h.find("<details class=\"call", p)) != std::string::npos; ++p) {
+        std::string cls = h.substr(p, h.find('"', p + 16) - p);
+        bool hidden = has(cls, "hidden"), failed = has(cls, "failed");
+        shown += !hidden;
+        hidden_failures += hidden && failed;
+    }
+    EXPECT_EQ(marks, 2u) << "each failure has its mark on the strip";
+    EXPECT_EQ(shown, 2u) << "only the failed calls are shown";
+    EXPECT_EQ(hidden_failures, 0u);
+}

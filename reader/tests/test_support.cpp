@@ -31,9 +31,11 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-ProgramRun run_program(const std::string& args) {
+ProgramRun run_program(const std::string& args) { return run_command(std::string(TRACELET_LOG_PROGRAM) + " " + args); }
+
+ProgramRun run_command(const std::string& command) {
     ProgramRun r;
-    std::string cmd = std::string(TRACELET_LOG_PROGRAM) + " " + args + " 2>&1";
+    std::string cmd = command + " 2>&1";
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
     std::array<char, 4096> buf;

@@ -21,6 +21,7 @@ struct ProgramRun {
 };
 // Runs tracelet-log with the given arguments (shell-quoted by the caller).
 ProgramRun run_program(const std::string& args);
+ProgramRun run_command(const std::string& command);  // any shell command, standard error included
 
 const Call* find_call(const Session& s, const std::string& id);
 
