@@ -17,7 +17,7 @@ namespace {
 std::vector<json> export_lines(const std::string& name, bool messages = false) {
     std::ostringstream out;
     JsonLinesWriter w(out, messages);
-    read_session({data_path(name)}, w);
+    read_session(session_files({data_path(name)}), w);
     std::vector<json> lines;
     std::istringstream in(out.str());
     std::string line;
@@ -130,4 +130,24 @@ TEST(JsonLines, GarbageBytesStillGiveValidJson) {
     Parser::parse_text(text, w);
     json j = json::parse(out.str());
     EXPECT_EQ(j["data"]["TW_IDENTITY"]["Manufacturer"], "Soci\xef\xbf\xbdt\xef\xbf\xbd");
+}
+
+TEST(JsonLines, SourceCallsLoadsAndInferredStates) {
+    auto notified = export_lines("reconstructed/callback-memory-notified");
+    const json& ready = notified[6];  // 2:00006, the first block after the capabilities
+    EXPECT_EQ(ready["load"], 2);
+    EXPECT_EQ(ready["source"], true);
+    EXPECT_EQ(ready["msg"], "MSG_XFERREADY");
+    EXPECT_EQ(ready["during"], "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS");
+    EXPECT_EQ(ready["state_after"], 6);
+    EXPECT_EQ(ready["state_inferred"], false);
+    EXPECT_EQ(notified.back()["load"], 3);
+
+    auto silent = export_lines("reconstructed/callback-memory-silent");
+    const json& buffer = silent[9];  // 2:00009, the first buffer of page 1
+    EXPECT_EQ(buffer["dat"], "DAT_IMAGEMEMXFER");
+    EXPECT_EQ(buffer["state_line"], 5) << "as the log shows it";
+    EXPECT_EQ(buffer["state_before"], 6);
+    EXPECT_EQ(buffer["state_after"], 7);
+    EXPECT_EQ(buffer["state_inferred"], true);
 }
