@@ -58,7 +58,8 @@ TEST(RealLogs, EverySessionReadsCleanlyAndSurvivesEveryExport) {
         std::ostringstream diff;
         EXPECT_EQ(diff_sessions(s, s, diff), 0u);
 
-        Checker checker([](const Finding& f) { std::cout << "  finding " << f.call << " " << f.rule << ": " << f.message << '\n'; });
+        // The demo application and scanner keep every rule.
+        Checker checker([](const Finding& f) { ADD_FAILURE() << f.call << " " << f.rule << ": " << f.message; });
         for (const Call& c : s.calls) checker.feed(c);
         checker.finish();
         EXPECT_EQ(checker.calls(), s.calls.size());

@@ -105,8 +105,8 @@ void Checker::check_state(const Call& c, const SessionStates::Step& s) {
     const TripletStates* t = table_.find(c.dg, c.dat, c.msg);
     if (!t) return;
     if (c.from_source()) {
-        // Sent from inside MSG_ENABLEDS: the enable completes first.
-        int st = s.before == 4 && c.during_enable() ? 5 : s.before;
+        // Sent while MSG_ENABLEDS was in flight: the enable completes first.
+        int st = s.sent_in == 4 && s.after == 6 ? 5 : s.sent_in;
         if (!t->allows(st))
             report("event-state", c,
                    "the source sent " + c.msg + " in state " + std::to_string(st) +

@@ -113,11 +113,13 @@ bool int_field(const Node* n, std::string_view name, long long& out) {
 
 namespace {
 
-// The state one call leads to from `state`, by the machine.
-int next(int state, const Call& c, const logmodel::CallFacts& f, logmodel::Reading reading) {
+constexpr const char* kEnable = "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS";
+
+// The state one call leads to from `state`, by the machine. enabling: the
+// source's notification came while an application MSG_ENABLEDS was in flight.
+int next(int state, const Call& c, const logmodel::CallFacts& f, bool enabling, logmodel::Reading reading) {
     if (!c.has_result || c.failed()) return state;
-    if (c.from_source())
-        return logmodel::NotifiedState(state, f.msg, c.during_enable(), reading);
+    if (c.from_source()) return logmodel::NotifiedState(state, f.msg, enabling, reading);
     return logmodel::NextState(state, f, reading);
 }
 
@@ -128,33 +130,53 @@ SessionStates::Step SessionStates::step(const Call& c) {
         load_ = c.load;
         state_ = logged_ = logmodel::kStateAtLoad;
         in_flight_.clear();
+        notice_seen_ = false;
     }
     const logmodel::CallFacts f = call_facts(c);
+    const bool ok = c.has_result && !c.failed();
     Step s;
     s.logged = c.state_after;
+    s.previous = s.before = s.sent_in = state_;
+
+    if (c.from_source() && ok && f.msg == MSG_XFERREADY && notice_seen_) {
+        // Sent from the source's own thread and written after the calls it
+        // woke: its move was read from their state lines already.
+        notice_seen_ = false;
+        s.sent_in = 5;
+        s.after = state_;
+        return s;
+    }
+    // The enable may be in flight on another thread: the notification's
+    // line then shows the enable completed first (4 -> 6). A transfer ready
+    // in 4 can only mean an enable in flight, whatever the line shows.
+    const bool ready = c.from_source() && ok && f.msg == MSG_XFERREADY;
+    const bool enabling_logged = c.from_source() && (c.during_enable() || (ready && logged_ == 4 && c.state_after == 6));
+    const bool enabling = enabling_logged || (ready && state_ == 4);
     // What the log's own lines say after this call; a line lost to the
     // 5120-byte cut is what the log's rule gives.
-    const int log_expected = next(logged_, c, f, logmodel::Reading::Log);
+    const int log_expected = next(logged_, c, f, enabling_logged, logmodel::Reading::Log);
     const int log_after = c.state_after >= 0 ? c.state_after : c.overflow ? log_expected : logged_;
     const bool log_agrees = log_after == log_expected;
     logged_ = log_after;
 
-    s.before = state_;
-    if (s.before == 5 && c.has_triplet && !c.from_source() && c.has_result && !c.failed()) {
+    if (state_ == 5 && ok && c.has_triplet && !c.from_source()) {
         const TripletStates* t = table_.find(c.dg, c.dat, c.msg);
         constexpr unsigned kTransferStates = 1u << 6 | 1u << 7;
-        if (t && !t->unknown && t->mask != 0 && (t->mask & ~kTransferStates) == 0) {
+        if (!log_agrees && next(6, c, f, false, logmodel::Reading::Log) == log_after) {
+            s.before = 6;  // the source signalled; its block is written later
+            notice_seen_ = true;
+        } else if (t && !t->unknown && t->mask != 0 && (t->mask & ~kTransferStates) == 0) {
             s.before = 6;
             s.inferred = true;
         }
     }
     // The log's lines win where they break with the machine (lost calls, a
     // log of another writer): the reading starts again from them.
-    s.after = log_agrees || s.inferred ? next(s.before, c, f, reading_) : log_after;
+    s.after = log_agrees || s.before != state_ ? next(s.before, c, f, enabling, reading_) : log_after;
     s.corrected = s.after != log_after;
     s.sent_in = s.before;
-    if (c.from_source() && !c.during.empty() && in_flight_.empty()) {
-        in_flight_ = c.during;
+    if (enabling && in_flight_.empty()) {
+        in_flight_ = c.during.empty() ? kEnable : c.during;
         in_flight_state_ = s.before;
     } else if (!in_flight_.empty() && c.has_triplet && !c.from_source() &&
                in_flight_ == c.dg + "/" + c.dat + "/" + c.msg) {

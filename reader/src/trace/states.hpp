@@ -50,7 +50,9 @@ std::string describe_states(unsigned mask);
 class SessionStates {
 public:
     struct Step {
-        int before = 0;          // the state before the call's block (after an inferred transition)
+        int previous = 0;        // the state after the call before (3 at the start of a load)
+        int before = 0;          // the state before the call's block: previous, or 6 where the source
+                                 // had signalled transfer ready (inferred, or its block comes later)
         int after = 0;           // the state after it
         int sent_in = 0;         // the state the call was sent in: before, unless the source
                                  // signalled while the call was in flight (its block comes first)
@@ -69,7 +71,8 @@ private:
     const ValidStates& table_;
     int load_ = -1;
     int state_ = logmodel::kStateAtLoad;
-    std::string in_flight_;  // the application call a notification arrived during ("DG/DAT/MSG")
+    bool notice_seen_ = false;  // calls showed a transfer ready whose block is still to come
+    std::string in_flight_;     // the application call a notification arrived during ("DG/DAT/MSG")
     int in_flight_state_ = 0;
     int logged_ = logmodel::kStateAtLoad;  // the state the log's own lines are at
 };

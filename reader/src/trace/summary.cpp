@@ -71,7 +71,11 @@ void Summary::call(Call&& c) {
         failures_.push_back(Failure{c.id(), previous_, c.text, "", s.before});
         failure_waits_ = true;
     }
-    if (s.inferred) timeline_.push_back(Change{c.id(), "transfer ready before " + c.triplet(), 5, 6, true});
+    if (s.before != s.previous)
+        timeline_.push_back(Change{c.id(),
+                                   (s.inferred ? "transfer ready before " : "transfer ready (its notice written later) before ") +
+                                       c.triplet(),
+                                   s.previous, s.before, s.inferred});
     if (s.after != s.before) timeline_.push_back(Change{c.id(), c.label(), s.before, s.after, s.corrected});
 
     if (c.dat == "DAT_CAPABILITY" && c.has_result) {
