@@ -34,7 +34,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "=== tsan: configure and build the thread and callback tests"
 CC=clang CXX=clang++ cmake -S . -B build-ci-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELET_TWAIN_ABI=native \
-    -DTRACELET_SANITIZE_THREAD=ON -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_ANALYSER=OFF \
+    -DTRACELET_SANITIZE_THREAD=ON -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_READER=OFF \
     >build-ci-tsan.configure.log || { cat build-ci-tsan.configure.log; exit 1; }
 cmake --build build-ci-tsan -j "${jobs}" --target tracelet_e2e_tests tracelet_virtual_scanner_tests
 echo "=== tsan: test"
