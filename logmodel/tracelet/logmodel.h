@@ -35,8 +35,9 @@ constexpr std::string_view kTagApplication = "APP";  // the application's call t
 constexpr std::string_view kTagSource = "DS";        // the source's call through the manager entry
 
 // First line of a [DS] block when an application call was in flight on the
-// same thread: that call's names, as on its triplet line without number and tag.
-constexpr char kDuringFormat[] = TRACELET_LOG_DURING "%s]%s";
+// same thread: that call's names (DG, DAT, MSG), as on its triplet line
+// without number, tag and capability.
+constexpr char kDuringFormat[] = TRACELET_LOG_DURING "%s/%s/%s]%s";
 constexpr std::string_view kDuringPrefix = TRACELET_LOG_DURING;
 
 constexpr char kResultFormat[] = TRACELET_LOG_RESULT "%s]%s";

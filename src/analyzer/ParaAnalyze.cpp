@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "shell/Platform.h"
+#include "tracelet/logmodel.h"
 
 const char* const CRLF = "\r\n";
 
@@ -381,69 +382,29 @@ int32_t CParaAnalyze::SetTwainStatus(int32_t status) {
 int32_t CParaAnalyze::MakeTwainStatusString(char* buffer) {
     if (!buffer) return 0;
     // The longest text this can make is 2 + 16 + 11 + 1 + 2 bytes.
-    return snprintf(buffer, 64, "%sTWAIN Status = [%d]%s", CRLF, m_nTwainStatus, CRLF);
+    return snprintf(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, m_nTwainStatus, CRLF);
 }
 
 int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
-    int32_t& s = m_nTwainStatus;
-    const bool imageXfer =
-        DAT == DAT_IMAGEMEMXFER || DAT == DAT_IMAGENATIVEXFER || DAT == DAT_IMAGEFILEXFER;
-    switch (MSG) {
-        case MSG_OPENDSM:
-            if (s == 2) s = 3;
-            break;
-        case MSG_CLOSEDSM:
-            if (s == 3) s = 2;
-            break;
-        case MSG_OPENDS:
-            if (s == 3) s = 4;
-            break;
-        case MSG_CLOSEDS:
-            if (s == 4) s = 3;
-            break;
-        case MSG_ENABLEDS:
-            if (s == 4) s = 5;
-            break;
-        case MSG_DISABLEDS:
-            if (DAT == DAT_USERINTERFACE && s == 5) s = 4;
-            break;
-        case MSG_PROCESSEVENT:
-            if (DAT == DAT_EVENT) {
-                // A null pData carries no event: the state stays.
-                if (!pData || s != 5) break;
-                const TW_UINT16 msg = CopyIn<TW_EVENT>(pData).TWMessage;
-                if (msg == MSG_XFERREADY)
-                    s = 6;
-                else if (msg == MSG_CLOSEDSREQ)
-                    s = 4;
-            } else if (imageXfer && s == 6) {
-                s = 7;
-            }
-            break;
-        case MSG_GET:
-            if (imageXfer && s == 6) s = 7;
-            break;
-        case MSG_ENDXFER:
-            if (DAT == DAT_PENDINGXFERS && s >= 6 && pData)
-                s = CopyIn<TW_PENDINGXFERS>(pData).Count != 0 ? 6 : 5;
-            break;
-        case MSG_RESET:
-            if (DAT == DAT_PENDINGXFERS && s == 6) s = 5;
-            break;
-        default:
-            break;
+    // The log's state machine, one copy with its readers. A null pData
+    // carries no event and no count: the state stays.
+    tracelet::logmodel::CallFacts call;
+    call.dat = DAT;
+    call.msg = MSG;
+    if (pData && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {
+        call.has_event = true;
+        call.event_msg = CopyIn<TW_EVENT>(pData).TWMessage;
+    } else if (pData && DAT == DAT_PENDINGXFERS && MSG == MSG_ENDXFER) {
+        call.has_count = true;
+        call.count = CopyIn<TW_PENDINGXFERS>(pData).Count;
     }
-    return s;
+    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, call);
+    return m_nTwainStatus;
 }
 
 int32_t CParaAnalyze::UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling) {
-    int32_t& s = m_nTwainStatus;
-    if (DAT != DAT_NULL) return s;
-    if (MSG == MSG_XFERREADY && (s == 5 || (s == 4 && bEnabling)))
-        s = 6;
-    else if (MSG == MSG_CLOSEDSREQ && s == 5)
-        s = 4;
-    return s;
+    if (DAT == DAT_NULL) m_nTwainStatus = tracelet::logmodel::NotifiedState(m_nTwainStatus, MSG, bEnabling);
+    return m_nTwainStatus;
 }
 
 // ---------------------------------------------------------------------------
@@ -507,8 +468,8 @@ bool CParaAnalyze::CreateStringOfTriplet() {
     if (!m_pSourceCall && IsUnlistedTriplet(m_DAT, m_MSG)) return false;
 
     ++m_lSequence;
-    AppendF("[%05ld] ", static_cast<long>(m_lSequence));
-    AppendF("[%.31s] ", m_pSourceCall ? "DS" : m_szTag);
+    AppendF(tracelet::logmodel::kSequenceFormat, static_cast<long>(m_lSequence));
+    AppendF(tracelet::logmodel::kTagFormat, m_pSourceCall ? tracelet::logmodel::kTagSource.data() : m_szTag);
 
     char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
     MakeTripletNames(m_DG, m_DAT, m_MSG, szDG, szDAT, szMSG);
@@ -575,11 +536,11 @@ bool CParaAnalyze::ResultMake() {
         char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
         MakeTripletNames(m_pSourceCall->duringDG, m_pSourceCall->duringDAT,
                          m_pSourceCall->duringMSG, szDG, szDAT, szMSG);
-        AppendF("        During      = [%s/%s/%s]%s", szDG, szDAT, szMSG, CRLF);
+        AppendF(tracelet::logmodel::kDuringFormat, szDG, szDAT, szMSG, CRLF);
     }
     ValToName(twrc_macros, m_RC, m_szName);
-    AppendF("        Return Code = [%s]%s", m_szName, CRLF);
-    AppendF("pData   = <0x%08x>%s", Low32(m_pData), CRLF);
+    AppendF(tracelet::logmodel::kResultFormat, m_szName, CRLF);
+    AppendF(tracelet::logmodel::kPDataFormat, Low32(m_pData), CRLF);
     return true;
 }
 
@@ -643,6 +604,6 @@ bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
 
     const int32_t state =
         m_pSourceCall ? m_pSourceCall->nState : UpDateTwainStatus(DG, DAT, MSG, pData);
-    AppendF("%sTWAIN Status = [%d]%s", CRLF, state, CRLF);
+    AppendF(tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
     return result;
 }

@@ -22,10 +22,13 @@
 #include "log/TwainLogFile.h"
 #include "shell/DataSource.h"
 #include "tracelet/TripletOperator.h"
+#include "tracelet/logmodel.h"
 
 namespace {
 
-const char kOverflowNote[] = "Size of CAP_xxx too long";
+using tracelet::logmodel::kMarkerEnd;
+using tracelet::logmodel::kMarkerStart;
+using tracelet::logmodel::kOverflowNote;
 
 void WriteText(const char* text, size_t length) {
     WriteLogFileLocked(reinterpret_cast<const unsigned char*>(text), length);
@@ -96,15 +99,15 @@ void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW
         WriteText(szLog, length);
         // The text went past the buffer: its first 5120 bytes are written,
         // then the note, with no line end.
-        if (g_cParaAnalyze.OutputCut()) WriteText(kOverflowNote, sizeof kOverflowNote - 1);
+        if (g_cParaAnalyze.OutputCut()) WriteText(kOverflowNote.data(), kOverflowNote.size());
     }
 
     if (rc == TWRC_FAILURE && !stack) {
         stack = 1;
         char szMarker[256];
-        int n = snprintf(szMarker, sizeof szMarker, "%s%s", "*** Inspect Error Status Start ***", CRLF);
+        int n = snprintf(szMarker, sizeof szMarker, "%s%s", kMarkerStart.data(), CRLF);
         WriteText(szMarker, static_cast<size_t>(n));
-        n = snprintf(szMarker, sizeof szMarker, "%s%s", "*** Inspect Error Status End   ***", CRLF);
+        n = snprintf(szMarker, sizeof szMarker, "%s%s", kMarkerEnd.data(), CRLF);
         WriteText(szMarker, static_cast<size_t>(n));
         stack = 0;
     }
