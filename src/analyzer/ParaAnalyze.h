@@ -82,7 +82,7 @@ inline unsigned int Low32(uintptr_t v) { return static_cast<unsigned int>(v & 0x
 inline const char* BoolText(unsigned v) { return v ? "true" : "false"; }
 
 // snprintf for the trace's own formats, with the same result and text as
-// the C library's (see ParaAnalyze.cpp): at most size - 1 bytes and a NUL
+// the C library's (see TraceOutput.cpp): at most size - 1 bytes and a NUL
 // into `out`, and the length the whole text has.
 int TraceFormatV(char* out, size_t size, const char* format, va_list args);
 int TraceFormat(char* out, size_t size, const char* format, ...) TRACELET_PRINTF(3, 4);
