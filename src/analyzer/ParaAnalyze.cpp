@@ -191,7 +191,7 @@ void CParaAnalyze::Init(const char* pTag) {
 
 bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
     SetOutput(pOutput, nOutputSize);
-    static const char kSlashes[] = "////////////////////////////////////////////////%s";
+    static constexpr char kSlashes[] = "////////////////////////////////////////////////%s";
     AppendF(kSlashes, CRLF);
     AppendF("           TWAIN Tracelet Ver1.10%s", CRLF);
     AppendF(kSlashes, CRLF);

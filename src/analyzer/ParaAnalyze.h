@@ -33,6 +33,8 @@ constexpr size_t kNameSize = 64;
 
 extern const char* const CRLF;
 
+class ForeignReader;
+
 // Text of a fixed-width TWAIN text field (TW_STR32, TW_STR255 ...): up to its
 // NUL and never past its declared width, always NUL-terminated here.
 template <size_t N>
@@ -192,7 +194,7 @@ public:
 
     // --- Value rendering ---------------------------------------------------
     void MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
-                      size_t itemBytes = SIZE_MAX);
+                      size_t itemBytes = SIZE_MAX, ForeignReader* reader = nullptr);
     void ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
     void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);
     void MakeCapSupportedCaps(TW_UINT16 capId, char* text);
@@ -266,8 +268,14 @@ public:
     // Appends `length` bytes of text (holding no NUL), or as many as fit.
     void Append(const char* text, size_t length);
     // Appends printf-formatted text, or as much of it as fits.
+    // (A macro, TraceCompile.h, makes every AppendF with a literal format
+    // render through AppendCompiled.)
     void AppendF(const char* format, ...) TRACELET_PRINTF(2, 3);
     void AppendV(const char* format, va_list args);
+    template <class F, class... A>
+    void AppendCompiled(F, size_t, A... args);
+    // Every line through the C library's vsnprintf instead (the tests' reference).
+    static bool s_bRenderByLibrary;
     // True when an append had to drop text because the buffer was full.
     bool OutputCut() const { return m_bOutputCut; }
     // True when no further byte fits.
@@ -308,5 +316,7 @@ private:
 };
 
 extern TRACELET_EXPORT CParaAnalyze g_cParaAnalyze;
+
+#include "analyzer/TraceCompile.h"
 
 #endif  // TRACELET_PARAANALYZE_H

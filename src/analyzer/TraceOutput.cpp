@@ -8,6 +8,12 @@
 
 #include "analyzer/ParaAnalyze.h"
 
+// The printf-style functions themselves, not their compiled forms.
+#undef AppendF
+#undef TraceFormat
+
+bool CParaAnalyze::s_bRenderByLibrary = false;
+
 // ---------------------------------------------------------------------------
 // Formatting
 //
@@ -144,10 +150,22 @@ void PutInteger(Sink& sink, const Conversion& conv, unsigned long long magnitude
     if (conv.left && w > total) sink.Fill(' ', w - total);
 }
 
-// "%.3f" of a value that is a whole number of 65536ths (every TW_FIX32
-// is), rounded to nearest with ties to even as the C library rounds;
-// false for any other value.
+// "%.3f" of a value that is a whole number of 65536ths, written straight
+// into the output when it fits (a copy through a scratch buffer costs more
+// than the digits here).
 bool PutFix3(Sink& sink, double v) {
+    char scratch[trace_compile::kFixBound];
+    size_t len;
+    if (!trace_compile::Fix3Digits(v, scratch, len)) return false;
+    sink.Put(scratch, len);
+    return true;
+}
+
+}  // namespace
+
+// Every TW_FIX32 is a whole number of 65536ths: rounded to nearest with ties
+// to even, as the C library rounds.
+bool trace_compile::Fix3Digits(double v, char* to, size_t& length) {
     const double t = v * 65536.0;  // exact: a power of two
     if (!(t <= 1e12 && t >= -1e12)) return false;  // also NaN and infinities
     if (t != static_cast<double>(static_cast<long long>(t))) return false;
@@ -166,12 +184,6 @@ bool PutFix3(Sink& sink, double v) {
         digits[d++] = static_cast<char>('0' + whole % 10u);
         whole /= 10u;
     } while (whole);
-    const size_t len = (negative ? 1u : 0u) + d + 4u;
-    // Written straight into the output when it fits (a copy through a
-    // scratch buffer costs more than the digits here).
-    char scratch[40];
-    const bool direct = sink.len + len <= sink.room;
-    char* to = direct ? sink.out + sink.len : scratch;
     size_t at = 0;
     if (negative) to[at++] = '-';
     while (d) to[at++] = digits[--d];
@@ -179,16 +191,12 @@ bool PutFix3(Sink& sink, double v) {
     to[at++] = static_cast<char>('0' + frac / 100u);
     to[at++] = static_cast<char>('0' + frac / 10u % 10u);
     to[at++] = static_cast<char>('0' + frac % 10u);
-    if (direct)
-        sink.len += len;
-    else
-        sink.Put(scratch, len);
+    length = at;
     return true;
 }
 
-}  // namespace
-
 int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
+    if (CParaAnalyze::s_bRenderByLibrary) return vsnprintf(out, size, format, args);
     if (!format) return -1;
     Sink sink{out, size ? size - 1 : 0, 0};
     for (const char* p = format;;) {

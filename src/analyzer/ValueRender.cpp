@@ -10,6 +10,8 @@
 
 #include <stdio.h>
 
+#include "analyzer/ForeignReader.h"
+
 namespace {
 
 // Widest item a list holds: a TW_STR255 slot.
@@ -173,13 +175,18 @@ void CParaAnalyze::MakeCapNvVersion(TW_UINT16 version, char* text) {
 // Appends the item list of `numItems` items of `itemType` starting at
 // `items`, of which `itemBytes` bytes may be read (SIZE_MAX: as many as the
 // count says). Only whole items inside those bytes are listed; the list also
-// ends as soon as the log text buffer is full.
+// ends as soon as the log text buffer is full, and at the first item that
+// lies in memory that cannot be read, with a note. The items are read
+// through `reader` (the container's), or one of the list's own that takes
+// the page of the first item as readable.
 void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems,
-                                const void* items, size_t itemBytes) {
+                                const void* items, size_t itemBytes, ForeignReader* reader) {
     char value[1024] = {};
     char line[2048];
     // One item's bytes, copied out of the container (a text: up to its NUL).
     unsigned char slot[kSlotBytes + 1];
+    ForeignReader own(items, itemBytes);
+    ForeignReader& in = reader ? *reader : own;
 
     AppendF("      ItemList = {%s", CRLF);
     const size_t width = TwainItemSize(itemType);
@@ -194,6 +201,12 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
         } else {
             if (!item) break;
             const unsigned char* from = item + static_cast<size_t>(i) * width;
+            const size_t readable = in.Readable(from, width);
+            if (in.TakeRefusalNote()) AppendF(kUncheckedItemNote, CRLF);
+            if (readable < width) {
+                if (in.HitUnreadable()) AppendF(kListCutNote, static_cast<unsigned long>(i), CRLF);
+                break;
+            }
             size_t n = width;
             if (IsTextType(itemType)) n = strnlen(reinterpret_cast<const char*>(from), width);
             CopyItem(slot, from, n);

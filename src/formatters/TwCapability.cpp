@@ -5,9 +5,13 @@
 // how many bytes the block holds (SIZE_MAX where the handles of the layout
 // being built cannot tell) and copies out only what lies inside: a block
 // too small for the container's own fields is not dumped, and an item list
-// lists only the whole items the block holds.
+// lists only the whole items the block holds. Everything past the block's
+// first page is read through a ForeignReader, so a block that ends before
+// its fields or items do, where memory ends, is cut there instead of
+// faulting.
 #include <stdio.h>
 
+#include "analyzer/ForeignReader.h"
 #include "analyzer/ParaAnalyze.h"
 #include "shell/CDSMInterface.h"
 
@@ -19,20 +23,25 @@ const unsigned char* Bytes(const void* p) { return static_cast<const unsigned ch
 size_t Remaining(size_t block, size_t used) { return block == SIZE_MAX ? SIZE_MAX : block - used; }
 
 // The fields of a container that come before its item list, copied out of
-// the block; false when the block is too small to hold them.
+// the block; false when the block (or the readable memory) is too small to
+// hold them.
 template <class T>
-bool CopyHead(const void* p, size_t blockBytes, size_t headBytes, T& head) {
+bool CopyHead(ForeignReader& in, const void* p, size_t blockBytes, size_t headBytes, T& head) {
     if (!p || blockBytes < headBytes) return false;
     memset(&head, 0, sizeof head);
-    memcpy(&head, p, headBytes);
-    return true;
+    return in.Copy(&head, p, headBytes) == headBytes;
+}
+
+// The once-per-log note that the reads of this container went unchecked.
+void NoteUncheckedReads(CParaAnalyze& a, ForeignReader& in) {
+    if (in.TakeRefusalNote()) a.AppendF(kUncheckedNote, CRLF);
 }
 
 // Copies the item of a TW_ONEVALUE into `item` (zero-filled, a TW_STR255
 // slot and its NUL): a frame's 16 bytes, a text up to its NUL within its
 // slot, else the 32-bit Item field; never more than the `avail` bytes the
-// block holds from Item on.
-void TakeOneValueItem(TW_UINT16 type, const unsigned char* from, size_t avail,
+// block holds from Item on, nor past readable memory.
+void TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* from, size_t avail,
                       unsigned char (&item)[sizeof(TW_STR255) + 1]) {
     size_t want = sizeof(TW_UINT32);
     bool text = false;
@@ -44,7 +53,7 @@ void TakeOneValueItem(TW_UINT16 type, const unsigned char* from, size_t avail,
         case TWTY_STR255: want = sizeof(TW_STR255); text = true; break;
         default: break;
     }
-    size_t n = want < avail ? want : avail;
+    size_t n = in.Readable(from, want < avail ? want : avail);
     if (text) n = strnlen(reinterpret_cast<const char*>(from), n);
     memcpy(item, from, n);
 }
@@ -135,12 +144,14 @@ bool CParaAnalyze::TwContainerAnalyaze(const TW_CAPABILITY* p) {
 bool CParaAnalyze::TwArrayAnalyze(TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ARRAY, ItemList);
     TW_ARRAY head;
-    if (!CopyHead(a, blockBytes, kHead, head)) return true;
+    ForeignReader in(a, blockBytes);
+    if (!CopyHead(in, a, blockBytes, kHead, head)) return true;
 
     AppendF("    TW_ARRAY = {%s", CRLF);
     AppendF("      ItemType = [%s]%s", Name(twty_macros, head.ItemType), CRLF);
     AppendF("      NumItems = [%lu]%s", static_cast<unsigned long>(head.NumItems), CRLF);
-    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(a) + kHead, Remaining(blockBytes, kHead));
+    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(a) + kHead, Remaining(blockBytes, kHead), &in);
+    NoteUncheckedReads(*this, in);
     AppendF("    }%s", CRLF);
     return true;
 }
@@ -148,32 +159,36 @@ bool CParaAnalyze::TwArrayAnalyze(TW_UINT16 cap, const TW_ARRAY* a, size_t block
 bool CParaAnalyze::TwEnumerationAnalyze(TW_UINT16 cap, const TW_ENUMERATION* e, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ENUMERATION, ItemList);
     TW_ENUMERATION head;
-    if (!CopyHead(e, blockBytes, kHead, head)) return true;
+    ForeignReader in(e, blockBytes);
+    if (!CopyHead(in, e, blockBytes, kHead, head)) return true;
 
     AppendF("    TW_ENUMERATION = {%s", CRLF);
     AppendF("      ItemType     = [%s]%s", Name(twty_macros, head.ItemType), CRLF);
     AppendF("      NumItems     = [%lu]%s", static_cast<unsigned long>(head.NumItems), CRLF);
     AppendF("      CurrentIndex = [%lu]%s", static_cast<unsigned long>(head.CurrentIndex), CRLF);
     AppendF("      DefaultIndex = [%lu]%s", static_cast<unsigned long>(head.DefaultIndex), CRLF);
-    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(e) + kHead, Remaining(blockBytes, kHead));
+    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(e) + kHead, Remaining(blockBytes, kHead), &in);
+    NoteUncheckedReads(*this, in);
     AppendF("    }%s", CRLF);
     return true;
 }
 
 bool CParaAnalyze::TwOneValueAnalyze(TW_UINT16 cap, const TW_ONEVALUE* o, size_t blockBytes) {
     TW_ONEVALUE one;
-    if (!CopyHead(o, blockBytes, sizeof one, one)) return true;
+    ForeignReader in(o, blockBytes);
+    if (!CopyHead(in, o, blockBytes, sizeof one, one)) return true;
     // The item starts at Item whatever its type; a frame or a text runs on
     // past the structure, as far as the block goes.
     unsigned char item[sizeof(TW_STR255) + 1] = {};
     constexpr size_t kItem = offsetof(TW_ONEVALUE, Item);
-    TakeOneValueItem(one.ItemType, Bytes(o) + kItem, Remaining(blockBytes, kItem), item);
+    TakeOneValueItem(in, one.ItemType, Bytes(o) + kItem, Remaining(blockBytes, kItem), item);
     char value[512] = {};
 
     AppendF("    TW_ONEVALUE = {%s", CRLF);
     AppendF("      ItemType = [%s]%s", Name(twty_macros, one.ItemType), CRLF);
     ValToStr(cap, one.ItemType, item, value);
     AppendF("      Item     = [%s]%s", value, CRLF);
+    NoteUncheckedReads(*this, in);
     AppendF("    }%s", CRLF);
     return true;
 }
@@ -184,8 +199,9 @@ bool CParaAnalyze::TwRangeAnalyze(TW_UINT16 cap, const TW_RANGE* r, size_t block
     // structure.
     unsigned char copy[sizeof(TW_RANGE) + sizeof(TW_STR255)] = {};
     TW_RANGE range;
-    if (!CopyHead(r, blockBytes, sizeof range, range)) return true;
-    memcpy(copy, r, sizeof range);
+    ForeignReader in(r, blockBytes);
+    if (!CopyHead(in, r, blockBytes, sizeof range, range)) return true;
+    memcpy(copy, &range, sizeof range);
 
     char value[512] = {};
     auto field = [&](size_t offset) {
@@ -199,6 +215,7 @@ bool CParaAnalyze::TwRangeAnalyze(TW_UINT16 cap, const TW_RANGE* r, size_t block
     AppendF("      StepSize     = [%s]%s", field(offsetof(TW_RANGE, StepSize)), CRLF);
     AppendF("      DefaultValue = [%s]%s", field(offsetof(TW_RANGE, DefaultValue)), CRLF);
     AppendF("      CurrentValue = [%s]%s", field(offsetof(TW_RANGE, CurrentValue)), CRLF);
+    NoteUncheckedReads(*this, in);
     AppendF("    }%s", CRLF);
     return true;
 }

@@ -16,7 +16,8 @@ inline long U32(TW_UINT32 v) { return static_cast<long>(v); }
 template <class T, size_t N>
 void ValueList(CParaAnalyze& a, const char* label, const T (&values)[N]) {
     a.Append(label);
-    for (size_t i = 0; i < N; ++i) a.AppendF(i + 1 < N ? "%d," : "%d", static_cast<int>(values[i]));
+    for (size_t i = 0; i + 1 < N; ++i) a.AppendF("%d,", static_cast<int>(values[i]));
+    a.AppendF("%d", static_cast<int>(values[N - 1]));
     a.AppendF("}%s", CRLF);
 }
 

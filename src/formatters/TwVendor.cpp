@@ -36,7 +36,10 @@ void CParaAnalyze::SetColorCoeffData(const TW_FIX32* coeff) {
     if (!coeff) return;
     for (size_t i = 0; i < kCoeffCount; ++i) {
         const TW_FIX32 c = CopyIn<TW_FIX32>(coeff + i);
-        AppendF(i + 1 < kCoeffCount ? "%.3f," : "%.3f", Fix32ToDouble(c));
+        if (i + 1 < kCoeffCount)
+            AppendF("%.3f,", Fix32ToDouble(c));
+        else
+            AppendF("%.3f", Fix32ToDouble(c));
     }
 }
 

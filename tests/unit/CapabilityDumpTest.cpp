@@ -10,7 +10,11 @@
 #include <stdarg.h>
 #include <stddef.h>
 #include <string.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "analyzer/ForeignReader.h"
 #include "analyzer/ParaAnalyze.h"
 #include "tracelet/twain_memory.h"
 
@@ -58,23 +63,26 @@ std::string Fmt(const char* format, ...) {
     return b;
 }
 
-// Bytes whose end touches an unreadable page: reading one byte past the
-// end faults.
+// Bytes whose end touches an unreadable page (PROT_NONE, or no mapping at
+// all): reading one byte past the end faults.
 class Guarded {
 public:
-    explicit Guarded(size_t size) {
+    explicit Guarded(size_t size, bool unmapped = false) {
         page_ = static_cast<size_t>(sysconf(_SC_PAGESIZE));
         length_ = ((size + page_ - 1) / page_ + 1) * page_;
         void* m = mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (m == MAP_FAILED) throw std::runtime_error("mmap");
         base_ = static_cast<unsigned char*>(m);
-        mprotect(base_ + length_ - page_, page_, PROT_NONE);
+        if (unmapped)
+            munmap(base_ + length_ - page_, page_);
+        else
+            mprotect(base_ + length_ - page_, page_, PROT_NONE);
         data_ = base_ + length_ - page_ - size;
     }
-    Guarded(const std::vector<unsigned char>& bytes) : Guarded(bytes.size()) {
+    Guarded(const std::vector<unsigned char>& bytes, bool unmapped = false) : Guarded(bytes.size(), unmapped) {
         if (!bytes.empty()) memcpy(data_, bytes.data(), bytes.size());
     }
-    ~Guarded() { munmap(base_, length_); }
+    ~Guarded() { munmap(base_, length_); }  // an unmapped page in the range is no error
     Guarded(const Guarded&) = delete;
     Guarded& operator=(const Guarded&) = delete;
     unsigned char* data() const { return data_; }
@@ -759,6 +767,127 @@ TEST(Bounds, ABlockTooSmallForTheContainerFieldsWritesNoContainerBlock) {
     Guarded exact(e);
     d.a.TwEnumerationAnalyze(ICAP_PIXELTYPE, reinterpret_cast<const TW_ENUMERATION*>(exact.data()), e.size());
     EXPECT_NE(d.Text().find("      ItemList = {\r\n      }\r\n    }\r\n"), std::string::npos) << d.Text();
+}
+
+// Containers whose size is not known (as under native) that end where
+// memory ends, at a page that is PROT_NONE or not mapped at all: whatever
+// the counts say, nothing faults, a list ends at the last whole item with
+// its note, a container whose own fields run into the page is not shown.
+TEST(Bounds, ContainersEndingWhereMemoryEndsAreCutThereAndNeverFault) {
+    const std::string arrayHead = Lines({"    TW_ARRAY = {", "      ItemType = [TWTY_UINT32]", "      NumItems = [1000]",
+                                         "      ItemList = {"});
+    std::vector<unsigned char> array14 = ArrayHead(TWTY_UINT32, 1000);
+    Put<TW_UINT32>(array14, 7);
+    array14.resize(array14.size() + 2, 0xEE);  // half of item 1
+    std::vector<unsigned char> strings = EnumerationHead(TWTY_STR32, 0xFFFFFFFF, 0, 0);
+    PutText(strings, "first", sizeof(TW_STR32));
+    strings.insert(strings.end(), 20, 'x');  // item 1 runs into the page
+    std::vector<unsigned char> text = OneValue(TWTY_STR255, "0123456789", 10);
+    text.resize(std::max(sizeof(TW_ONEVALUE), offsetof(TW_ONEVALUE, Item) + 10));
+    const std::vector<unsigned char> enumeration = EnumerationHead(TWTY_UINT16, 3, 0, 0);
+    const std::vector<unsigned char> range = Range(TWTY_UINT32, 1, 2, 3, 4, 5);
+
+    struct Case {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        size_t cut;  // bytes taken off the end, so that the fields run into the page
+        std::string expected;
+        std::string (*dump)(const unsigned char*);
+    } cases[] = {
+        {"a 14-byte array claiming 1000 items", array14, 0,
+         arrayHead + Lines({"          0:7,", "        !!! list cut short: item 1 is not readable memory !!!",
+                            "      }", "    }"}),
+         [](const unsigned char* p) {
+             Dump d;
+             d.a.TwArrayAnalyze(0, reinterpret_cast<const TW_ARRAY*>(p));
+             return d.Text();
+         }},
+        {"text items, the second one running into the page", strings, 0,
+         Lines({"    TW_ENUMERATION = {", "      ItemType     = [TWTY_STR32]", "      NumItems     = [4294967295]",
+                "      CurrentIndex = [0]", "      DefaultIndex = [0]", "      ItemList = {", "          0:first,",
+                "        !!! list cut short: item 1 is not readable memory !!!", "      }", "    }"}),
+         [](const unsigned char* p) {
+             Dump d;
+             d.a.TwEnumerationAnalyze(0, reinterpret_cast<const TW_ENUMERATION*>(p));
+             return d.Text();
+         }},
+        {"a single text without NUL", text, 0,
+         Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_STR255]", "      Item     = [0123456789]", "    }"}),
+         [](const unsigned char* p) {
+             Dump d;
+             d.a.TwOneValueAnalyze(0, reinterpret_cast<const TW_ONEVALUE*>(p));
+             return d.Text();
+         }},
+        {"an enumeration whose fields run into the page", enumeration, 2, "",
+         [](const unsigned char* p) {
+             Dump d;
+             d.a.TwEnumerationAnalyze(0, reinterpret_cast<const TW_ENUMERATION*>(p));
+             return d.Text();
+         }},
+        {"a range whose fields run into the page", range, 4, "",
+         [](const unsigned char* p) {
+             Dump d;
+             d.a.TwRangeAnalyze(0, reinterpret_cast<const TW_RANGE*>(p));
+             return d.Text();
+         }},
+    };
+    for (const Case& c : cases)
+        for (bool unmapped : {false, true}) {
+            SCOPED_TRACE(std::string(c.what) + (unmapped ? ", unmapped page" : ", PROT_NONE page"));
+            const std::vector<unsigned char> bytes(c.bytes.begin(), c.bytes.end() - c.cut);
+            Guarded g(bytes, unmapped);
+            EXPECT_EQ(c.dump(g.data()), c.expected);
+        }
+}
+
+TEST(Bounds, ListsOverSeveralPagesAreReadWholeUpToTheUnreadablePage) {
+    // Items over two pages and a half, a count that says more.
+    std::vector<unsigned char> v = ArrayHead(TWTY_UINT32, 0xFFFFFFFF);
+    const size_t present = (2 * static_cast<size_t>(sysconf(_SC_PAGESIZE)) + 2048 - v.size()) / sizeof(TW_UINT32);
+    for (size_t i = 0; i < present; ++i) Put<TW_UINT32>(v, static_cast<TW_UINT32>(i));
+    Guarded g(v);
+    Dump d;
+    static char big[128 * 1024];
+    d.a.SetOutput(big, sizeof big - 1);
+    d.a.TwArrayAnalyze(0, reinterpret_cast<const TW_ARRAY*>(g.data()));
+    const std::string text = big;
+    EXPECT_NE(text.find(Fmt("        %3zu:%zu,\r\n", present - 1, present - 1)), std::string::npos);
+    EXPECT_NE(text.find(Fmt("        !!! list cut short: item %zu is not readable memory !!!\r\n      }\r\n    }\r\n",
+                            present)),
+              std::string::npos)
+        << text.substr(text.size() - 200);
+}
+
+// Where the system refuses the check (a seccomp sandbox), reads are bounded
+// as without it, and the log says so once. Run in a child process: 0 when
+// it did.
+int ListsWithTheChecksRefused() {
+    struct sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(struct seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_process_vm_readv, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EPERM & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    struct sock_fprog program = {static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        return 3;
+    // Items that cross into the next page, readable: two lists, one note.
+    const std::vector<unsigned char> head = ArrayHead(TWTY_UINT16, 3000);
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    Guarded g(2 * page);
+    unsigned char* array = g.data() + page - 8;
+    memcpy(array, head.data(), head.size());
+    Dump first, second;
+    first.a.TwArrayAnalyze(ICAP_PIXELTYPE, reinterpret_cast<const TW_ARRAY*>(array));
+    second.a.TwArrayAnalyze(ICAP_PIXELTYPE, reinterpret_cast<const TW_ARRAY*>(array));
+    const std::string note = "        !!! memory checks refused by the system: reads are not checked !!!\r\n";
+    const bool once =
+        first.Text().find(note) != std::string::npos && second.Text().find(note) == std::string::npos;
+    return once && first.a.OutputCut() ? 0 : 1;
+}
+
+TEST(Bounds, RefusedChecksFallBackToBoundedReadsAndSaySoOnce) {
+    EXPECT_EXIT(_exit(ListsWithTheChecksRefused()), ::testing::ExitedWithCode(0), "");
 }
 
 #if defined(TRACELET_TWAIN_ABI_MACOS)

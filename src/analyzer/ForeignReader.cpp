@@ -1,0 +1,84 @@
+#include "analyzer/ForeignReader.h"
+
+#include <errno.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+
+namespace {
+
+// Pages checked ahead by one system call.
+constexpr size_t kPagesPerCheck = 16;
+
+// The system refused the check once: it is not asked again.
+std::atomic<bool> g_refused{false};
+std::atomic<bool> g_refusalNoted{false};
+
+uintptr_t PageSize() {
+    static const uintptr_t size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    return size;
+}
+
+// How many of `count` pages from `page` on can be read, in order (one byte
+// of each copied through the kernel); -1 when the system refuses the call.
+long ReadablePages(uintptr_t page, size_t count, uintptr_t pageSize) {
+    iovec remote[kPagesPerCheck];
+    unsigned char bytes[kPagesPerCheck];
+    for (size_t i = 0; i < count; ++i) {
+        remote[i].iov_base = reinterpret_cast<void*>(page + i * pageSize);
+        remote[i].iov_len = 1;
+    }
+    iovec local{bytes, count};
+    const ssize_t n = process_vm_readv(getpid(), &local, 1, remote, count, 0);
+    if (n >= 0) return static_cast<long>(n);
+    if (errno == EFAULT || errno == ENOMEM) return 0;
+    return -1;  // EPERM, ENOSYS, EACCES ...: not allowed here
+}
+
+}  // namespace
+
+ForeignReader::ForeignReader(const void* block, size_t blockBytes) {
+    m_begin = reinterpret_cast<uintptr_t>(block);
+    m_end = blockBytes > UINTPTR_MAX - m_begin ? UINTPTR_MAX : m_begin + blockBytes;
+    if (!block) {
+        m_known = m_end = m_begin;
+    } else if (blockBytes != SIZE_MAX) {
+        // The layout knows the block: every byte of it may be read.
+        m_known = m_end;
+    } else {
+        const uintptr_t page = PageSize();
+        const uintptr_t firstPageEnd = (m_begin | (page - 1)) + 1;
+        m_known = firstPageEnd < m_begin || firstPageEnd > m_end ? m_end : firstPageEnd;
+    }
+}
+
+size_t ForeignReader::Check(uintptr_t a, size_t n) {
+    if (a < m_begin || a >= m_end) return 0;
+    const uintptr_t want = n > m_end - a ? m_end : a + n;
+    const uintptr_t page = PageSize();
+    while (m_known < want && !m_unreadable) {
+        if (m_refused || g_refused.load(std::memory_order_relaxed)) {
+            // Bounded as the caller bounds it, as without the checks.
+            m_refused = true;
+            m_known = m_end;
+            break;
+        }
+        const uintptr_t room = (m_end - m_known - 1) / page + 1;
+        const size_t count = room < kPagesPerCheck ? room : kPagesPerCheck;
+        const long pages = ReadablePages(m_known, count, page);
+        if (pages < 0) {
+            g_refused.store(true, std::memory_order_relaxed);
+            m_refused = true;
+            continue;
+        }
+        const uintptr_t reach = static_cast<uintptr_t>(pages) * page;
+        m_known = reach > m_end - m_known ? m_end : m_known + reach;
+        if (static_cast<size_t>(pages) < count) m_unreadable = true;
+    }
+    if (m_known >= want) return want - a;
+    m_cut = true;
+    return m_known > a ? m_known - a : 0;
+}
+
+bool ForeignReader::FirstRefusalNote() { return !g_refusalNoted.exchange(true); }

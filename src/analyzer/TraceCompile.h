@@ -1,0 +1,331 @@
+// The trace's formats, resolved when the code is compiled.
+//
+// Every format the trace writes is a string literal. AppendF and
+// TraceFormat are macros that hand the literal to a template as a type, so
+// that its pieces (plain text, conversions with their flags, width and
+// precision) are parsed by the compiler: a line then renders as copies of
+// its plain text of known length and typed conversions of its arguments,
+// with no scan of the format and no argument list at run time. The text is
+// the C library's, byte for byte (the tests render every structure both
+// ways).
+//
+// A line that may not fit the room left, a "%.3f" of a value that is not a
+// whole number of 65536ths, or a format outside the vocabulary below goes
+// the way of the printf-style functions (CParaAnalyze::AppendV and
+// TraceFormatV), which cut and measure as the library does.
+//
+// The vocabulary: %d %i %u %x %X with '-', '0', a width and 'l'/'ll'; %s
+// with '-', a width and a precision; %c; %.3f; %%.
+//
+// Included at the end of ParaAnalyze.h.
+#ifndef TRACELET_TRACECOMPILE_H
+#define TRACELET_TRACECOMPILE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#include <cmath>
+#include <utility>
+
+namespace trace_compile {
+
+struct Conv {
+    char letter = 0;
+    bool left = false;
+    bool zero = false;
+    int width = 0;
+    int precision = -1;
+    int longs = 0;
+};
+
+struct Piece {
+    size_t begin = 0, length = 0;  // plain text before the conversion, in Spec::text
+    Conv conv;
+};
+
+// A parsed format of N bytes (its NUL included).
+template <size_t N>
+struct Spec {
+    char text[N] = {};          // the plain text, "%%" made "%"
+    Piece pieces[N / 2 + 1] = {};
+    size_t count = 0;           // conversions
+    size_t tailBegin = 0, tailLength = 0;
+    bool ok = true;             // every conversion is in the vocabulary
+    size_t plain = 0;           // bytes of plain text in all
+};
+
+template <size_t N>
+constexpr Spec<N> Parse(const char (&f)[N]) {
+    Spec<N> s;
+    size_t at = 0, begin = 0;
+    size_t i = 0;
+    while (i + 1 < N && f[i]) {
+        if (f[i] != '%') {
+            s.text[at++] = f[i++];
+            continue;
+        }
+        if (f[i + 1] == '%') {
+            s.text[at++] = '%';
+            i += 2;
+            continue;
+        }
+        ++i;
+        Conv c;
+        for (;; ++i) {
+            if (f[i] == '-') c.left = true;
+            else if (f[i] == '0') c.zero = true;
+            else break;
+        }
+        while (f[i] >= '0' && f[i] <= '9') c.width = c.width * 10 + (f[i++] - '0');
+        if (f[i] == '.') {
+            ++i;
+            c.precision = 0;
+            while (f[i] >= '0' && f[i] <= '9') c.precision = c.precision * 10 + (f[i++] - '0');
+        }
+        while (f[i] == 'l') {
+            ++c.longs;
+            ++i;
+        }
+        c.letter = f[i];
+        switch (c.letter) {
+            case 'd': case 'i': case 'u': case 'x': case 'X':
+                if (c.precision >= 0 || c.longs > 2) s.ok = false;
+                break;
+            case 's':
+                if (c.longs || c.zero) s.ok = false;
+                break;
+            case 'c':
+                if (c.longs || c.zero || c.precision >= 0) s.ok = false;
+                break;
+            case 'f':
+                if (c.longs || c.width || c.left || c.zero || c.precision != 3) s.ok = false;
+                break;
+            default:
+                s.ok = false;
+                break;
+        }
+        if (c.letter) ++i;
+        s.pieces[s.count].begin = begin;
+        s.pieces[s.count].length = at - begin;
+        s.pieces[s.count].conv = c;
+        ++s.count;
+        begin = at;
+    }
+    s.tailBegin = begin;
+    s.tailLength = at - begin;
+    s.plain = at;
+    return s;
+}
+
+// The parsed format of a format type (see TRACELET_FORMAT).
+template <class F>
+struct Parsed {
+    static constexpr auto value = Parse(F::Get());
+};
+
+// --- Typed conversions, written where there is room for their bound ---------------
+
+constexpr size_t kNumberBound = 24;  // digits of 64 bits, sign, prefix
+
+inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool negative, const Conv& c) {
+    char digits[24];
+    size_t n = 0;
+    const char* alphabet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+    if (hex) {
+        do {
+            digits[sizeof digits - 1 - n++] = alphabet[m & 15u];
+            m >>= 4;
+        } while (m);
+    } else {
+        do {
+            digits[sizeof digits - 1 - n++] = static_cast<char>('0' + m % 10u);
+            m /= 10u;
+        } while (m);
+    }
+    const size_t total = n + (negative ? 1 : 0);
+    const size_t w = static_cast<size_t>(c.width);
+    const size_t pad = w > total ? w - total : 0;
+    if (pad && !c.left && !c.zero) {
+        memset(o, ' ', pad);
+        o += pad;
+    }
+    if (negative) *o++ = '-';
+    if (pad && !c.left && c.zero) {
+        memset(o, '0', pad);
+        o += pad;
+    }
+    memcpy(o, digits + sizeof digits - n, n);
+    o += n;
+    if (pad && c.left) {
+        memset(o, ' ', pad);
+        o += pad;
+    }
+    return o;
+}
+
+// "%.3f" of a whole number of 65536ths (as TW_FIX32 values are), rounded to
+// nearest with ties to even as the C library rounds; false for any other value.
+bool Fix3Digits(double v, char* out, size_t& length);
+constexpr size_t kFixBound = 24;
+
+// What a conversion of an argument of type T needs before it is written.
+template <class T>
+struct Arg {
+    explicit Arg(T v) : value(v) {}
+    T value;
+    size_t length = 0;  // a text's length, or the digits of a "%.3f"
+    char fix[kFixBound];
+};
+
+template <size_t I, class F, class T>
+inline bool Measure(Arg<T>& a, size_t& bound) {
+    constexpr Conv c = Parsed<F>::value.pieces[I].conv;
+    if constexpr (c.letter == 's') {
+        const char* s = a.value;
+        size_t n;
+        if (!s) return false;
+        if (s == CRLF)
+            n = 2;
+        else if constexpr (c.precision >= 0)
+            n = strnlen(s, static_cast<size_t>(c.precision));
+        else
+            n = strlen(s);
+        a.length = n;
+        bound += n > static_cast<size_t>(c.width) ? n : static_cast<size_t>(c.width);
+    } else if constexpr (c.letter == 'f') {
+        if (!Fix3Digits(static_cast<double>(a.value), a.fix, a.length)) return false;
+        bound += a.length;
+    } else if constexpr (c.letter == 'c') {
+        bound += 1 + static_cast<size_t>(c.width);
+    } else {
+        bound += kNumberBound + static_cast<size_t>(c.width);
+    }
+    return true;
+}
+
+template <size_t I, class F, class T>
+inline char* Put(char* o, const Arg<T>& a) {
+    constexpr auto& spec = Parsed<F>::value;
+    constexpr Conv c = spec.pieces[I].conv;
+    constexpr size_t plain = spec.pieces[I].length;
+    if constexpr (plain > 0) {
+        memcpy(o, spec.text + spec.pieces[I].begin, plain);
+        o += plain;
+    }
+    if constexpr (c.letter == 's') {
+        const size_t w = static_cast<size_t>(c.width);
+        const size_t pad = w > a.length ? w - a.length : 0;
+        if (!c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
+        memcpy(o, a.value, a.length);
+        o += a.length;
+        if (c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
+    } else if constexpr (c.letter == 'f') {
+        memcpy(o, a.fix, a.length);
+        o += a.length;
+    } else if constexpr (c.letter == 'c') {
+        const size_t pad = static_cast<size_t>(c.width) > 1 ? static_cast<size_t>(c.width) - 1 : 0;
+        if (!c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
+        *o++ = static_cast<char>(static_cast<int>(a.value));
+        if (c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
+    } else if constexpr (c.letter == 'd' || c.letter == 'i') {
+        // The argument as printf takes it after the default promotions.
+        long long v;
+        if constexpr (c.longs == 2) v = static_cast<long long>(a.value);
+        else if constexpr (c.longs == 1) v = static_cast<long>(a.value);
+        else v = static_cast<int>(a.value);
+        const bool negative = v < 0;
+        const unsigned long long m =
+            negative ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+        o = PutDigits(o, m, false, false, negative, c);
+    } else {
+        unsigned long long v;
+        if constexpr (c.longs == 2) v = static_cast<unsigned long long>(a.value);
+        else if constexpr (c.longs == 1) v = static_cast<unsigned long>(a.value);
+        else v = static_cast<unsigned>(a.value);
+        o = PutDigits(o, v, c.letter != 'u', c.letter == 'X', false, c);
+    }
+    return o;
+}
+
+// Renders the format F with its arguments into `out` when the whole text
+// fits in `room` bytes: its length, else SIZE_MAX (nothing is then written
+// that counts).
+template <class F, class... A, size_t... I>
+inline size_t Render(char* out, size_t room, std::index_sequence<I...>, Arg<A>... args) {
+    constexpr auto& spec = Parsed<F>::value;
+    size_t bound = spec.plain;
+    if (!(Measure<I, F>(args, bound) && ...)) return SIZE_MAX;
+    if (bound > room) return SIZE_MAX;
+    char* o = out;
+    ((o = Put<I, F>(o, args)), ...);
+    if constexpr (spec.tailLength > 0) {
+        memcpy(o, spec.text + spec.tailBegin, spec.tailLength);
+        o += spec.tailLength;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+template <class F, class... A>
+inline size_t Render(char* out, size_t room, A... args) {
+    constexpr auto& spec = Parsed<F>::value;
+    static_assert(spec.count == sizeof...(A), "one argument per conversion");
+    if constexpr (!spec.ok) {
+        return SIZE_MAX;
+    } else {
+        return Render<F>(out, room, std::index_sequence_for<A...>{}, Arg<A>(args)...);
+    }
+}
+
+// Checked by the compiler as printf formats, in sizeof only: never called.
+int CheckFormat(const char* format, ...) TRACELET_PRINTF(1, 2);
+
+}  // namespace trace_compile
+
+// Renders with the compiled format when the line fits, else as AppendV.
+template <class F, class... A>
+inline void CParaAnalyze::AppendCompiled(F, size_t, A... args) {
+    if (!m_pOutput) return;
+    if (!s_bRenderByLibrary) {
+        char* at = m_pOutput + m_nOutputLen;
+        const size_t n = trace_compile::Render<F>(at, m_nOutputSize - m_nOutputLen, args...);
+        if (n != SIZE_MAX) {
+            m_nOutputLen += n;
+            at[n] = '\0';
+            return;
+        }
+    }
+    (AppendF)(F::Get(), args...);
+}
+
+template <class F, class... A>
+inline int TraceFormatCompiled(char* out, size_t size, F, size_t, A... args) {
+    if (size && !CParaAnalyze::s_bRenderByLibrary) {
+        const size_t n = trace_compile::Render<F>(out, size - 1, args...);
+        if (n != SIZE_MAX) {
+            out[n] = '\0';
+            return static_cast<int>(n);
+        }
+    }
+    return (TraceFormat)(out, size, F::Get(), args...);
+}
+
+// The format literal as a type that carries it.
+#define TRACELET_FORMAT(literal)                                                  \
+    [] {                                                                          \
+        struct Format {                                                           \
+            static constexpr decltype(auto) Get() { return (literal); }           \
+        };                                                                        \
+        return Format{};                                                          \
+    }()
+
+#define TRACELET_CHECKED(format, ...) sizeof(trace_compile::CheckFormat(format, ##__VA_ARGS__))
+
+#define AppendF(format, ...) \
+    AppendCompiled(TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), ##__VA_ARGS__)
+
+#define TraceFormat(out, size, format, ...)                                                     \
+    TraceFormatCompiled(out, size, TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), \
+                        ##__VA_ARGS__)
+
+#endif  // TRACELET_TRACECOMPILE_H
