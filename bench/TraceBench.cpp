@@ -1,4 +1,4 @@
-// What a traced call costs. For five representative triplets:
+// What a traced call costs. For seven representative triplets:
 //   LogOn      DS_Entry of a data source whose log folder exists (a real file)
 //   LogOff     DS_Entry of a data source without its log folder
 //   Companion  the companion's TripletEntry called directly: the call
@@ -118,6 +118,18 @@ void Put(std::vector<unsigned char>& v, const T& x) {
 std::vector<Case> MakeCases() {
     static TW_STATUS status{};
     status.ConditionCode = TWCC_SEQERROR;
+    static TW_USERINTERFACE ui{};
+    ui.ShowUI = 1;
+    // One strip of a memory transfer.
+    static TW_IMAGEMEMXFER strip{};
+    strip.Compression = TWCP_NONE;
+    strip.BytesPerRow = 7200;
+    strip.Columns = 2400;
+    strip.Rows = 64;
+    strip.YOffset = 640;
+    strip.BytesWritten = 7200 * 64;
+    strip.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+    strip.Memory.Length = 7200 * 64;
 
     // ICAP_PIXELTYPE as a 10-item enumeration of TW_UINT16.
     static TW_CAPABILITY enumeration{};
@@ -187,6 +199,8 @@ std::vector<Case> MakeCases() {
 
     return {
         {"Status", DG_CONTROL, DAT_STATUS, MSG_GET, &status, {}},
+        {"EnableDS", DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui, {}},
+        {"MemoryXfer", DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip, {}},
         {"Enumeration10", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &enumeration, {}},
         {"Array200", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &array, {}},
         {"CieColor", DG_IMAGE, DAT_CIECOLOR, MSG_GET, &cie, {}},

@@ -126,3 +126,90 @@ TEST(TraceFormat, FormatsOutsideItsVocabularyAreTheLibrarys) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The compiled formats against the library: every structure's block, the
+// triplet line and every container rendered both ways from the same bytes.
+
+#include <vector>
+
+#include "tracelet/twain_memory.h"
+#include "tracelet/twain_nv.h"
+
+namespace {
+
+// What the analyzer writes for one call, rendered with the compiled formats
+// or, with `library`, every line through vsnprintf.
+std::string Rendered(bool library, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, TW_UINT16 rc,
+                     TW_IDENTITY* origin) {
+    CParaAnalyze::s_bRenderByLibrary = library;
+    CParaAnalyze a;
+    a.InitTwainStatus();
+    a.m_lSequence = 99998;
+    char buf[kLogTextSize + 1] = {};
+    std::string text;
+    a.TripletAnalyze(origin, nullptr, dg, dat, msg, static_cast<char*>(data), buf, kLogTextSize);
+    text = buf;
+    memset(buf, 0, sizeof buf);
+    a.ParaAnalyze(origin, nullptr, dg, dat, msg, static_cast<char*>(data), rc, buf, kLogTextSize);
+    CParaAnalyze::s_bRenderByLibrary = false;
+    return text + "|" + buf + (a.OutputCut() ? "|cut" : "");
+}
+
+TEST(CompiledFormats, EveryBlockIsTheLibrarysTextByteForByte) {
+    const TW_UINT16 dats[] = {
+        DAT_NULL, DAT_EVENT, DAT_IDENTITY, DAT_PARENT, DAT_PENDINGXFERS, DAT_SETUPMEMXFER,
+        DAT_SETUPFILEXFER, DAT_STATUS, DAT_USERINTERFACE, DAT_XFERGROUP, DAT_CUSTOMDSDATA,
+        DAT_IMAGEINFO, DAT_IMAGELAYOUT, DAT_IMAGEMEMXFER, DAT_IMAGENATIVEXFER, DAT_CIECOLOR,
+        DAT_GRAYRESPONSE, DAT_RGBRESPONSE, DAT_JPEGCOMPRESSION, DAT_PALETTE8, DAT_EXTIMAGEINFO,
+        DAT_NV_AUTOEXPOSURE, DAT_NV_RGBMATRIX, DAT_NV_COLORSMOOTHING, DAT_NV_HARDWAREINFO,
+        DAT_NV_SKEWINFO, DAT_NV_UNSHARPMASKPARAM, DAT_NV_SETTINGFRAME, DAT_NV_USMINFO, 0x7777};
+    const TW_UINT16 msgs[] = {MSG_GET, MSG_OPENDSM, MSG_ENABLEDS, MSG_PROCESSEVENT, MSG_ENDXFER, 0x8003};
+    std::mt19937 random(20261207);
+    // Random bytes behind pData (texts without NUL, every TW_FIX32), as large
+    // as the largest structure.
+    std::vector<unsigned char> bytes(sizeof(TW_PALETTE8) + sizeof(TWNV_HARDWAREINFO));
+    TW_IDENTITY origin;
+    size_t compared = 0;
+    for (int round = 0; round < 40; ++round)
+        for (TW_UINT16 dat : dats) {
+            for (unsigned char& b : bytes) b = static_cast<unsigned char>(random() % 4 ? random() : random() % 16);
+            memcpy(&origin, bytes.data() + 7, sizeof origin);
+            const TW_UINT16 msg = msgs[random() % (sizeof msgs / sizeof msgs[0])];
+            const TW_UINT16 rc = static_cast<TW_UINT16>(random() % 10);
+            const std::string ours = Rendered(false, DG_CONTROL, dat, msg, bytes.data(), rc, &origin);
+            const std::string library = Rendered(true, DG_CONTROL, dat, msg, bytes.data(), rc, &origin);
+            ASSERT_EQ(ours, library) << "DAT " << dat << " round " << round;
+            compared += ours.size();
+        }
+    EXPECT_GT(compared, 100000u);
+}
+
+TEST(CompiledFormats, EveryContainerAndItemTypeIsTheLibrarysTextByteForByte) {
+    std::mt19937 random(7);
+    const TW_UINT16 caps[] = {ICAP_PIXELTYPE, ICAP_XRESOLUTION, CAP_SUPPORTEDCAPS, CAP_NV_VERSION, 0x8123, 0x1000};
+    for (TW_UINT16 conType : {TWON_ARRAY, TWON_ENUMERATION, TWON_ONEVALUE, TWON_RANGE})
+        for (TW_UINT16 type = 0; type <= 14; ++type)
+            for (TW_UINT16 cap : caps) {
+                // Up to 40 items of the widest type, after the largest head.
+                std::vector<unsigned char> block(sizeof(TW_ENUMERATION) + 40 * sizeof(TW_STR255));
+                for (unsigned char& b : block) b = static_cast<unsigned char>(random() % 3 ? random() : 0);
+                TW_UINT32 count = static_cast<TW_UINT32>(random() % 40);
+                memcpy(block.data(), &type, sizeof type);
+                memcpy(block.data() + offsetof(TW_ARRAY, NumItems), &count, sizeof count);
+                memcpy(block.data() + offsetof(TW_ENUMERATION, NumItems), &count, sizeof count);
+                TW_HANDLE h = TwainNewHandle(static_cast<TW_UINT32>(block.size()));
+                memcpy(TwainLockHandle(h), block.data(), block.size());
+                TwainUnlockHandle(h);
+                TW_CAPABILITY c{};
+                c.Cap = cap;
+                c.ConType = conType;
+                c.hContainer = h;
+                const std::string ours = Rendered(false, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &c, TWRC_SUCCESS, nullptr);
+                const std::string library = Rendered(true, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &c, TWRC_SUCCESS, nullptr);
+                TwainDisposeHandle(h);
+                ASSERT_EQ(ours, library) << "container " << conType << " type " << type << " cap " << cap;
+            }
+}
+
+}  // namespace
