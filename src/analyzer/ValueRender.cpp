@@ -23,10 +23,10 @@ const char kNotImplemented[] = "!!! not implemented.!!!";
 
 bool IsTextType(TW_UINT16 type) { return type >= TWTY_STR32 && type <= TWTY_STR255; }
 
-// One line of an item list, "        %3d:%s" then "," unless the item is the
-// last, then CR LF, into `line` (room for the value text and 23 bytes).
+// The start of one line of an item list, "        %3d:", into `line`; its
+// length. The value, "," unless the item is the last, and CR LF follow.
 // Composed by hand rather than formatted: it runs once per item.
-size_t ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
+size_t ItemLineStart(TW_UINT32 index, char* line) {
     size_t n = 0;
     memcpy(line, "        ", 8);
     n += 8;
@@ -39,15 +39,12 @@ size_t ItemLine(TW_UINT32 index, const char* value, bool last, char* line) {
     for (size_t pad = count; pad < 3; ++pad) line[n++] = ' ';
     while (count) line[n++] = digits[--count];
     line[n++] = ':';
-    // Copied byte by byte: the text is a few characters, and a copy of a
-    // length known only at run time costs more than that here.
-    while (*value) line[n++] = *value++;
-    if (!last) line[n++] = ',';
-    line[n++] = '\r';
-    line[n++] = '\n';
-    line[n] = '\0';
     return n;
 }
+
+// Room an item line needs at most: its start, the longest value text, ","
+// and CR LF.
+constexpr size_t kItemLineBound = 8 + 10 + 1 + kValueText + 3;
 
 // Copies an item's n bytes; the widths of the numeric items are copied as
 // the constants they are (a copy of unknown length costs more than the item).
@@ -181,7 +178,6 @@ void CParaAnalyze::MakeCapNvVersion(TW_UINT16 version, char* text) {
 // the page of the first item as readable.
 void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems,
                                 const void* items, size_t itemBytes, ForeignReader* reader) {
-    char value[1024] = {};
     char line[2048];
     // One item's bytes, copied out of the container (a text: up to its NUL).
     unsigned char slot[kSlotBytes + 1];
@@ -196,9 +192,7 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
 
     for (TW_UINT32 i = 0; i < numItems; ++i) {
         if (OutputFull() || i >= inBlock) break;
-        if (!listed) {
-            memcpy(value, kNotImplemented, sizeof kNotImplemented);
-        } else {
+        if (listed) {
             if (!item) break;
             const unsigned char* from = item + static_cast<size_t>(i) * width;
             const size_t readable = in.Readable(from, width);
@@ -207,13 +201,31 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
                 if (in.HitUnreadable()) AppendF(kListCutNote, static_cast<unsigned long>(i), CRLF);
                 break;
             }
-            size_t n = width;
-            if (IsTextType(itemType)) n = strnlen(reinterpret_cast<const char*>(from), width);
-            CopyItem(slot, from, n);
-            slot[n] = 0;
-            ValToStr(cap, itemType, slot, value);
+            size_t bytes = width;
+            if (IsTextType(itemType)) bytes = strnlen(reinterpret_cast<const char*>(from), width);
+            CopyItem(slot, from, bytes);
+            slot[bytes] = 0;
         }
-        Append(line, ItemLine(i, value, i + 1 == numItems, line));
+        // The line goes straight into the log text where it surely fits,
+        // else through `line` and a bounded append.
+        const bool direct = m_nOutputSize - m_nOutputLen >= kItemLineBound;
+        char* to = direct ? m_pOutput + m_nOutputLen : line;
+        size_t n = ItemLineStart(i, to);
+        char* value = to + n;
+        if (listed)
+            ValToStr(cap, itemType, slot, value);
+        else
+            memcpy(value, kNotImplemented, sizeof kNotImplemented);
+        n += strlen(value);
+        if (i + 1 != numItems) to[n++] = ',';
+        to[n++] = '\r';
+        to[n++] = '\n';
+        if (direct) {
+            m_nOutputLen += n;
+            m_pOutput[m_nOutputLen] = '\0';
+        } else {
+            Append(line, n);
+        }
     }
     AppendF("      }%s", CRLF);
 }
