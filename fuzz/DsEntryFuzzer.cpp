@@ -2,7 +2,9 @@
 // fuzzing companion behind it. Each input is a short session: a list of
 // calls, each naming its triplet, the companion's answer and the bytes the
 // companion leaves behind pData (and, for capabilities, in a container of
-// exactly the size the input gives). The log is on, so every call goes the
+// exactly the size the input gives; under native, where a handle's size
+// cannot be known, the container ends where a mapping ends, before a page
+// that faults, so that counts that lie are read up to it). The log is on, so every call goes the
 // whole way to the log file.
 //
 // Besides the sanitizers, each call checks what a host relies on: the
@@ -339,7 +341,7 @@ void OneCall(Input& in) {
     }
     if (after > kLogLimit && ftruncate(fileno(*g_logFile), 0) != 0) Die("cannot empty the log");
 
-    FreeContainer(c.container);
+    if (!c.guarded) FreeContainer(c.container);
     c.container = nullptr;
     c.notice = 0;
     free(pData);

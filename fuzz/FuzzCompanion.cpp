@@ -3,7 +3,10 @@
 // allocated exactly the structure's size), allocates capability containers
 // the way a source does, returns the input's return code or throws.
 #include <stdexcept>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "FuzzControl.h"
 #include "tracelet/TripletOperator.h"
@@ -16,9 +19,21 @@ namespace {
 FuzzControl g_control;
 
 #if !defined(TRACELET_TWAIN_ABI_MACOS)
-// Container head, then at most one item per 14 bytes of a 5120-byte text,
-// plus the item being read when the text fills up, each 256 bytes wide.
-constexpr size_t kNativeReadBound = sizeof(TW_ENUMERATION) + (5120 / 14 + 1) * sizeof(TW_STR255);
+// Room for the largest container the target gives.
+constexpr size_t kArenaBytes = 16384;
+
+// The end of a mapping followed by a PROT_NONE page: a container placed so
+// that it ends here is followed by memory that faults when read.
+unsigned char* GuardedEnd() {
+    static unsigned char* const end = [] {
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        const size_t room = (kArenaBytes + page - 1) / page * page;
+        void* m = mmap(nullptr, room + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED || mprotect(static_cast<unsigned char*>(m) + room, page, PROT_NONE) != 0) abort();
+        return static_cast<unsigned char*>(m) + room;
+    }();
+    return end;
+}
 #endif
 
 TW_HANDLE NewContainer(const unsigned char* bytes, size_t size) {
@@ -27,13 +42,15 @@ TW_HANDLE NewContainer(const unsigned char* bytes, size_t size) {
     if (h && size) memcpy(*h, bytes, size);
     return h;
 #else
-    // A native handle is a bare block whose size the trace cannot know: an
-    // item list is read as far as a full log text buffer goes, and no
-    // further. The block is followed by zero bytes for exactly that bound
-    // (every item a TW_STR255 slot, every line the shortest a list can
-    // print), so that a read past the bound is still seen.
-    void* block = calloc(1, size + kNativeReadBound);
-    if (block && size) memcpy(block, bytes, size);
+    // A native handle is a bare block whose size the trace cannot know. The
+    // block ends where a mapping ends, before a page that cannot be read,
+    // so that any read past it faults, whatever its counts say. (An empty
+    // block gets one byte: the trace takes a block's first byte as readable.)
+    const size_t n = size ? (size < kArenaBytes ? size : kArenaBytes) : 1;
+    unsigned char* block = GuardedEnd() - n;
+    memset(block, 0, n);
+    if (size) memcpy(block, bytes, n);
+    g_control.guarded = true;
     return block;
 #endif
 }
@@ -45,6 +62,7 @@ public:
         FuzzControl& c = g_control;
         ++c.calls;
         c.container = nullptr;
+        c.guarded = false;
         c.writtenSize = 0;
         // The application hands over a whole TW_ENTRYPOINT (the target sees to it).
         if (DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData) {

@@ -36,6 +36,7 @@ struct FuzzControl {
     // What the operator did: the container it allocated (the caller frees
     // it, as an application does) and the bytes it left behind pData.
     TW_HANDLE container = nullptr;
+    bool guarded = false;  // it lies in the companion's guarded mapping: not freed
     unsigned char written[2048] = {};
     size_t writtenSize = 0;
     int calls = 0;

@@ -195,7 +195,8 @@ public:
     // --- Value rendering ---------------------------------------------------
     void MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
                       size_t itemBytes = SIZE_MAX, ForeignReader* reader = nullptr);
-    void ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
+    // The value's text into `text`; its length.
+    size_t ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
     void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);
     void MakeCapSupportedCaps(TW_UINT16 capId, char* text);
     void MakeCapNvVersion(TW_UINT16 version, char* text);

@@ -165,17 +165,50 @@ inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool
 }
 
 // "%.3f" of a whole number of 65536ths (as TW_FIX32 values are), rounded to
-// nearest with ties to even as the C library rounds; false for any other value.
-bool Fix3Digits(double v, char* out, size_t& length);
+// nearest with ties to even as the C library rounds, for values whose
+// IsFix is true; PutFix3 writes at most kFixBound bytes.
 constexpr size_t kFixBound = 24;
+inline bool IsFix(double v) {
+    const double t = v * 65536.0;  // exact: a power of two
+    return t <= 1e12 && t >= -1e12 && t == static_cast<double>(static_cast<long long>(t));
+}
+// The same from the value in 65536ths (negative: a "-" even for zero).
+inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
+    // v * 1000 = n * 1000 / 65536 = n * 125 / 8192
+    const unsigned long long q = n * 125u;
+    unsigned long long thousandths = q >> 13;
+    const unsigned rest = static_cast<unsigned>(q & 8191u);
+    if (rest > 4096u || (rest == 4096u && (thousandths & 1u))) ++thousandths;
+    unsigned long long whole = thousandths / 1000u;
+    const unsigned frac = static_cast<unsigned>(thousandths - whole * 1000u);
+    if (negative) *o++ = '-';
+    char digits[20];
+    size_t d = 0;
+    do {
+        digits[d++] = static_cast<char>('0' + whole % 10u);
+        whole /= 10u;
+    } while (whole);
+    while (d) *o++ = digits[--d];
+    o[0] = '.';
+    o[1] = static_cast<char>('0' + frac / 100u);
+    o[2] = static_cast<char>('0' + frac / 10u % 10u);
+    o[3] = static_cast<char>('0' + frac % 10u);
+    return o + 4;
+}
+inline char* PutFix3(char* o, double v) {
+    const long long t = static_cast<long long>(v * 65536.0);
+    const bool negative = t < 0 || (t == 0 && std::signbit(v));
+    return PutFix3Units(o, negative ? 0ull - static_cast<unsigned long long>(t) : static_cast<unsigned long long>(t),
+                        negative);
+}
 
 // What a conversion of an argument of type T needs before it is written.
 template <class T>
 struct Arg {
     explicit Arg(T v) : value(v) {}
     T value;
-    size_t length = 0;  // a text's length, or the digits of a "%.3f"
-    char fix[kFixBound];
+    const char* text = nullptr;  // a "%s" text as it is written
+    size_t length = 0;           // its length
 };
 
 template <size_t I, class F, class T>
@@ -184,7 +217,12 @@ inline bool Measure(Arg<T>& a, size_t& bound) {
     if constexpr (c.letter == 's') {
         const char* s = a.value;
         size_t n;
-        if (!s) return false;
+        if (!s) {
+            // As the C library does: "(null)", or nothing when the precision
+            // leaves no room for it.
+            s = c.precision < 0 || c.precision >= 6 ? "(null)" : "";
+        }
+        a.text = s;
         if (s == CRLF)
             n = 2;
         else if constexpr (c.precision >= 0)
@@ -194,8 +232,8 @@ inline bool Measure(Arg<T>& a, size_t& bound) {
         a.length = n;
         bound += n > static_cast<size_t>(c.width) ? n : static_cast<size_t>(c.width);
     } else if constexpr (c.letter == 'f') {
-        if (!Fix3Digits(static_cast<double>(a.value), a.fix, a.length)) return false;
-        bound += a.length;
+        if (!IsFix(static_cast<double>(a.value))) return false;
+        bound += kFixBound;
     } else if constexpr (c.letter == 'c') {
         bound += 1 + static_cast<size_t>(c.width);
     } else {
@@ -217,12 +255,11 @@ inline char* Put(char* o, const Arg<T>& a) {
         const size_t w = static_cast<size_t>(c.width);
         const size_t pad = w > a.length ? w - a.length : 0;
         if (!c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
-        memcpy(o, a.value, a.length);
+        memcpy(o, a.text, a.length);
         o += a.length;
         if (c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;
     } else if constexpr (c.letter == 'f') {
-        memcpy(o, a.fix, a.length);
-        o += a.length;
+        o = PutFix3(o, static_cast<double>(a.value));
     } else if constexpr (c.letter == 'c') {
         const size_t pad = static_cast<size_t>(c.width) > 1 ? static_cast<size_t>(c.width) - 1 : 0;
         if (!c.left && pad) o = static_cast<char*>(memset(o, ' ', pad)) + pad;

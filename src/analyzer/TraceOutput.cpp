@@ -154,46 +154,13 @@ void PutInteger(Sink& sink, const Conversion& conv, unsigned long long magnitude
 // into the output when it fits (a copy through a scratch buffer costs more
 // than the digits here).
 bool PutFix3(Sink& sink, double v) {
+    if (!trace_compile::IsFix(v)) return false;
     char scratch[trace_compile::kFixBound];
-    size_t len;
-    if (!trace_compile::Fix3Digits(v, scratch, len)) return false;
-    sink.Put(scratch, len);
+    sink.Put(scratch, static_cast<size_t>(trace_compile::PutFix3(scratch, v) - scratch));
     return true;
 }
 
 }  // namespace
-
-// Every TW_FIX32 is a whole number of 65536ths: rounded to nearest with ties
-// to even, as the C library rounds.
-bool trace_compile::Fix3Digits(double v, char* to, size_t& length) {
-    const double t = v * 65536.0;  // exact: a power of two
-    if (!(t <= 1e12 && t >= -1e12)) return false;  // also NaN and infinities
-    if (t != static_cast<double>(static_cast<long long>(t))) return false;
-    const bool negative = std::signbit(v);
-    const unsigned long long n = static_cast<unsigned long long>(negative ? -t : t);
-    // v * 1000 = n * 1000 / 65536 = n * 125 / 8192
-    const unsigned long long q = n * 125u;
-    unsigned long long thousandths = q >> 13;
-    const unsigned long long rest = q & 8191u;
-    if (rest > 4096u || (rest == 4096u && (thousandths & 1u))) ++thousandths;
-    char digits[24];
-    size_t d = 0;
-    unsigned long long whole = thousandths / 1000u;
-    const unsigned frac = static_cast<unsigned>(thousandths % 1000u);
-    do {
-        digits[d++] = static_cast<char>('0' + whole % 10u);
-        whole /= 10u;
-    } while (whole);
-    size_t at = 0;
-    if (negative) to[at++] = '-';
-    while (d) to[at++] = digits[--d];
-    to[at++] = '.';
-    to[at++] = static_cast<char>('0' + frac / 100u);
-    to[at++] = static_cast<char>('0' + frac / 10u % 10u);
-    to[at++] = static_cast<char>('0' + frac % 10u);
-    length = at;
-    return true;
-}
 
 int TraceFormatV(char* out, size_t size, const char* format, va_list args) {
     if (CParaAnalyze::s_bRenderByLibrary) return vsnprintf(out, size, format, args);

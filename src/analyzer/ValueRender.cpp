@@ -58,12 +58,16 @@ inline void CopyItem(unsigned char* to, const unsigned char* from, size_t n) {
     }
 }
 
-// Text of the first NUL-terminated run of a slot, never past its width.
-void SlotText(const void* slot, size_t width, char* text) {
+// Text of the first NUL-terminated run of a slot, never past its width; its length.
+size_t SlotText(const void* slot, size_t width, char* text) {
     const size_t n = strnlen(static_cast<const char*>(slot), width);
     memcpy(text, slot, n);
     text[n] = '\0';
+    return n;
 }
+
+// The length of a value text from TraceFormat's result (never past the room).
+size_t Length(int n) { return n < 0 ? 0 : static_cast<size_t>(n) < kValueText ? static_cast<size_t>(n) : kValueText - 1; }
 
 }  // namespace
 
@@ -71,57 +75,56 @@ void SlotText(const void* slot, size_t width, char* text) {
 // ranges: to the 32-bit container field); what is read is the item's width
 // and no more: 1, 2, 4 or 16 bytes, a text up to its NUL within its slot.
 // `text` must hold at least 257 bytes.
-void CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text) {
-    if (!text) return;
+size_t CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text) {
+    if (!text) return 0;
     text[0] = '\0';
-    if (!value) return;
+    if (!value) return 0;
     switch (itemType) {
         case TWTY_INT8: {
             // Widened with its sign: 0xFF prints as 0xffffffff.
             const int32_t v = CopyIn<TW_INT8>(value);
-            TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(v));
-            break;
+            return Length(TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(v)));
         }
         case TWTY_INT16:
-            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT16>(value));
-            break;
+            return Length(TraceFormat(text, kValueText, "%d", CopyIn<TW_INT16>(value)));
         case TWTY_INT32:
-            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value));
-            break;
+            return Length(TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value)));
         case TWTY_UINT8:
-            TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(CopyIn<TW_UINT8>(value)));
-            break;
+            return Length(TraceFormat(text, kValueText, "0x%02x", static_cast<unsigned>(CopyIn<TW_UINT8>(value))));
         case TWTY_UINT16:
             ValToCap(cap, CopyIn<TW_UINT16>(value), text);
-            break;
+            return strlen(text);
         case TWTY_UINT32:
             // Printed as signed: 0xFFFFFFFF is -1.
-            TraceFormat(text, kValueText, "%d", static_cast<int32_t>(CopyIn<TW_UINT32>(value)));
-            break;
+            return Length(TraceFormat(text, kValueText, "%d", static_cast<int32_t>(CopyIn<TW_UINT32>(value))));
         case TWTY_BOOL:
-            TraceFormat(text, kValueText, "%s", BoolText(CopyIn<TW_BOOL>(value)));
-            break;
-        case TWTY_FIX32:
-            TraceFormat(text, kValueText, "%.3f", Fix32ToDouble(CopyIn<TW_FIX32>(value)));
-            break;
+            return Length(TraceFormat(text, kValueText, "%s", BoolText(CopyIn<TW_BOOL>(value))));
+        case TWTY_FIX32: {
+            const TW_FIX32 f = CopyIn<TW_FIX32>(value);
+            if (s_bRenderByLibrary) return Length(TraceFormat(text, kValueText, "%.3f", Fix32ToDouble(f)));
+            // "%.3f" of Whole + Frac / 65536 straight from the 65536ths,
+            // the list's most common item.
+            const int32_t units = static_cast<int32_t>(f.Whole) * 65536 + f.Frac;
+            const bool negative = units < 0;
+            char* end = trace_compile::PutFix3Units(text, negative ? 0u - static_cast<uint32_t>(units) : units, negative);
+            *end = '\0';
+            return static_cast<size_t>(end - text);
+        }
         case TWTY_FRAME: {
             const TW_FRAME frame = CopyIn<TW_FRAME>(value);
             const TW_FIX32 left = frame.Left, top = frame.Top, right = frame.Right,
                            bottom = frame.Bottom;
-            TraceFormat(text, kValueText, "%.3f,%.3f,%.3f,%.3f", Fix32ToDouble(left),
-                     Fix32ToDouble(top), Fix32ToDouble(right), Fix32ToDouble(bottom));
-            break;
+            return Length(TraceFormat(text, kValueText, "%.3f,%.3f,%.3f,%.3f", Fix32ToDouble(left),
+                     Fix32ToDouble(top), Fix32ToDouble(right), Fix32ToDouble(bottom)));
         }
         case TWTY_STR32:
         case TWTY_STR64:
         case TWTY_STR128:
         case TWTY_STR255:
-            SlotText(value, TwainItemSize(itemType), text);
-            break;
+            return SlotText(value, TwainItemSize(itemType), text);
         default:
             // A type this trace does not know: the 32-bit container field.
-            TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value));
-            break;
+            return Length(TraceFormat(text, kValueText, "%d", CopyIn<TW_INT32>(value)));
     }
 }
 
@@ -212,11 +215,12 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
         char* to = direct ? m_pOutput + m_nOutputLen : line;
         size_t n = ItemLineStart(i, to);
         char* value = to + n;
-        if (listed)
-            ValToStr(cap, itemType, slot, value);
-        else
+        if (listed) {
+            n += ValToStr(cap, itemType, slot, value);
+        } else {
             memcpy(value, kNotImplemented, sizeof kNotImplemented);
-        n += strlen(value);
+            n += sizeof kNotImplemented - 1;
+        }
         if (i + 1 != numItems) to[n++] = ',';
         to[n++] = '\r';
         to[n++] = '\n';

@@ -213,3 +213,40 @@ TEST(CompiledFormats, EveryContainerAndItemTypeIsTheLibrarysTextByteForByte) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CompiledFormats, EveryConversionOfTheVocabularyAndCutsAreTheLibrarys) {
+    const char* volatile noText = nullptr;  // hidden from the compiler's format checks
+    const char* none = noText;
+    for (size_t size : {0, 1, 5, 12, 64}) {
+        char ours[64], library[64];
+        const int n = TraceFormat(ours, size, "[%s][%.3s][%-8s|%8s][%c]%%", none, none, "ab", "cd", 'x');
+        const int m = snprintf(library, size, "[%s][%.3s][%-8s|%8s][%c]%%", none, none, "ab", "cd", 'x');
+        EXPECT_EQ(n, m);
+        if (size) {
+            EXPECT_STREQ(ours, library) << size;
+        }
+        for (long long v : {0ll, -1ll, 42ll, -2147483648ll, 4294967295ll}) {
+            const int i = static_cast<int>(v);
+            const int a = TraceFormat(ours, size, "%05ld|%3d|%-4d|%u|%08x|%X|%lu|%lld", static_cast<long>(v), i, i,
+                                      static_cast<unsigned>(i), static_cast<unsigned>(i), static_cast<unsigned>(i),
+                                      static_cast<unsigned long>(v), v);
+            const int b = snprintf(library, size, "%05ld|%3d|%-4d|%u|%08x|%X|%lu|%lld", static_cast<long>(v), i, i,
+                                   static_cast<unsigned>(i), static_cast<unsigned>(i), static_cast<unsigned>(i),
+                                   static_cast<unsigned long>(v), v);
+            EXPECT_EQ(a, b);
+            if (size) {
+                EXPECT_STREQ(ours, library) << v << " in " << size;
+            }
+        }
+        for (double v : {-0.0, 0.5, -1.5 / 65536, 0.1, 1e300})
+            if (size) {
+                TraceFormat(ours, size, "%.3f", v);
+                snprintf(library, size, "%.3f", v);
+                EXPECT_STREQ(ours, library) << v;
+            }
+    }
+}
+
+}  // namespace
