@@ -128,6 +128,37 @@ struct Parsed {
 
 constexpr size_t kNumberBound = 24;  // digits of 64 bits, sign, prefix
 
+// Digits of a value below 10^10.
+inline size_t DecimalLength(uint64_t v) {
+    return 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) + (v >= 1000000) +
+           (v >= 10000000) + (v >= 100000000) + (v >= 1000000000);
+}
+
+// The decimal digits of `v` (below 10^10), `n` of them, written backwards
+// from o + n, two at a time; o + n.
+inline char* PutDecimal(char* o, uint64_t v, size_t n) {
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char* const end = o + n;
+    char* p = end;
+    while (v >= 100) {
+        const size_t r = static_cast<size_t>(v % 100) * 2;
+        v /= 100;
+        p -= 2;
+        p[0] = kPairs[r];
+        p[1] = kPairs[r + 1];
+    }
+    if (v >= 10) {
+        p[-2] = kPairs[v * 2];
+        p[-1] = kPairs[v * 2 + 1];
+    } else {
+        p[-1] = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
 inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool negative, const Conv& c) {
     char digits[24];
     size_t n = 0;
@@ -137,6 +168,10 @@ inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool
             digits[sizeof digits - 1 - n++] = alphabet[m & 15u];
             m >>= 4;
         } while (m);
+    } else if (m < 10000000000ull && !c.width) {
+        // The common case: no padding, straight into the output.
+        if (negative) *o++ = '-';
+        return PutDecimal(o, m, DecimalLength(m));
     } else {
         do {
             digits[sizeof digits - 1 - n++] = static_cast<char>('0' + m % 10u);
@@ -179,16 +214,10 @@ inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     unsigned long long thousandths = q >> 13;
     const unsigned rest = static_cast<unsigned>(q & 8191u);
     if (rest > 4096u || (rest == 4096u && (thousandths & 1u))) ++thousandths;
-    unsigned long long whole = thousandths / 1000u;
+    const unsigned long long whole = thousandths / 1000u;  // below 10^10: n is below 2^41
     const unsigned frac = static_cast<unsigned>(thousandths - whole * 1000u);
     if (negative) *o++ = '-';
-    char digits[20];
-    size_t d = 0;
-    do {
-        digits[d++] = static_cast<char>('0' + whole % 10u);
-        whole /= 10u;
-    } while (whole);
-    while (d) *o++ = digits[--d];
+    o = PutDecimal(o, whole, DecimalLength(whole));
     o[0] = '.';
     o[1] = static_cast<char>('0' + frac / 100u);
     o[2] = static_cast<char>('0' + frac / 10u % 10u);

@@ -27,19 +27,12 @@ bool IsTextType(TW_UINT16 type) { return type >= TWTY_STR32 && type <= TWTY_STR2
 // length. The value, "," unless the item is the last, and CR LF follow.
 // Composed by hand rather than formatted: it runs once per item.
 size_t ItemLineStart(TW_UINT32 index, char* line) {
-    size_t n = 0;
-    memcpy(line, "        ", 8);
-    n += 8;
-    char digits[10];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + index % 10);
-        index /= 10;
-    } while (index);
-    for (size_t pad = count; pad < 3; ++pad) line[n++] = ' ';
-    while (count) line[n++] = digits[--count];
-    line[n++] = ':';
-    return n;
+    memcpy(line, "           ", 11);
+    const size_t digits = trace_compile::DecimalLength(index);
+    const size_t n = digits < 3 ? 11 : 8 + digits;
+    trace_compile::PutDecimal(line + n - digits, index, digits);
+    line[n] = ':';
+    return n + 1;
 }
 
 // Room an item line needs at most: its start, the longest value text, ","
