@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,7 +148,7 @@ std::vector<Case> MakeCases() {
         enumeration.hContainer = Container(v);
     }
     // ICAP_XRESOLUTION as a 200-item array of TW_FIX32 (50 to 2040 dpi).
-    static TW_CAPABILITY array{};
+    static TW_CAPABILITY array{}, crossing{};
     {
         TW_ARRAY a{};
         a.ItemType = TWTY_FIX32;
@@ -158,6 +159,18 @@ std::vector<Case> MakeCases() {
         array.Cap = ICAP_XRESOLUTION;
         array.ConType = TWON_ARRAY;
         array.hContainer = Container(v);
+#if !defined(TRACELET_TWAIN_ABI_MACOS)
+        // The same list in a block that starts 64 bytes before a page ends
+        // (a native handle is the block's address): every call checks the
+        // next page before it reads the items there.
+        const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        void* m = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (m == MAP_FAILED) Fail("mmap");
+        unsigned char* at = static_cast<unsigned char*>(m) + page - 64;
+        memcpy(at, v.data(), v.size());
+        crossing = array;
+        crossing.hContainer = at;
+#endif
     }
     // A CIE colour description with every value set.
     static TW_CIECOLOR cie{};
@@ -203,6 +216,7 @@ std::vector<Case> MakeCases() {
         {"MemoryXfer", DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip, {}},
         {"Enumeration10", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &enumeration, {}},
         {"Array200", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &array, {}},
+        {"Array200Crossing", DG_CONTROL, DAT_CAPABILITY, MSG_GET, &crossing, {}},
         {"CieColor", DG_IMAGE, DAT_CIECOLOR, MSG_GET, &cie, {}},
         {"HardwareInfo", DG_CONTROL, DAT_NV_HARDWAREINFO, MSG_GET, &hw, {}},
     };
