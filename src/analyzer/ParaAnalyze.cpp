@@ -171,7 +171,7 @@ bool CParaAnalyze::GetStringOfCapability(const TW_CAPABILITY* pCap, char* pOut, 
     char text[kNameSize];
     const bool hit = vendor ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, text)
                             : FindName(cap_macros, TableRows(cap_macros), cap, text);
-    if (!hit) snprintf(text, sizeof text, "ERROR!(%d)", cap);
+    if (!hit) TraceFormat(text, sizeof text, "ERROR!(%d)", cap);
     if (strlen(text) + 1 > nSize) return false;
     memcpy(pOut, text, strlen(text) + 1);
     if (hit) return true;
