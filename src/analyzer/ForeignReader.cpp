@@ -8,7 +8,7 @@
 
 namespace {
 
-// Pages checked ahead by one system call.
+// Most pages checked by one system call.
 constexpr size_t kPagesPerCheck = 16;
 
 // The system refused the check once: it is not asked again.
@@ -64,7 +64,11 @@ size_t ForeignReader::Check(uintptr_t a, size_t n) {
             m_known = m_end;
             break;
         }
-        const uintptr_t room = (m_end - m_known - 1) / page + 1;
+        // The pages this read needs, and those the reads to come are
+        // expected to need, within the block.
+        uintptr_t reach = m_expected > want ? m_expected : want;
+        if (reach > m_end) reach = m_end;
+        const uintptr_t room = (reach - m_known - 1) / page + 1;
         const size_t count = room < kPagesPerCheck ? room : kPagesPerCheck;
         const long pages = ReadablePages(m_known, count, page);
         if (pages < 0) {
@@ -72,8 +76,8 @@ size_t ForeignReader::Check(uintptr_t a, size_t n) {
             m_refused = true;
             continue;
         }
-        const uintptr_t reach = static_cast<uintptr_t>(pages) * page;
-        m_known = reach > m_end - m_known ? m_end : m_known + reach;
+        const uintptr_t gained = static_cast<uintptr_t>(pages) * page;
+        m_known = gained > m_end - m_known ? m_end : m_known + gained;
         if (static_cast<size_t>(pages) < count) m_unreadable = true;
     }
     if (m_known >= want) return want - a;

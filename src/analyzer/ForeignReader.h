@@ -7,9 +7,9 @@
 // one), and checks every further page once, before the first read that
 // would cross into it, by copying one byte of it through the kernel
 // (process_vm_readv on this process), which reports an unreadable page
-// instead of faulting. One check covers several pages ahead, so a block
-// pays for one system call at most in the common case, and nothing while
-// its reads stay on pages already known.
+// instead of faulting. One check covers the pages the caller expects to
+// read (up to 16), so a block pays for one system call at most in the
+// common case, and nothing while its reads stay on pages already known.
 //
 // What a reader knows lives in the reader (on the caller's stack): no heap,
 // no shared state but the process-wide note that the system refuses the
@@ -35,6 +35,13 @@ public:
         if (a >= m_begin && a <= m_known && n <= m_known - a) return n;
         return Check(a, n);
     }
+    // The reads to come will likely reach `n` bytes from `from`: a check
+    // covers the pages up to there at once (and no further, since checking
+    // a page the caller never reads can cost a page fault).
+    void Expect(const void* from, size_t n) {
+        const uintptr_t a = reinterpret_cast<uintptr_t>(from);
+        m_expected = n > UINTPTR_MAX - a ? UINTPTR_MAX : a + n;
+    }
     // Copies what Readable allows into `to`; returns the bytes copied.
     size_t Copy(void* to, const void* from, size_t n) {
         const size_t got = Readable(from, n);
@@ -55,6 +62,7 @@ private:
     uintptr_t m_begin;  // first byte of the block
     uintptr_t m_end;    // one past its last byte (or the top of the address space)
     uintptr_t m_known;  // bytes below this (from m_begin) are known readable
+    uintptr_t m_expected = 0;  // how far the reads to come will likely go
     bool m_unreadable = false;  // the page at m_known cannot be read
     bool m_cut = false;         // a read stopped there
     bool m_refused = false;

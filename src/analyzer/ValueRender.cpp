@@ -185,6 +185,9 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
     const bool listed = width != 0 && itemType != TWTY_FRAME;
     const size_t inBlock = width == 0 ? SIZE_MAX : itemBytes / width;
     const unsigned char* item = static_cast<const unsigned char*>(items);
+    // At most one item per 14 bytes of log text is ever listed.
+    const size_t most = numItems < kLogTextSize / 14 + 1 ? numItems : kLogTextSize / 14 + 1;
+    if (listed) in.Expect(item, most * width);
 
     for (TW_UINT32 i = 0; i < numItems; ++i) {
         if (OutputFull() || i >= inBlock) break;
