@@ -86,15 +86,16 @@ void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW
     // 5120 bytes of text and its closing NUL.
     char szLog[kLogTextSize + 1];
 
-    memset(szLog, 0, sizeof szLog);
+    // An empty text: the analyzer appends after its NUL and knows its length.
+    szLog[0] = '\0';
     g_cParaAnalyze.TripletAnalyze(pOrigin, pDest, DG, DAT, MSG, data, szLog, kLogTextSize);
-    size_t length = strlen(szLog);
+    size_t length = g_cParaAnalyze.OutputLength();
     if (length) WriteText(szLog, length);
 
-    memset(szLog, 0, sizeof szLog);
+    szLog[0] = '\0';
     g_cParaAnalyze.ParaAnalyze(pOrigin, pDest, DG, DAT, MSG, data, rc, szLog, kLogTextSize);
     g_cParaAnalyze.SetSourceCall(nullptr);
-    length = strlen(szLog);
+    length = g_cParaAnalyze.OutputLength();
     if (length) {
         WriteText(szLog, length);
         // The text went past the buffer: its first 5120 bytes are written,
