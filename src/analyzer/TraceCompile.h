@@ -40,13 +40,13 @@ struct Conv {
 };
 
 struct Piece {
-    size_t begin = 0, length = 0;  // plain text before the conversion, in Spec::text
+    size_t begin = 0, length = 0;  // plain text before the conversion, in Compiled::text
     Conv conv;
 };
 
 // A parsed format of N bytes (its NUL included).
 template <size_t N>
-struct Spec {
+struct Compiled {
     char text[N] = {};          // the plain text, "%%" made "%"
     Piece pieces[N / 2 + 1] = {};
     size_t count = 0;           // conversions
@@ -56,8 +56,8 @@ struct Spec {
 };
 
 template <size_t N>
-constexpr Spec<N> Parse(const char (&f)[N]) {
-    Spec<N> s;
+constexpr Compiled<N> Parse(const char (&f)[N]) {
+    Compiled<N> s;
     size_t at = 0, begin = 0;
     size_t i = 0;
     while (i + 1 < N && f[i]) {
@@ -273,11 +273,11 @@ inline bool Measure(Arg<T>& a, size_t& bound) {
 
 template <size_t I, class F, class T>
 inline char* Put(char* o, const Arg<T>& a) {
-    constexpr auto& spec = Parsed<F>::value;
-    constexpr Conv c = spec.pieces[I].conv;
-    constexpr size_t plain = spec.pieces[I].length;
+    constexpr auto& compiled = Parsed<F>::value;
+    constexpr Conv c = compiled.pieces[I].conv;
+    constexpr size_t plain = compiled.pieces[I].length;
     if constexpr (plain > 0) {
-        memcpy(o, spec.text + spec.pieces[I].begin, plain);
+        memcpy(o, compiled.text + compiled.pieces[I].begin, plain);
         o += plain;
     }
     if constexpr (c.letter == 's') {
@@ -319,24 +319,24 @@ inline char* Put(char* o, const Arg<T>& a) {
 // that counts).
 template <class F, class... A, size_t... I>
 inline size_t Render(char* out, size_t room, std::index_sequence<I...>, Arg<A>... args) {
-    constexpr auto& spec = Parsed<F>::value;
-    size_t bound = spec.plain;
+    constexpr auto& compiled = Parsed<F>::value;
+    size_t bound = compiled.plain;
     if (!(Measure<I, F>(args, bound) && ...)) return SIZE_MAX;
     if (bound > room) return SIZE_MAX;
     char* o = out;
     ((o = Put<I, F>(o, args)), ...);
-    if constexpr (spec.tailLength > 0) {
-        memcpy(o, spec.text + spec.tailBegin, spec.tailLength);
-        o += spec.tailLength;
+    if constexpr (compiled.tailLength > 0) {
+        memcpy(o, compiled.text + compiled.tailBegin, compiled.tailLength);
+        o += compiled.tailLength;
     }
     return static_cast<size_t>(o - out);
 }
 
 template <class F, class... A>
 inline size_t Render(char* out, size_t room, A... args) {
-    constexpr auto& spec = Parsed<F>::value;
-    static_assert(spec.count == sizeof...(A), "one argument per conversion");
-    if constexpr (!spec.ok) {
+    constexpr auto& compiled = Parsed<F>::value;
+    static_assert(compiled.count == sizeof...(A), "one argument per conversion");
+    if constexpr (!compiled.ok) {
         return SIZE_MAX;
     } else {
         return Render<F>(out, room, std::index_sequence_for<A...>{}, Arg<A>(args)...);
