@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "ContainerBytes.h"
 #include "DataSourceHarness.h"
+#include "LogText.h"
 #include "tracelet/twain_memory.h"
 
 namespace {
@@ -34,9 +36,7 @@ struct Answer {
 void FillCapability(void* context, TW_UINT32, TW_UINT16 DAT, TW_UINT16, TW_MEMREF pData) {
     Answer* answer = static_cast<Answer*>(context);
     if (DAT != DAT_CAPABILITY || !pData) return;
-    TW_HANDLE h = TwainNewHandle(static_cast<TW_UINT32>(answer->bytes.size()));
-    if (!answer->bytes.empty()) memcpy(TwainLockHandle(h), answer->bytes.data(), answer->bytes.size());
-    TwainUnlockHandle(h);
+    TW_HANDLE h = HandleOf(answer->bytes);
     answer->handles.push_back(h);
     TW_CAPABILITY cap;
     memcpy(&cap, pData, sizeof cap);
@@ -49,12 +49,6 @@ void Script(LoadedDataSource& ds, Answer& answer, TW_UINT16 rc = TWRC_SUCCESS) {
     ds.control->rc = rc;
     ds.control->fill = FillCapability;
     ds.control->context = &answer;
-}
-
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string s;
-    for (const std::string& l : lines) s += l + "\r\n";
-    return s;
 }
 
 std::string Triplet(long seq, const char* names) { return Format("[%05ld] [APP] %s\r\n", seq, names); }
@@ -74,22 +68,14 @@ TW_CAPABILITY Request(TW_UINT16 cap) {
     return c;
 }
 
-template <class T>
-void Put(std::vector<unsigned char>& v, T x) {
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(&x);
-    v.insert(v.end(), b, b + sizeof x);
-}
-
 std::vector<unsigned char> EnumerationHead(TW_UINT16 type, TW_UINT32 count, TW_UINT32 current,
                                            TW_UINT32 deflt) {
-    TW_ENUMERATION e;
-    memset(&e, 0, sizeof e);
+    TW_ENUMERATION e{};
     e.ItemType = type;
     e.NumItems = count;
     e.CurrentIndex = current;
     e.DefaultIndex = deflt;
-    const unsigned char* b = reinterpret_cast<const unsigned char*>(&e);
-    return std::vector<unsigned char>(b, b + offsetof(TW_ENUMERATION, ItemList));
+    return Head(e, offsetof(TW_ENUMERATION, ItemList));
 }
 
 std::vector<unsigned char> OneValue(TW_UINT16 type, const void* item, size_t bytes) {

@@ -69,16 +69,6 @@ const DatName kDispatched[] = {
     {DAT_NV_USMINFO, "DAT_NV_USMINFO"},
 };
 
-// The companion writes `bytes` behind pData.
-struct Answer {
-    const void* bytes = nullptr;
-    size_t size = 0;
-};
-void WriteAnswer(void* context, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF pData) {
-    const Answer* a = static_cast<const Answer*>(context);
-    if (pData && a->bytes) memcpy(pData, a->bytes, a->size);
-}
-
 void XferReady(void*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF pData) {
     if (pData) static_cast<TW_EVENT*>(pData)->TWMessage = MSG_XFERREADY;
 }
@@ -232,12 +222,10 @@ TEST(HostileInput, AResultTextPastTheBufferIsCutAtItsLimitAndTheNextTextFollowsO
     cap.Cap = CAP_SUPPORTEDCAPS;
     cap.ConType = TWON_ARRAY;
     cap.hContainer = h;
-    Answer answer{&cap, sizeof cap};
-    ds.control->context = &answer;
-    ds.control->fill = WriteAnswer;
+    ds.AnswerWith(&cap, sizeof cap);
     TW_CAPABILITY in{};
     EXPECT_EQ(ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &in), TWRC_SUCCESS);
-    ds.control->fill = nullptr;
+    ds.StopAnswering();
     TW_STATUS status{};
     ds.Call(DG_CONTROL, DAT_STATUS, MSG_GET, &status);
     EXPECT_EQ(AnalyzerOf(ds).m_nTwainStatus, 3);

@@ -11,20 +11,17 @@
 // allocating, so what is counted is the data source's own work.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "AllocationCounter.h"
+#include "ContainerBytes.h"
+#include "DsLibrary.h"
 #include "ScriptControl.h"
 #include "tracelet/twain.h"
 #include "tracelet/twain_memory.h"
@@ -32,35 +29,13 @@
 
 namespace {
 
-typedef TW_UINT16 (*DsEntryProc)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
-
 const std::string kRoot = TRACELET_NOHEAP_ROOT;
 const std::string kLogFolder = kRoot + "/LOG/TWAIN";
 const std::string kCompanion = kRoot + "/Core/TwainWrapper.bundle";
 
-void MakeFolders(const std::string& path) {
-    for (size_t at = 1; at != std::string::npos; at = path.find('/', at + 1))
-        mkdir(path.substr(0, at).c_str(), 0777);
-    mkdir(path.c_str(), 0777);
-}
-
-std::vector<std::string> LogFiles() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(kLogFolder.c_str())) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-    }
-    return names;
-}
-
 std::string ReadLog() {
-    const std::vector<std::string> names = LogFiles();
-    if (names.size() != 1) return "";
-    std::ifstream in(kLogFolder + "/" + names[0], std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    const std::vector<std::string> names = FolderFiles(kLogFolder);
+    return names.size() == 1 ? ReadFile(kLogFolder + "/" + names[0]) : "";
 }
 
 // One triplet of the session, with everything it points to made in advance.
@@ -91,12 +66,7 @@ public:
     // A capability whose container handle holds `bytes`.
     TW_CAPABILITY* Capability(TW_UINT16 cap, TW_UINT16 conType, const std::vector<unsigned char>& bytes) {
         TW_HANDLE h = nullptr;
-        if (!bytes.empty()) {
-            h = TwainNewHandle(static_cast<TW_UINT32>(bytes.size()));
-            memcpy(TwainLockHandle(h), bytes.data(), bytes.size());
-            TwainUnlockHandle(h);
-            handles_.push_back(h);
-        }
+        if (!bytes.empty()) handles_.push_back(h = HandleOf(bytes));
         TW_CAPABILITY c{};
         c.Cap = cap;
         c.ConType = conType;
@@ -113,19 +83,6 @@ private:
     std::vector<std::unique_ptr<unsigned char[]>> blocks_;
     std::vector<TW_HANDLE> handles_;
 };
-
-// Container bytes: the fields before the item list, then the items.
-template <class T>
-void Put(std::vector<unsigned char>& v, const T& x) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(&x);
-    v.insert(v.end(), p, p + sizeof x);
-}
-template <class Container>
-std::vector<unsigned char> Head(const Container& c, size_t headBytes) {
-    std::vector<unsigned char> v(headBytes);
-    memcpy(v.data(), &c, headBytes);
-    return v;
-}
 
 const TW_UINT16 kEveryDat[] = {
     DAT_NULL, DAT_CAPABILITY, DAT_EVENT, DAT_IDENTITY, DAT_PARENT, DAT_PENDINGXFERS, DAT_SETUPMEMXFER,
@@ -252,28 +209,23 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(allocations::Install()) << "this build cannot count allocations";
         MakeFolders(kRoot + "/Core");
-        MakeFolders(kLogFolder);
-        for (const std::string& name : LogFiles()) unlink((kLogFolder + "/" + name).c_str());
+        ResetFolder(kLogFolder, true);
         unlink(kCompanion.c_str());
         ASSERT_EQ(symlink(TRACELET_NOHEAP_COMPANION, kCompanion.c_str()), 0);
-        ds_ = dlopen(TRACELET_NOHEAP_DS, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(ds_, nullptr) << dlerror();
-        entry_ = reinterpret_cast<DsEntryProc>(dlsym(ds_, "DS_Entry"));
-        ASSERT_NE(entry_, nullptr);
+        ds_.reset(new DsLibrary(TRACELET_NOHEAP_DS));
+        entry_ = ds_->entry();
+        ASSERT_NE(entry_, nullptr) << dlerror();
         void* companion = dlopen(kCompanion.c_str(), RTLD_NOW | RTLD_NOLOAD);
         ASSERT_NE(companion, nullptr);
         auto get = reinterpret_cast<ScriptControl* (*)()>(dlsym(companion, "ScriptedCompanionControl"));
         ASSERT_NE(get, nullptr);
         control_ = get();
         dlclose(companion);
-        ASSERT_NE(*static_cast<FILE**>(dlsym(ds_, "g_pLogFile")), nullptr) << "the log must be on";
-    }
-    void TearDown() override {
-        if (ds_) dlclose(ds_);
+        ASSERT_NE(*static_cast<FILE**>(ds_->Symbol("g_pLogFile")), nullptr) << "the log must be on";
     }
 
-    void* ds_ = nullptr;
-    DsEntryProc entry_ = nullptr;
+    std::unique_ptr<DsLibrary> ds_;
+    DSENTRYPROC entry_ = nullptr;
     ScriptControl* control_ = nullptr;
 };
 

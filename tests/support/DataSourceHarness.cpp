@@ -1,35 +1,16 @@
 #include "DataSourceHarness.h"
 
-#include <dirent.h>
-#include <dlfcn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace {
 
 std::string Root() { return TRACELET_TEST_ROOT; }
-
-void MakeFolders(const std::string& path) {
-    std::string partial;
-    std::stringstream ss(path);
-    std::string piece;
-    while (std::getline(ss, piece, '/')) {
-        if (piece.empty()) {
-            partial += "/";
-            continue;
-        }
-        partial += piece + "/";
-        mkdir(partial.c_str(), 0777);
-    }
-}
 
 void CopyFile(const std::string& from, const std::string& to) {
     unlink(to.c_str());  // a new file, so the loader sees a new object
@@ -59,38 +40,22 @@ std::string LoadedDataSource::DataSourceFileName() {
     return path.substr(path.rfind('/') + 1);
 }
 
-void LoadedDataSource::ResetLogFolder(bool present) {
-    for (const std::string& name : LogFiles()) unlink((LogFolder() + "/" + name).c_str());
-    rmdir(LogFolder().c_str());
-    if (present) MakeFolders(LogFolder());
-}
-
-std::vector<std::string> LoadedDataSource::LogFiles() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(LogFolder().c_str())) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string LoadedDataSource::Log() {
     std::vector<std::string> names = LogFiles();
-    if (names.empty()) return "";
-    std::ifstream in(LogFolder() + "/" + names.back(), std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    return names.empty() ? "" : ReadFile(LogFolder() + "/" + names.back());
 }
 
-LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder) {
-    ResetLogFolder(logFolder);
+// The log folder and the companion are in place before the data source loads.
+static bool Prepare(Companion companion, bool logFolder) {
+    LoadedDataSource::ResetLogFolder(logFolder);
     MakeFolders(Root() + "/Core");
-    unlink(CompanionPath().c_str());
-    if (const char* variant = VariantPath(companion)) CopyFile(variant, CompanionPath());
+    unlink(LoadedDataSource::CompanionPath().c_str());
+    if (const char* variant = VariantPath(companion)) CopyFile(variant, LoadedDataSource::CompanionPath());
+    return true;
+}
 
+LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder)
+    : library_((Prepare(companion, logFolder), TRACELET_TEST_DS)) {
     app.Id = 7;
     app.Version.MajorNum = 1;
     app.ProtocolMajor = 2;
@@ -100,10 +65,7 @@ LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder) {
     strcpy(app.ProductFamily, "Harness");
     strcpy(app.ProductName, "Test application");
 
-    handle_ = dlopen(TRACELET_TEST_DS, RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) throw std::runtime_error(std::string("dlopen: ") + dlerror());
-    entry_ = reinterpret_cast<decltype(entry_)>(dlsym(handle_, "DS_Entry"));
-    if (!entry_) throw std::runtime_error("no DS_Entry");
+    if (!library_.entry()) throw std::runtime_error(std::string("cannot load ") + TRACELET_TEST_DS);
 
     if (companion == Companion::Scripted) {
         // The companion is loaded by now; find its control block.
@@ -115,27 +77,25 @@ LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder) {
     }
 }
 
-LoadedDataSource::~LoadedDataSource() { Unload(); }
-
-void LoadedDataSource::Unload() {
-    if (!handle_) return;
-    dlclose(handle_);
-    handle_ = nullptr;
-    entry_ = nullptr;
-    control = nullptr;
-}
-
 TW_UINT16 LoadedDataSource::Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData) {
     return CallFrom(&app, DG, DAT, MSG, pData);
 }
 
 TW_UINT16 LoadedDataSource::CallFrom(pTW_IDENTITY origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
                                      void* pData) {
-    if (!entry_) throw std::runtime_error("data source not loaded");
-    return entry_(origin, DG, DAT, MSG, pData);
+    if (!library_.entry()) throw std::runtime_error("data source not loaded");
+    return library_.entry()(origin, DG, DAT, MSG, pData);
 }
 
-void* LoadedDataSource::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+void LoadedDataSource::AnswerWith(const void* bytes, size_t size) {
+    answerBytes_ = bytes;
+    answerSize_ = size;
+    control->context = this;
+    control->fill = [](void* context, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF pData) {
+        const LoadedDataSource* ds = static_cast<const LoadedDataSource*>(context);
+        if (pData) memcpy(pData, ds->answerBytes_, ds->answerSize_);
+    };
+}
 
 std::string Format(const char* format, ...) {
     char buffer[8192];

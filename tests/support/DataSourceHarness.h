@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "DsLibrary.h"
 #include "ScriptControl.h"
 #include "tracelet/twain.h"
 
@@ -21,7 +22,6 @@ enum class Companion {
 class LoadedDataSource {
 public:
     explicit LoadedDataSource(Companion companion = Companion::Scripted, bool logFolder = true);
-    ~LoadedDataSource();
     LoadedDataSource(const LoadedDataSource&) = delete;
     LoadedDataSource& operator=(const LoadedDataSource&) = delete;
 
@@ -31,29 +31,37 @@ public:
 
     // The scripted companion's control block; null for the other companions.
     ScriptControl* control = nullptr;
+    // Has the scripted companion copy `size` bytes of `bytes` behind pData in
+    // the calls that follow, until StopAnswering().
+    void AnswerWith(const void* bytes, size_t size);
+    void StopAnswering() { control->fill = nullptr; }
 
     // An exported symbol of the loaded data source.
-    void* Symbol(const char* name) const;
+    void* Symbol(const char* name) const { return library_.Symbol(name); }
 
     // dlclose: runs the data source's clean-up.
-    void Unload();
-    bool loaded() const { return handle_ != nullptr; }
+    void Unload() {
+        library_.Unload();
+        control = nullptr;
+    }
+    bool loaded() const { return library_.entry() != nullptr; }
 
     TW_IDENTITY app{};
 
     // Files in the log folder, sorted by name.
-    static std::vector<std::string> LogFiles();
+    static std::vector<std::string> LogFiles() { return FolderFiles(LogFolder()); }
     // Contents of the newest log file ("" when there is none).
     static std::string Log();
     static std::string LogFolder();
     static std::string CompanionPath();
     static std::string DataSourceFileName();
     // Empties the log folder and makes it exist (or not).
-    static void ResetLogFolder(bool present);
+    static void ResetLogFolder(bool present) { ResetFolder(LogFolder(), present); }
 
 private:
-    void* handle_ = nullptr;
-    TW_UINT16 (*entry_)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) = nullptr;
+    DsLibrary library_;
+    const void* answerBytes_ = nullptr;
+    size_t answerSize_ = 0;
 };
 
 // printf-style formatting into a std::string, for building expected text.

@@ -206,19 +206,6 @@ TEST_F(Analyzer, ANullPointerWhereTheStateReadsAFieldLeavesTheStateAsItIs) {
     EXPECT_EQ(State(DAT_PENDINGXFERS, MSG_ENDXFER, nullptr), 7);
 }
 
-TEST_F(Analyzer, StateAccessorsAndTheStateText) {
-    EXPECT_EQ(pa.GetTwainStatus(), 0);
-    pa.InitTwainStatus();
-    EXPECT_EQ(pa.GetTwainStatus(), 1);
-    EXPECT_EQ(pa.SetTwainStatus(9), 9);
-    const std::string block = Result(DAT_STATUS, MSG_GET, TWRC_SUCCESS);
-    EXPECT_EQ(block.substr(block.size() - 22), "\r\nTWAIN Status = [9]\r\n");
-    pa.SetTwainStatus(5);
-    char text[64] = "previous text that is longer";
-    EXPECT_EQ(pa.MakeTwainStatusString(text), 22);
-    EXPECT_STREQ(text, "\r\nTWAIN Status = [5]\r\n");
-}
-
 TEST_F(Analyzer, TheBannerHasFourLines) {
     pa.HeaderMake(buf);
     std::string banner = buf;

@@ -10,22 +10,9 @@
 #include <string>
 
 #include "analyzer/ParaAnalyze.h"
+#include "LogText.h"
 
 namespace {
-
-// The expected text of a block: each line with its CR LF.
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
-}
-
-// The line of `text` that starts with `prefix`, without its CR LF.
-std::string LineOf(const std::string& text, const std::string& prefix) {
-    size_t at = text.find("\r\n" + prefix);
-    at = text.compare(0, prefix.size(), prefix) == 0 ? 0 : (at == std::string::npos ? at : at + 2);
-    return at == std::string::npos ? "" : text.substr(at, text.find("\r\n", at) - at);
-}
 
 template <class H>
 H Wide(uint64_t v) {  // a handle or pointer that needs more than 32 bits

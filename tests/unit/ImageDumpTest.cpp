@@ -13,14 +13,9 @@
 #include <string>
 
 #include "analyzer/ParaAnalyze.h"
+#include "LogText.h"
 
 namespace {
-
-std::string Lines(std::initializer_list<std::string> lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\r\n";
-    return text;
-}
 
 std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Printf(const char* format, ...) {
@@ -30,19 +25,6 @@ std::string Printf(const char* format, ...) {
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
     return text;
-}
-
-std::string LineOf(const std::string& text, const std::string& prefix) {
-    size_t at = text.find("\r\n" + prefix);
-    at = text.compare(0, prefix.size(), prefix) == 0 ? 0 : (at == std::string::npos ? at : at + 2);
-    return at == std::string::npos ? "" : text.substr(at, text.find("\r\n", at) - at);
-}
-
-TW_FIX32 Fix(TW_INT16 whole, TW_UINT16 frac = 0) {
-    TW_FIX32 f;
-    f.Whole = whole;
-    f.Frac = frac;
-    return f;
 }
 
 TW_MEMREF Ptr(uint64_t v) { return reinterpret_cast<TW_MEMREF>(static_cast<uintptr_t>(v)); }

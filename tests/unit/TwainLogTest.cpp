@@ -85,154 +85,48 @@ protected:
 
 const char kStamp[] = "[2024/01/31 09:45:02.008]";
 
-// ---------------------------------------------------------------------------
-// Prefix
+// One message each: level, component, source file and line, text; and what
+// follows the time stamp in the log.
+struct MessageCase {
+    int level;
+    const char* component;
+    const char* file;
+    int line;
+    const char* text;
+    std::string expected;
+};
 
-TEST_F(TwainLogTest, PrefixWithoutFileIsStampLevelAndQuotedComponent) {
-    log_.Message(LOG_LEVEL_INFO, "Scanner", nullptr, 0, "opened %d", 3);
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"Scanner\" opened 3\n");
-}
+const std::string kPad(40, ' ');
+const MessageCase kMessages[] = {
+    {LOG_LEVEL_INFO, "Scanner", nullptr, 0, "opened 3", " INFO from \"Scanner\" opened 3\n"},
+    {LOG_LEVEL_INFO, "Scanner", "src/io/Dev.cpp", 42, "opened",
+     " INFO from \"Scanner\" (File: Dev.cpp" + kPad.substr(7) + ", Line:   42) opened\n"},
+    {LOG_LEVEL_ERROR, "C", "/x/nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn", 123456, "e",
+     " ERROR from \"C\" (File: nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn, Line: 123456) e\n"},
+    {LOG_LEVEL_TRACE, "C", "f.c", -7, "t", " TRACE from \"C\" (File: f.c" + kPad.substr(3) + ", Line:   -7) t\n"},
+    {LOG_LEVEL_WARNING, "50%s", "d/%d.c", 1, "x",
+     " WARNING from \"50%s\" (File: %d.c" + kPad.substr(4) + ", Line:    1) x\n"},
+    {LOG_LEVEL_INFO, nullptr, "a\\b/c.cpp", 1, "x", " INFO from \"\" (File: c.cpp" + kPad.substr(5) + ", Line:    1) x\n"},
+    {LOG_LEVEL_INFO, "C", "a/b\\d.cpp", 1, "x", " INFO from \"C\" (File: d.cpp" + kPad.substr(5) + ", Line:    1) x\n"},
+    {LOG_LEVEL_INFO, "C", "dir/", 1, "x", " INFO from \"C\" (File: " + kPad + ", Line:    1) x\n"},
+    {9, "Scanner", nullptr, 0, "x", "  from \"Scanner\" x\n"},
+    {0, "Scanner", nullptr, 0, "x", "  from \"Scanner\" x\n"},
+    {LOG_LEVEL_INFO, "C", nullptr, 0, "done\n", " INFO from \"C\" done\n"},
+    {LOG_LEVEL_INFO, "C", nullptr, 0, "one\ntwo", " INFO from \"C\" one\ntwo\n"},
+    {LOG_LEVEL_INFO, "C", nullptr, 0, "", " INFO from \"C\" "},
+    {LOG_LEVEL_INFO, "Scanner", "a/b.c", 5, nullptr, " INFO from \"Scanner\" (File: b.c" + kPad.substr(3) + ", Line:    5) "},
+};
 
-TEST_F(TwainLogTest, PrefixWithFilePadsTheBaseNameToFortyAndTheLineToFour) {
-    log_.Message(LOG_LEVEL_INFO, "Scanner", "src/io/Dev.cpp", 42, "opened %d", 3);
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"Scanner\" (File: Dev.cpp" +
-                             std::string(33, ' ') + ", Line:   42) opened 3\n");
-}
-
-TEST_F(TwainLogTest, LongFileNamesAndLineNumbersAreNotCut) {
-    const std::string name(45, 'n');
-    log_.Message(LOG_LEVEL_ERROR, "C", ("/x/" + name).c_str(), 123456, "e");
-    EXPECT_EQ(Written(), std::string(kStamp) + " ERROR from \"C\" (File: " + name + ", Line: 123456) e\n");
-}
-
-TEST_F(TwainLogTest, NegativeLineIsRightAlignedInFourCharacters) {
-    log_.Message(LOG_LEVEL_TRACE, "C", "f.c", -7, "t");
-    EXPECT_EQ(Written(), std::string(kStamp) + " TRACE from \"C\" (File: f.c" + std::string(37, ' ') +
-                             ", Line:   -7) t\n");
-}
-
-TEST_F(TwainLogTest, PercentSignsInComponentAndFileArePrintedAsThemselves) {
-    log_.Message(LOG_LEVEL_INFO, "50%s", "d/%d.c", 1, "x");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"50%s\" (File: %d.c" + std::string(36, ' ') +
-                             ", Line:    1) x\n");
-}
-
-TEST_F(TwainLogTest, NullComponentPrintsAsAnEmptyName) {
-    log_.Message(LOG_LEVEL_INFO, nullptr, nullptr, 0, "x");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"\" x\n");
-}
-
-// ---------------------------------------------------------------------------
-// Base name
-
-std::string FilePart(const std::string& written) {
-    const size_t open = written.find("(File: ");
-    const size_t comma = written.find(", Line:");
-    if (open == std::string::npos || comma == std::string::npos) return "(none)";
-    std::string part = written.substr(open + 7, comma - open - 7);
-    while (!part.empty() && part.back() == ' ') part.pop_back();
-    return part;
-}
-
-TEST_F(TwainLogTest, BaseNameFollowsWhicheverSeparatorComesLast) {
-    log_.Message(LOG_LEVEL_INFO, "C", "a\\b/c.cpp", 1, "x");
-    EXPECT_EQ(FilePart(Written()), "c.cpp");
-}
-
-TEST_F(TwainLogTest, BaseNameAfterABackslashThatComesAfterASlash) {
-    log_.Message(LOG_LEVEL_INFO, "C", "a/b\\d.cpp", 1, "x");
-    EXPECT_EQ(FilePart(Written()), "d.cpp");
-}
-
-TEST_F(TwainLogTest, FileNameWithoutSeparatorIsUsedWhole) {
-    log_.Message(LOG_LEVEL_INFO, "C", "Whole.cpp", 1, "x");
-    EXPECT_EQ(FilePart(Written()), "Whole.cpp");
-}
-
-TEST_F(TwainLogTest, FileNameEndingInASeparatorHasAnEmptyBaseName) {
-    log_.Message(LOG_LEVEL_INFO, "C", "dir/", 1, "x");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"C\" (File: " + std::string(40, ' ') +
-                             ", Line:    1) x\n");
-}
-
-// ---------------------------------------------------------------------------
-// Levels
-
-TEST_F(TwainLogTest, LevelsOneToFourHaveTheirNames) {
-    EXPECT_EQ(log_.GetLevelName(LOG_LEVEL_TRACE), "TRACE");
-    EXPECT_EQ(log_.GetLevelName(LOG_LEVEL_INFO), "INFO");
-    EXPECT_EQ(log_.GetLevelName(LOG_LEVEL_WARNING), "WARNING");
-    EXPECT_EQ(log_.GetLevelName(LOG_LEVEL_ERROR), "ERROR");
-    EXPECT_EQ(static_cast<int>(LOG_LEVEL_TRACE), 1);
-    EXPECT_EQ(static_cast<int>(LOG_LEVEL_ERROR), 4);
-}
-
-TEST_F(TwainLogTest, LevelOutsideOneToFourHasTheEmptyName) {
-    for (int level : {0, 5, -1, 1000})
-        EXPECT_EQ(log_.GetLevelName(static_cast<enumLogLevel_tw>(level)), "") << level;
-}
-
-TEST_F(TwainLogTest, LevelOutsideOneToFourLeavesTwoBlanksBeforeFrom) {
-    log_.Message(static_cast<enumLogLevel_tw>(9), "Scanner", nullptr, 0, "x");
-    EXPECT_EQ(Written(), std::string(kStamp) + "  from \"Scanner\" x\n");
-}
-
-TEST_F(TwainLogTest, WarningLevelInThePrefix) {
-    log_.Message(LOG_LEVEL_WARNING, "Lamp", nullptr, 0, "warm");
-    EXPECT_EQ(Written(), std::string(kStamp) + " WARNING from \"Lamp\" warm\n");
-}
-
-// ---------------------------------------------------------------------------
-// Time stamp
-
-TEST_F(TwainLogTest, HeaderIsLocalTimeWithRoundedMilliseconds) {
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.008");
-    g_micros = 0;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.000");
-    g_micros = 499;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.000");
-    g_micros = 500;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.001");
-    g_micros = 123456;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.123");
-}
-
-TEST_F(TwainLogTest, MillisecondsRoundUpToAThousandInTheSameSecond) {
-    g_micros = 999500;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.1000");
-    g_micros = 999999;
-    EXPECT_EQ(log_.GetHeader(), "2024/01/31 09:45:02.1000");
-}
-
-TEST_F(TwainLogTest, HeaderPadsEveryFieldWithZeros) {
-    g_seconds = LocalTime(2005, 3, 4, 0, 6, 7);
-    g_micros = 9000;
-    EXPECT_EQ(log_.GetHeader(), "2005/03/04 00:06:07.009");
-}
-
-// ---------------------------------------------------------------------------
-// Line ends
-
-TEST_F(TwainLogTest, TextEndingInNewlineGetsNoSecondOne) {
-    log_.Message(LOG_LEVEL_INFO, "C", nullptr, 0, "done\n");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"C\" done\n");
-}
-
-TEST_F(TwainLogTest, NewlineOnlyInTheMiddleStillGetsOneAppended) {
-    log_.Message(LOG_LEVEL_INFO, "C", nullptr, 0, "one\ntwo");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"C\" one\ntwo\n");
-}
-
-TEST_F(TwainLogTest, EmptyTextGetsNoNewline) {
-    log_.Message(LOG_LEVEL_INFO, "C", nullptr, 0, "%s", "");
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"C\" ");
-}
-
-TEST_F(TwainLogTest, NullFormatWritesThePrefixAlone) {
-    const char* none = nullptr;
-    log_.Message(LOG_LEVEL_INFO, "Scanner", "a/b.c", 5, none);
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"Scanner\" (File: b.c" + std::string(37, ' ') +
-                             ", Line:    5) ");
+TEST_F(TwainLogTest, EachMessageIsItsPrefixAndTextWithOneLineEnd) {
+    for (const MessageCase& m : kMessages) {
+        ASSERT_EQ(ftruncate(fileno(file_), 0), 0);
+        rewind(file_);
+        if (m.text)
+            log_.Message(static_cast<enumLogLevel_tw>(m.level), m.component, m.file, m.line, "%s", m.text);
+        else
+            log_.Message(static_cast<enumLogLevel_tw>(m.level), m.component, m.file, m.line, m.text);
+        EXPECT_EQ(Written(), kStamp + m.expected) << m.expected;
+    }
 }
 
 TEST_F(TwainLogTest, ConsecutiveMessagesFollowEachOther) {
@@ -243,28 +137,27 @@ TEST_F(TwainLogTest, ConsecutiveMessagesFollowEachOther) {
                              "[2024/01/31 09:45:02.001] ERROR from \"B\" second x\n");
 }
 
-// ---------------------------------------------------------------------------
-// FormatString growth
+TEST_F(TwainLogTest, HeaderIsLocalTimeWithRoundedMillisecondsInTheSameSecond) {
+    const std::pair<long, const char*> cases[] = {
+        {0, "2024/01/31 09:45:02.000"},      {499, "2024/01/31 09:45:02.000"},
+        {500, "2024/01/31 09:45:02.001"},    {123456, "2024/01/31 09:45:02.123"},
+        {999500, "2024/01/31 09:45:02.1000"}, {999999, "2024/01/31 09:45:02.1000"}};
+    for (const auto& c : cases) {
+        g_micros = c.first;
+        EXPECT_EQ(log_.GetHeader(), c.second) << c.first;
+    }
+    g_seconds = LocalTime(2005, 3, 4, 0, 6, 7);
+    g_micros = 9000;
+    EXPECT_EQ(log_.GetHeader(), "2005/03/04 00:06:07.009");
+}
 
-TEST_F(TwainLogTest, TextsAroundTheFirstBufferSizeComeOutWhole) {
+TEST_F(TwainLogTest, TextsAroundTheBufferSizesComeOutWholeAndFromTheFirstArgument) {
     for (size_t n : {98u, 99u, 100u, 101u, 199u, 200u, 5000u, 70000u}) {
         const std::string text(n, 'x');
         EXPECT_EQ(Format("%s", text.c_str()), text) << n;
     }
-}
-
-TEST_F(TwainLogTest, ARegrownTextIsFormattedFromTheFirstArgumentAgain) {
     const std::string a(60, 'a'), b(70, 'b');
     EXPECT_EQ(Format("%s|%d|%s|%d", a.c_str(), 7, b.c_str(), -8), a + "|7|" + b + "|-8");
-}
-
-TEST_F(TwainLogTest, HundredCharacterMessageIsWrittenWhole) {
-    const std::string text(100, 'm');
-    log_.Message(LOG_LEVEL_INFO, "C", nullptr, 0, "%s", text.c_str());
-    EXPECT_EQ(Written(), std::string(kStamp) + " INFO from \"C\" " + text + "\n");
-}
-
-TEST_F(TwainLogTest, NullFormatGivesAnEmptyString) {
     EXPECT_EQ(Format(static_cast<const char*>(nullptr)), "");
 }
 
@@ -281,18 +174,13 @@ TEST_F(TwainLogTest, FormatterThatKeepsFailingGivesAnEmptyStringAfterTheBound) {
 // ---------------------------------------------------------------------------
 // Where the text goes
 
-TEST_F(TwainLogTest, NothingIsWrittenWhileNoLogFileIsOpen) {
+TEST_F(TwainLogTest, DebugStringsAreWrittenAsTheyAreAndNothingWithoutALogFile) {
     g_pLogFile = nullptr;
     log_.Message(LOG_LEVEL_INFO, "C", "f.c", 1, "lost %d", 1);
     log_.OutputDebugString("lost too");
     g_pLogFile = file_;
-    EXPECT_EQ(Written(), "");
-}
-
-TEST_F(TwainLogTest, OutputDebugStringWritesTheTextAsItIs) {
     log_.OutputDebugString("no line end, 100% as is");
     log_.OutputDebugString(nullptr);
-    log_.OutputDebugString("");
     EXPECT_EQ(Written(), "no line end, 100% as is");
 }
 

@@ -13,27 +13,8 @@ using namespace chain;
 
 namespace {
 
-// The standalone scanner, loaded directly as a manager would.
-class DirectSource {
-public:
-    DirectSource() {
-        handle_ = dlopen(VIRTUAL_SCANNER_DS, RTLD_NOW | RTLD_LOCAL);
-        if (handle_) entry_ = reinterpret_cast<DSENTRYPROC>(dlsym(handle_, "DS_Entry"));
-    }
-    ~DirectSource() {
-        if (handle_) dlclose(handle_);
-    }
-    DirectSource(const DirectSource&) = delete;
-    DirectSource& operator=(const DirectSource&) = delete;
-    DSENTRYPROC entry() const { return entry_; }
-
-private:
-    void* handle_ = nullptr;
-    DSENTRYPROC entry_ = nullptr;
-};
-
 SessionRecord Direct(Mechanism mechanism) {
-    DirectSource source;
+    DsLibrary source(VIRTUAL_SCANNER_DS);  // the standalone scanner, loaded directly
     if (!source.entry()) {
         ADD_FAILURE() << "cannot load " << VIRTUAL_SCANNER_DS << ": " << dlerror();
         return {};
@@ -100,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(BothMechanisms, ChainSession, ::testing::Values(Mechani
 // --- The standalone scanner as a data source manager sees it --------------------
 
 TEST(StandaloneScanner, AnswersAnIdentityADataSourceManagerAccepts) {
-    DirectSource source;
+    DsLibrary source(VIRTUAL_SCANNER_DS);
     ASSERT_TRUE(source.entry()) << dlerror();
     TW_IDENTITY app;
     memset(&app, 0, sizeof app);
@@ -131,7 +112,7 @@ TEST(StandaloneScanner, EachLoadStartsWithANewScanner) {
     TW_IDENTITY id;
     memset(&id, 0, sizeof id);
     {
-        DirectSource source;
+        DsLibrary source(VIRTUAL_SCANNER_DS);
         ASSERT_TRUE(source.entry());
         ASSERT_EQ(TWRC_SUCCESS, source.entry()(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id));
         // A second open of the same scanner is out of sequence...
@@ -139,7 +120,7 @@ TEST(StandaloneScanner, EachLoadStartsWithANewScanner) {
         // ...and it is unloaded while open.
     }
     EXPECT_FALSE(IsLoaded(VIRTUAL_SCANNER_DS));
-    DirectSource again;
+    DsLibrary again(VIRTUAL_SCANNER_DS);
     ASSERT_TRUE(again.entry());
     EXPECT_EQ(TWRC_SUCCESS, again.entry()(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id));
     EXPECT_EQ(TWRC_SUCCESS, again.entry()(&app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &id));

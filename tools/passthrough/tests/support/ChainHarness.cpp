@@ -1,16 +1,12 @@
 #include "ChainHarness.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
-#include <sys/stat.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace chain {
@@ -56,57 +52,13 @@ std::string StderrCapture::Finish() {
 
 StderrCapture::~StderrCapture() { Finish(); }
 
-TracedSource::TracedSource() {
+TracedSource::TracedSource() : DsLibrary(PASSTHROUGH_TEST_DS) {
     app.Id = 1;
     app.ProtocolMajor = 2;
     app.ProtocolMinor = 4;
     app.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
     strncpy(app.ProductName, "Chain test", sizeof app.ProductName - 1);
-
-    handle_ = dlopen(PASSTHROUGH_TEST_DS, RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) throw std::runtime_error(std::string("cannot load the trace data source: ") + dlerror());
-    entry_ = reinterpret_cast<DSENTRYPROC>(dlsym(handle_, "DS_Entry"));
-    if (!entry_) throw std::runtime_error("the trace data source has no DS_Entry");
-}
-
-TracedSource::~TracedSource() { Unload(); }
-
-TW_UINT16 TracedSource::Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
-    return entry_(&app, DG, DAT, MSG, pData);
-}
-
-void TracedSource::Unload() {
-    if (handle_) dlclose(handle_);
-    handle_ = nullptr;
-    entry_ = nullptr;
-}
-
-namespace {
-std::string LogFolder() { return std::string(PASSTHROUGH_TEST_ROOT) + "/LOG"; }
-}  // namespace
-
-std::vector<std::string> LogFiles() {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(LogFolder().c_str())) {
-        while (dirent* e = readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(dir);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-void ResetLogFolder(bool present) {
-    for (const std::string& name : LogFiles()) unlink((LogFolder() + "/" + name).c_str());
-    rmdir(LogFolder().c_str());
-    if (present) mkdir(LogFolder().c_str(), 0777);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    if (!entry()) throw std::runtime_error(std::string("cannot load the trace data source: ") + dlerror());
 }
 
 bool IsLoaded(const std::string& path) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DsLibrary.h"
 #include "ProbeControl.h"
 #include "tracelet/twain.h"
 
@@ -43,29 +44,19 @@ private:
 };
 
 // The trace data source, loaded for the life of the object (or Unload()).
-class TracedSource {
+class TracedSource : public DsLibrary {
 public:
     TracedSource();
-    ~TracedSource();
-    TracedSource(const TracedSource&) = delete;
-    TracedSource& operator=(const TracedSource&) = delete;
-
-    TW_UINT16 Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
-    DSENTRYPROC entry() const { return entry_; }
-    void Unload();
-
+    TW_UINT16 Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+        return entry()(&app, DG, DAT, MSG, pData);
+    }
     TW_IDENTITY app{};
-
-private:
-    void* handle_ = nullptr;
-    DSENTRYPROC entry_ = nullptr;
 };
 
 // The trace data source's log folder: made empty and present, or removed.
-void ResetLogFolder(bool present);
+inline void ResetLogFolder(bool present) { ResetFolder(std::string(PASSTHROUGH_TEST_ROOT) + "/LOG", present); }
 // Names of the files in it, sorted.
-std::vector<std::string> LogFiles();
-std::string ReadFile(const std::string& path);
+inline std::vector<std::string> LogFiles() { return FolderFiles(std::string(PASSTHROUGH_TEST_ROOT) + "/LOG"); }
 
 // True while the loader has the shared object at `path` loaded.
 bool IsLoaded(const std::string& path);
