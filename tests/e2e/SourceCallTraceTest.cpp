@@ -173,6 +173,7 @@ TEST_F(SourceSession, TheCompanionGetsTraceletsCopyAndTheCallersStructureStaysAs
 
 TEST_F(SourceSession, TheManagerGetsTheSourcesArgumentsAndTheSourceTheManagersAnswer) {
     TW_STATUS status{};
+    status.ConditionCode = TWCC_BUMMER;  // what the manager leaves there comes back unchanged
     const TW_UINT16 answers[] = {TWRC_SUCCESS, TWRC_FAILURE, TWRC_CHECKSTATUS, 0x8001};
     for (TW_UINT16 rc : answers) {
         manager.rc = rc;
@@ -183,11 +184,12 @@ TEST_F(SourceSession, TheManagerGetsTheSourcesArgumentsAndTheSourceTheManagersAn
         EXPECT_EQ(manager.DAT, DAT_STATUS);
         EXPECT_EQ(manager.MSG, MSG_GET);
         EXPECT_EQ(manager.data, static_cast<TW_MEMREF>(&status));
+        EXPECT_EQ(status.ConditionCode, TWCC_BUMMER);
     }
     EXPECT_EQ(manager.calls, 4);
     // A failed answer gets its marker block, as an application's call does.
     EXPECT_NE(SessionLog().find(ResultLines("TWRC_FAILURE", &status) + "  TW_STATUS = {\r\n"
-                                "    ConditionCode = [TWCC_SUCCESS]\r\n  }\r\n" + MarkerBlock()),
+                                "    ConditionCode = [TWCC_BUMMER]\r\n  }\r\n" + MarkerBlock()),
               std::string::npos);
 }
 

@@ -116,6 +116,7 @@ TEST_F(LogFile, EveryWriteIsOnDiskAtOnceAndCleanUpSaysSo) {
     setupTwainLog();
     ASSERT_NE(g_pLogFile, nullptr);
     const unsigned char text[] = "line one\r\n";
+    WriteLogFile(nullptr, 10);  // no bytes: nothing written
     WriteLogFile(text, 10);
     std::ifstream in(kFolder + "/Twainlog_20240229_235959_0000.txt", std::ios::binary);
     std::stringstream ss;
