@@ -56,18 +56,19 @@ fault shell-overflow-note-dropped src/shell/DSEntry.cpp "$E" \
     'if (g_cParaAnalyze.OutputCut()) WriteText' 'if (false) WriteText'
 
 # --- the analyzer --------------------------------------------------------------
-fault analyzer-state-opends src/analyzer/ParaAnalyze.cpp "$U $E" \
-    'if (s == 3) s = 4;' 'if (s == 3) s = 5;'
-fault analyzer-state-endxfer src/analyzer/ParaAnalyze.cpp "$U $E" \
-    's = CopyIn<TW_PENDINGXFERS>(pData).Count != 0 ? 6 : 5;' 's = CopyIn<TW_PENDINGXFERS>(pData).Count != 0 ? 6 : 4;'
-fault analyzer-state-disable-any-dat src/analyzer/ParaAnalyze.cpp "$U $E" \
-    'if (DAT == DAT_USERINTERFACE && s == 5) s = 4;' 'if (s == 5) s = 4;'
-fault analyzer-notify-enabling src/analyzer/ParaAnalyze.cpp "$U $E" \
-    '(s == 5 || (s == 4 && bEnabling))' '(s == 5)'
+fault analyzer-state-opends logmodel/tracelet/logmodel.h "$U $E $R" \
+    'case MSG_OPENDS: return state == 3 ? 4 : state;' 'case MSG_OPENDS: return state == 3 ? 5 : state;'
+fault analyzer-state-endxfer logmodel/tracelet/logmodel.h "$U $E $R" \
+    'return c.count != 0 ? 6 : 5;' 'return c.count != 0 ? 6 : 4;'
+fault analyzer-state-disable-any-dat logmodel/tracelet/logmodel.h "$U $E $R" \
+    'case MSG_DISABLEDS: return c.dat == DAT_USERINTERFACE && state == 5 ? 4 : state;' \
+    'case MSG_DISABLEDS: return state == 5 ? 4 : state;'
+fault analyzer-notify-enabling logmodel/tracelet/logmodel.h "$U $E $R" \
+    '(state == 5 || (state == 4 && enable_in_flight))' '(state == 5)'
 fault analyzer-event-null-check src/analyzer/ParaAnalyze.cpp "$U $E" \
-    'if (!pData || s != 5) break;' 'if (s != 5) break;'
+    'if (pData && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {' 'if (DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {'
 fault analyzer-status-crlf src/analyzer/ParaAnalyze.cpp "$U $E" \
-    'AppendF("%sTWAIN Status = [%d]%s", CRLF, state, CRLF);' 'AppendF("%sTWAIN Status = [%d]\n", CRLF, state);'
+    'AppendF(tracelet::logmodel::kStateFormat, CRLF, state, CRLF);' 'AppendF(tracelet::logmodel::kStateFormat, CRLF, state, "\n");'
 fault analyzer-dispatch-row src/analyzer/DatAnalyze.cpp "$U $E" \
     'TRACELET_DUMP(DatSetupMemXferAnalyze, TwSetupMemXferAnalyze, TW_SETUPMEMXFER)' \
     'TRACELET_DUMP(DatSetupMemXferAnalyze, TwUint32, void)'
@@ -144,8 +145,8 @@ fault passthrough-no-entry-rc tools/passthrough/PassThroughOperator.cpp "$PC" \
     'if (!entry_) return TWRC_FAILURE;' 'if (!entry_) return TWRC_SUCCESS;'
 fault passthrough-trim tools/passthrough/TargetConfig.cpp "$PU $PC" \
     'const std::string value = Trim(line.substr(equals + 1));' 'const std::string value = line.substr(equals + 1);'
-fault passthrough-variable-first tools/passthrough/PassThroughOperator.cpp "$PC" \
-    'const bool overridden = variable && *variable;' 'const bool overridden = false;'
+fault passthrough-relative-path tools/passthrough/TargetConfig.cpp "$PU $PC" \
+    ': (folder == "/" ? "/" : folder + "/") + parsed.target;' ': folder + parsed.target;'
 
 # --- the log reader ------------------------------------------------------------------------------
 fault reader-call-id-width "$RD/src/trace/parser.cpp" "$R" '"%05lld", seq' '"%04lld", seq'

@@ -37,6 +37,9 @@ TEST_F(ConditionCodeTest, ValuesTheScannerDoesNotOfferAreBadValues) {
     EXPECT_EQ(TWCC_BADVALUE, Condition());
     EXPECT_EQ(TWRC_FAILURE, SetOne(ICAP_BRIGHTNESS, TWTY_FIX32, Fix(1000.5)));
     EXPECT_EQ(TWCC_BADVALUE, Condition());
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, nullptr));
+    EXPECT_EQ(TWCC_BADVALUE, Condition());
+    EXPECT_EQ(TWRC_SUCCESS, SetOne(CAP_XFERCOUNT, TWTY_INT16, 0xFFFF)) << "-1: every page there is";
 }
 
 TEST_F(ConditionCodeTest, AValueOfTheWrongItemTypeOrContainerIsABadValue) {
