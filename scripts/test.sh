@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 jobs=${TRACELET_JOBS:-$(nproc)}
-fuzz_seconds=${TRACELET_FUZZ_SECONDS:-60}
+fuzz_seconds=${TRACELET_FUZZ_SECONDS:-30}
 
 build_and_test() {
     local name=$1
