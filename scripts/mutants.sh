@@ -31,8 +31,7 @@ PU=build/tools/passthrough/tests/tracelet_passthrough_unit_tests
 PC=build/tools/passthrough/tests/tracelet_passthrough_chain_tests
 R=$(for d in reader analyser; do [ -d "$d" ] && echo "build/$d/tracelet_log_tests" && break; done)
 RD=$(for d in reader analyser; do [ -d "$d" ] && echo "$d" && break; done)
-TBL=src/tables/twaintbl.cpp
-[ -f "$TBL" ] || TBL=data/name-tables.tsv
+TBL=data/name-tables.tsv
 
 names=() files=() tests=() froms=() tos=()
 fault() { names+=("$1"); files+=("$2"); tests+=("$3"); froms+=("$4"); tos+=("$5"); }
@@ -90,7 +89,7 @@ fault vendor-crlf src/formatters/TwVendor.cpp "$U" \
 fault capability-head-bound src/formatters/TwCapability.cpp "$U $E" \
     'if (!p || blockBytes < headBytes) return false;' 'if (!p) return false;'
 fault capability-count-clamp src/formatters/TwCapability.cpp "$U $E" \
-    'size_t n = want < avail ? want : avail;' 'size_t n = want;'
+    'size_t n = in.Readable(from, want < avail ? want : avail);' 'size_t n = in.Readable(from, want);'
 fault capability-failed-call-container src/formatters/TwCapability.cpp "$U $E" \
     'if (m_RC != TWRC_FAILURE) TwContainerAnalyaze(p);' 'TwContainerAnalyaze(p);'
 fault image-fields-swapped src/formatters/TwImage.cpp "$U $E" \
@@ -99,10 +98,10 @@ fault control-fields-swapped src/formatters/TwControl.cpp "$U $E" \
     'static_cast<TW_INT16>(v.Count), CRLF);' 'static_cast<TW_INT16>(v.EOJ), CRLF);'
 
 # --- the name tables -------------------------------------------------------------
-fault tables-msg-row "$TBL" "$U $E" '{"MSG_GET", 0x1ull},' '{"MSG_GET", 0x2ull},'
-fault tables-twty-row "$TBL" "$U $E" '{"TWTY_UINT16", 0x4ull},' '{"TWTY_UINT16", 0x3ull},'
-fault tables-cap-row "$TBL" "$U $E" '{"CAP_XFERCOUNT", 0x1ull},' '{"CAP_XFERCOUNTS", 0x1ull},'
-fault tables-vendor-row "$TBL" "$U" '{"TWNV_FT_NEGA", 0x1ull},' '{"TWNV_FT_NEGA", 0x2ull},'
+fault tables-msg-row "$TBL" "$U $E" $'msg_macros\tMSG_GET\t1\n' $'msg_macros\tMSG_GET\t2\n'
+fault tables-twty-row "$TBL" "$U $E" $'twty_macros\tTWTY_UINT16\t4\n' $'twty_macros\tTWTY_UINT16\t3\n'
+fault tables-cap-row "$TBL" "$U $E" $'cap_macros\tCAP_XFERCOUNT\t1\n' $'cap_macros\tCAP_XFERCOUNTS\t1\n'
+fault tables-vendor-row "$TBL" "$U" $'twnv_ft_macros\tTWNV_FT_NEGA\t1\n' $'twnv_ft_macros\tTWNV_FT_NEGA\t2\n'
 
 # --- the log file ------------------------------------------------------------------
 fault log-name-field-order src/log/TwainLogFile.cpp "$U" \

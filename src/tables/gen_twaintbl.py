@@ -1,18 +1,17 @@
 #!/usr/bin/env python3
 """Writes twaintbl.h and twaintbl.cpp from the name-table rows.
 
-The rows live in data/name-tables.tsv (table, name, value); the TWAIN 2
-names in data/twain2-names.tsv are appended after the rows of their table, so
-that where both name a value the older row wins. Run this after changing
-either file; the generated files are committed, and the name-table test
-compares them with the rows again so that no hand edit goes unnoticed.
+    gen_twaintbl.py OUTDIR NAME_TABLES_TSV TWAIN2_NAMES_TSV
+
+The rows live in the first file (table, name, value); the TWAIN 2 names of
+the second are appended after the rows of their table, so that where both
+name a value the older row wins. The build runs this whenever either file
+changes; the generated files are never edited or committed.
 """
 import os
 import sys
 from collections import OrderedDict
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
 
 # Which name table names the TW_UINT16 values of a capability, in lookup order.
 VALTOCAP = [
@@ -39,13 +38,11 @@ VALTOCAPNV = [
 ]
 
 
-ROW_FILES = [
-    os.path.join(ROOT, "data", "name-tables.tsv"),
-    os.path.join(ROOT, "data", "twain2-names.tsv"),
-]
-
-
 def main():
+    if len(sys.argv) != 4:
+        sys.exit("usage: gen_twaintbl.py OUTDIR NAME_TABLES_TSV TWAIN2_NAMES_TSV")
+    out_dir = sys.argv[1]
+    ROW_FILES = sys.argv[2:4]
     tables = OrderedDict()
     for tsv in ROW_FILES:
         with open(tsv) as f:
@@ -125,10 +122,10 @@ def main():
     for table, rows in tables.items():
         c.append('    {"%s", %s, %d},' % (table, table, len(rows) + 1))
     c.append("};")
-    with open(os.path.join(HERE, "twaintbl.h"), "w") as f:
-        f.write("\n".join(h) + "\n")
-    with open(os.path.join(HERE, "twaintbl.cpp"), "w") as f:
-        f.write("\n".join(c) + "\n")
+    os.makedirs(out_dir, exist_ok=True)
+    for name, lines in (("twaintbl.h", h), ("twaintbl.cpp", c)):
+        with open(os.path.join(out_dir, name), "w") as f:
+            f.write("\n".join(lines) + "\n")
     return 0
 
 
