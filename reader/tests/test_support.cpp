@@ -20,17 +20,6 @@ std::string read_file(const std::string& path) {
     return ss.str();
 }
 
-Session load(const std::string& name) { return Session::load({data_path(name)}); }
-
-std::string crlf(const std::string& lf_text) {
-    std::string out;
-    for (char c : lf_text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 ProgramRun run_program(const std::string& args) { return run_command(std::string(TRACELET_LOG_PROGRAM) + " " + args); }
 
 ProgramRun run_command(const std::string& command) {
@@ -44,12 +33,6 @@ ProgramRun run_command(const std::string& command) {
     int st = pclose(p);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
-}
-
-const Call* find_call(const Session& s, const std::string& id) {
-    for (const Call& c : s.calls)
-        if (c.id() == id) return &c;
-    return nullptr;
 }
 
 }  // namespace tracelet::trace::testing
