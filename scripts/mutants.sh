@@ -157,6 +157,14 @@ fault reader-check-bytes-written "$RD/src/trace/check.cpp" "$R" \
     'written > length)' 'written > length + 1)'
 fault reader-check-pending-count "$RD/src/trace/check.cpp" "$R" \
     'count != pending_count_ - 1) {' 'count != pending_count_) {'
+fault reader-check-count-sign "$RD/src/trace/check.cpp" "$R" 'if (count < -1) {' 'if (count < 0) {'
+fault reader-infer-transfer-ready "$RD/src/trace/states.cpp" "$R" \
+    's.before = 6;
+            s.inferred = true;' 's.before = 5;
+            s.inferred = true;'
+fault reader-summary-bytes-lost "$RD/src/trace/summary.cpp" "$R" 'p.bytes += written;' 'p.bytes = written;'
+fault reader-item-index-kept "$RD/src/trace/parser.cpp" "$R" \
+    'top->items.emplace_back(rest.substr(colon + 1));' 'top->items.emplace_back(rest.substr(colon));'
 
 # ----------------------------------------------------------------------------------------------------
 

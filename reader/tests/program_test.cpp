@@ -25,7 +25,7 @@ struct Row {
 
 void expect_output(const Row& row) {
     SCOPED_TRACE(row.args);
-    ProgramRun r = run_command("cd " + data_path("") + " && " + TRACELET_LOG_PROGRAM + " " + row.args);
+    ProgramRun r = run_command("cd '" + data_path("") + "' && '" TRACELET_LOG_PROGRAM "' " + row.args);
     EXPECT_EQ(r.status, row.status) << r.out;
     std::string name = row.args;
     for (char& c : name)
