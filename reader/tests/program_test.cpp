@@ -87,7 +87,7 @@ TEST(Program, SummaryOfWholeSessions) {
 }
 
 // One value changed; other addresses, handles and identity Ids; a call left
-// out and a return code changed; a session against itself.
+// out, an error marker lost and a return code changed; a session against itself.
 TEST(Program, DiffAlignsCallsAndShowsWhatDiffers) {
     for (const Row& row : std::vector<Row>{
              {"diff session-memory.txt session-memory-600dpi.txt", 1},
