@@ -4,64 +4,35 @@
 
 #include "TargetConfig.h"
 
-using tracelet::passthrough::ChooseTarget;
-using tracelet::passthrough::ConfigPathFor;
-using tracelet::passthrough::ParseConfigText;
-using tracelet::passthrough::TargetChoice;
+using namespace tracelet::passthrough;
 
 namespace {
 
 const std::string kConfig = "/opt/tracelet/Core/TwainWrapper.conf";
 
-TargetChoice FromFile(const std::string& text) { return ChooseTarget(nullptr, kConfig, &text, ""); }
-
-}  // namespace
-
-TEST(ConfigurationFile, TheTargetLineNamesThePath) {
-    const auto parsed = ParseConfigText("target=/opt/vendor/Scanner.ds\n");
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ("/opt/vendor/Scanner.ds", parsed.target);
-}
-
-TEST(ConfigurationFile, CommentsBlankLinesAndBlanksAroundKeyAndValueAreIgnored) {
-    const auto parsed = ParseConfigText(
-        "# the source under test\n"
-        "\n"
-        "   \t\n"
-        "  # indented comment = not a setting\n"
-        "  target \t=   /opt/vendor/My Scanner.ds  \r\n");
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ("/opt/vendor/My Scanner.ds", parsed.target);  // inner space kept, CR and trailing blanks gone
-}
-
-TEST(ConfigurationFile, ALastLineWithoutLineEndCounts) {
-    const auto parsed = ParseConfigText("# x\ntarget=/a.ds");
-    ASSERT_TRUE(parsed.ok) << parsed.error;
-    EXPECT_EQ("/a.ds", parsed.target);
-}
-
-TEST(ConfigurationFile, AFileWithoutTargetLineIsAnError) {
-    for (const char* text : {"", "# only a comment\n", "\n\n"}) {
-        const auto parsed = ParseConfigText(text);
-        EXPECT_FALSE(parsed.ok) << text;
-        EXPECT_NE(std::string::npos, parsed.error.find("target")) << parsed.error;
-    }
-}
-
-TEST(ConfigurationFile, MistakesAreReportedWithTheirLineNumber) {
-    struct Case {
+TEST(ConfigurationFile, TheTargetLineIsReadAndMistakesAreReportedWithTheirLine) {
+    const struct {
         const char* text;
-        const char* expected;
-    } cases[] = {
-        {"# x\ntaget = /a.ds\n", "line 2: unknown setting \"taget\""},
-        {"target /a.ds\n", "line 1: expected"},
-        {"target = /a.ds\n\ntarget = /b.ds\n", "line 3: target is already set on line 1"},
-        {"\n\ntarget =   \n", "line 3: target has no path"},
+        const char* target;  // null: refused with `error`
+        const char* error;
+    } rows[] = {
+        {"target=/opt/vendor/Scanner.ds\n", "/opt/vendor/Scanner.ds", ""},
+        // Comments and blanks around key and value are ignored; inner blanks kept.
+        {"# the source\n\n   \t\n  # indented = not a setting\n  target \t=   /opt/My Scanner.ds  \r\n",
+         "/opt/My Scanner.ds", ""},
+        {"# x\ntarget=/a.ds", "/a.ds", ""},  // a last line without line end
+        {"", nullptr, "target"},
+        {"# only a comment\n\n", nullptr, "target"},
+        {"# x\ntaget = /a.ds\n", nullptr, "line 2: unknown setting \"taget\""},
+        {"target /a.ds\n", nullptr, "line 1: expected"},
+        {"target = /a.ds\n\ntarget = /b.ds\n", nullptr, "line 3: target is already set on line 1"},
+        {"\n\ntarget =   \n", nullptr, "line 3: target has no path"},
     };
-    for (const Case& c : cases) {
-        const auto parsed = ParseConfigText(c.text);
-        EXPECT_FALSE(parsed.ok) << c.text;
-        EXPECT_NE(std::string::npos, parsed.error.find(c.expected)) << parsed.error;
+    for (const auto& row : rows) {
+        const auto parsed = ParseConfigText(row.text);
+        EXPECT_EQ(row.target != nullptr, parsed.ok) << row.text;
+        if (row.target) { EXPECT_EQ(row.target, parsed.target); }
+        EXPECT_NE(std::string::npos, parsed.error.find(row.error)) << parsed.error;
     }
 }
 
@@ -72,54 +43,44 @@ TEST(ConfigurationFile, SitsBesideTheCompanionWithItsExtensionReplaced) {
     EXPECT_EQ("Other.conf", ConfigPathFor("Other.so"));
 }
 
-TEST(TargetChoice, AnAbsolutePathFromTheFileIsUsedAsWritten) {
-    const TargetChoice choice = FromFile("target = /opt/vendor/Scanner.ds\n");
-    EXPECT_EQ("/opt/vendor/Scanner.ds", choice.path);
-    EXPECT_EQ(kConfig, choice.origin);
-    EXPECT_TRUE(choice.problem.empty());
+TEST(TargetChoice, TheVariableOverridesTheFileWhosePathsAreFromItsFolder) {
+    const std::string file = "target = /opt/vendor/Scanner.ds\n", relative = "target = ../targets/Scanner.ds",
+                      bare = " target = Scanner.ds ", broken = "nonsense\n";
+    const struct {
+        const char* variable;
+        const char* config;
+        const std::string* text;  // null: unreadable
+        const char* path;
+        const char* origin;
+    } rows[] = {
+        {nullptr, kConfig.c_str(), &file, "/opt/vendor/Scanner.ds", kConfig.c_str()},
+        {nullptr, kConfig.c_str(), &relative, "/opt/tracelet/Core/../targets/Scanner.ds", kConfig.c_str()},
+        {nullptr, kConfig.c_str(), &bare, "/opt/tracelet/Core/Scanner.ds", kConfig.c_str()},
+        {nullptr, "/TwainWrapper.conf", &bare, "/Scanner.ds", "/TwainWrapper.conf"},
+        {"/home/me/Other.ds", kConfig.c_str(), &file, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
+        {"/home/me/Other.ds", kConfig.c_str(), nullptr, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
+        {"/home/me/Other.ds", kConfig.c_str(), &broken, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
+        {"", kConfig.c_str(), &file, "/opt/vendor/Scanner.ds", kConfig.c_str()},  // empty: unset
+        {"Scanner.ds", kConfig.c_str(), nullptr, "./Scanner.ds", "TRACELET_TARGET_DS"},  // a file, not a search
+        {"sub/Scanner.ds", kConfig.c_str(), nullptr, "sub/Scanner.ds", "TRACELET_TARGET_DS"},
+    };
+    for (const auto& row : rows) {
+        const TargetChoice choice = ChooseTarget(row.variable, row.config, row.text, row.text ? "" : "No such file");
+        EXPECT_EQ(row.path, choice.path);
+        EXPECT_EQ(row.origin, choice.origin) << row.path;
+        EXPECT_TRUE(choice.problem.empty()) << choice.problem;
+    }
 }
 
-TEST(TargetChoice, ARelativePathFromTheFileIsTakenFromTheFilesFolder) {
-    EXPECT_EQ("/opt/tracelet/Core/../targets/Scanner.ds", FromFile("target = ../targets/Scanner.ds").path);
-    EXPECT_EQ("/opt/tracelet/Core/Scanner.ds", FromFile("target = Scanner.ds").path);
-    const std::string atRoot = "target=Scanner.ds";
-    EXPECT_EQ("/Scanner.ds", ChooseTarget(nullptr, "/TwainWrapper.conf", &atRoot, "").path);
+TEST(TargetChoice, AnUnreadableOrBrokenFileLeavesNoTargetAndSaysWhichFileAndWhy) {
+    const std::string broken = "# x\ntaget = /a.ds\n";
+    for (const std::string* text : {static_cast<const std::string*>(nullptr), &broken}) {
+        const TargetChoice choice = ChooseTarget(nullptr, kConfig, text, text ? "" : "No such file or directory");
+        EXPECT_TRUE(choice.path.empty());
+        EXPECT_NE(std::string::npos, choice.problem.find(kConfig)) << choice.problem;
+        EXPECT_NE(std::string::npos, choice.problem.find(text ? "line 2" : "No such file or directory"));
+        if (!text) { EXPECT_NE(std::string::npos, choice.problem.find("TRACELET_TARGET_DS")) << choice.problem; }
+    }
 }
 
-TEST(TargetChoice, TheVariableOverridesTheFile) {
-    const std::string text = "target = /opt/vendor/Scanner.ds\n";
-    const TargetChoice choice = ChooseTarget("/home/me/Other.ds", kConfig, &text, "");
-    EXPECT_EQ("/home/me/Other.ds", choice.path);
-    EXPECT_EQ("TRACELET_TARGET_DS", choice.origin);
-}
-
-TEST(TargetChoice, TheVariableOverridesEvenAMissingOrBrokenFile) {
-    const std::string broken = "nonsense\n";
-    EXPECT_EQ("/home/me/Other.ds", ChooseTarget("/home/me/Other.ds", kConfig, nullptr, "No such file").path);
-    EXPECT_EQ("/home/me/Other.ds", ChooseTarget("/home/me/Other.ds", kConfig, &broken, "").path);
-}
-
-TEST(TargetChoice, AnEmptyVariableCountsAsUnset) {
-    const std::string text = "target = /opt/vendor/Scanner.ds\n";
-    EXPECT_EQ("/opt/vendor/Scanner.ds", ChooseTarget("", kConfig, &text, "").path);
-}
-
-TEST(TargetChoice, ABareNameFromTheVariableIsAFileNotALibrarySearch) {
-    EXPECT_EQ("./Scanner.ds", ChooseTarget("Scanner.ds", kConfig, nullptr, "").path);
-    EXPECT_EQ("sub/Scanner.ds", ChooseTarget("sub/Scanner.ds", kConfig, nullptr, "").path);
-}
-
-TEST(TargetChoice, AnUnreadableFileLeavesNoTargetAndSaysWhichFileAndWhy) {
-    const TargetChoice choice = ChooseTarget(nullptr, kConfig, nullptr, "No such file or directory");
-    EXPECT_TRUE(choice.path.empty());
-    EXPECT_NE(std::string::npos, choice.problem.find(kConfig)) << choice.problem;
-    EXPECT_NE(std::string::npos, choice.problem.find("No such file or directory")) << choice.problem;
-    EXPECT_NE(std::string::npos, choice.problem.find("TRACELET_TARGET_DS")) << choice.problem;
-}
-
-TEST(TargetChoice, ABrokenFileLeavesNoTargetAndSaysWhichFileAndLine) {
-    const TargetChoice choice = FromFile("# x\ntaget = /a.ds\n");
-    EXPECT_TRUE(choice.path.empty());
-    EXPECT_NE(std::string::npos, choice.problem.find(kConfig)) << choice.problem;
-    EXPECT_NE(std::string::npos, choice.problem.find("line 2")) << choice.problem;
-}
+}  // namespace

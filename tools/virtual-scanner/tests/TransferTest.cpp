@@ -1,6 +1,7 @@
 // Transfers: the page follows the negotiated resolution, pixel type and
-// frame; memory strips and the native block carry the same pixels; a batch
-// counts down its pages.
+// frame; memory strips (into pointers or handles) and the native block carry
+// the same pixels; a batch counts down its pages; the application hears of
+// a page through the manager or its event loop.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -29,7 +30,6 @@ protected:
         VsNativeImageHeader header;
         std::memcpy(&header, p, sizeof header);
         EXPECT_EQ(0, std::memcmp(header.magic, "TVSI", 4));
-        EXPECT_EQ(32u, header.headerSize);
         EXPECT_EQ(std::uint32_t(info.ImageWidth), header.width);
         EXPECT_EQ(std::uint32_t(info.ImageLength), header.height);
         EXPECT_EQ(std::uint16_t(info.BitsPerPixel), header.bitsPerPixel);
@@ -42,21 +42,33 @@ protected:
         return page;
     }
 
-    void Negotiate(TW_UINT16 pixelType, double dpi, const TW_FRAME& frame) {
+    void Negotiate(TW_UINT16 pixelType, double dpi, const TW_FRAME& frame, int bitDepth = 0) {
         ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_PIXELTYPE, TWTY_UINT16, pixelType));
         ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix(dpi)));
         ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix(dpi)));
         ASSERT_EQ(TWRC_SUCCESS, SetFrame(frame));
+        if (bitDepth) { ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BITDEPTH, TWTY_UINT16, bitDepth)); }
+        ToTransferReady();
     }
 };
 
 TEST_F(TransferTest, ThePageFollowsResolutionPixelTypeAndFrame) {
+    TW_IMAGELAYOUT layout{};
+    layout.Frame = MakeFrame(2, 2, 2, 5);
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout)) << "an empty frame";
+    EXPECT_EQ(TWCC_BADVALUE, Condition());
+    layout.Frame = MakeFrame(9, 0, 10, 1);  // right of the 8.5-inch glass
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
+    EXPECT_EQ(TWCC_BADVALUE, Condition());
+    layout.Frame = MakeFrame(1, 1, 20, 4);
+    EXPECT_EQ(TWRC_CHECKSTATUS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout)) << "clipped to the glass";
+    EXPECT_DOUBLE_EQ(8.5, FixValue(layout.Frame.Right)) << "the clipped frame comes back";
+    EXPECT_DOUBLE_EQ(1.0, FixValue(layout.Frame.Left));
+    layout.Frame = MakeFrame(1, 1, 3, 4);
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY));
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix(200)));
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix(100)));
-    TW_IMAGELAYOUT layout{};
-    layout.Frame = MakeFrame(1, 1, 3, 4);
-    ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
     ToTransferReady();
     const TW_IMAGEINFO info = ImageInfo();
     EXPECT_EQ(400, Field(info.ImageWidth));
@@ -75,92 +87,91 @@ TEST_F(TransferTest, ThePageFollowsResolutionPixelTypeAndFrame) {
     EXPECT_LE(Field(setup.Preferred), Field(setup.MaxBufSize));
 }
 
-TEST_F(TransferTest, MemoryStripsAndTheNativeBlockCarryTheSamePixels) {
-    Negotiate(TWPT_RGB, 75, MakeFrame(0, 0, 8.5, 11));
-    ToTransferReady();
-    int strips = 0;
-    const std::vector<unsigned char> byMemory = MemoryPage(32 * 1024, &strips);
-    EXPECT_GT(strips, 10);
-
-    m_ds.reset(CreateVirtualScanner());
-    Open();
-    Negotiate(TWPT_RGB, 75, MakeFrame(0, 0, 8.5, 11));
-    ToTransferReady();
-    const std::vector<unsigned char> native = NativePage();
-    ASSERT_EQ(byMemory.size(), native.size());
-    EXPECT_TRUE(byMemory == native);
-    EXPECT_NE(std::count(native.begin(), native.end(), 0), long(native.size())) << "not a blank page";
-}
-
-TEST_F(TransferTest, StripsGoIntoHandleBuffersToo) {
-    Negotiate(TWPT_GRAY, 75, MakeFrame(0, 0, 2, 2));
-    ToTransferReady();
-    const TW_IMAGEINFO info = ImageInfo();
-    TW_HANDLE buffer = TwainNewHandle(150 * 100);
-    std::vector<unsigned char> page;
-    TW_UINT16 rc;
-    do {
+TEST_F(TransferTest, MemoryStripsHandlesAndTheNativeBlockCarryTheSamePixels) {
+    std::vector<std::vector<unsigned char>> pages;
+    for (int way = 0; way < 3; ++way) {
+        m_ds.reset(CreateVirtualScanner());
+        Open();
+        Negotiate(TWPT_RGB, 75, MakeFrame(0, 0, 8.5, 11));
+        if (way == 2) {
+            pages.push_back(NativePage());
+            continue;
+        }
+        const TW_IMAGEINFO info = ImageInfo();
+        const std::uint32_t row = std::uint32_t(info.ImageWidth) * 3;
+        std::vector<unsigned char> small(row);
         TW_IMAGEMEMXFER x{};
-        x.Memory.Flags = TWMF_APPOWNS | TWMF_HANDLE;
-        x.Memory.Length = 150 * 100;
-        x.Memory.TheMem = buffer;
-        rc = Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
-        ASSERT_TRUE(rc == TWRC_SUCCESS || rc == TWRC_XFERDONE);
-        auto* p = static_cast<const unsigned char*>(TwainLockHandle(buffer));
-        page.insert(page.end(), p, p + x.BytesWritten);
-        TwainUnlockHandle(buffer);
-    } while (rc == TWRC_SUCCESS);
-    TwainDisposeHandle(buffer);
-    EXPECT_EQ(std::size_t(info.ImageWidth) * info.ImageLength, page.size());
-    EXPECT_EQ(0, page[0]) << "the glass's black border";
-    EXPECT_EQ(255, page[20 * 150 + 20]) << "white paper";
+        x.Memory = {TWMF_APPOWNS | TWMF_POINTER, row - 1, small.data()};
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x)) << "less than a row";
+        EXPECT_EQ(TWCC_BADVALUE, Condition());
+        x.Memory = {TWMF_POINTER, row, small.data()};
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x)) << "not the application's";
+        EXPECT_EQ(TWCC_BADVALUE, Condition());
+        int strips = 0;
+        pages.push_back(MemoryPage(32 * 1024, &strips, way == 1));
+        EXPECT_GT(strips, 10);
+    }
+    EXPECT_TRUE(pages[0] == pages[1]);
+    EXPECT_TRUE(pages[0] == pages[2]);
+    EXPECT_NE(std::count(pages[2].begin(), pages[2].end(), 0), long(pages[2].size())) << "not a blank page";
+    EXPECT_EQ(0, pages[2][0]) << "the glass's black border";
 }
 
-TEST_F(TransferTest, BlackAndWhitePacksEightPixelsAByteWithZeroForBlack) {
+TEST_F(TransferTest, BlackAndWhitePacksBitsWithZeroForBlackAndSixteenBitsSpanTheScale) {
     Negotiate(TWPT_BW, 75, MakeFrame(0, 0, 1, 1));
-    ToTransferReady();
-    const TW_IMAGEINFO info = ImageInfo();
-    EXPECT_EQ(1, info.BitsPerPixel);
-    const std::vector<unsigned char> page = NativePage();
-    ASSERT_EQ(10u * 75, page.size()) << "75 pixels in 10 bytes a row";
-    auto bit = [&](int x, int y) { return (page[y * 10 + x / 8] >> (7 - x % 8)) & 1; };
+    const std::vector<unsigned char> bw = NativePage();
+    ASSERT_EQ(10u * 75, bw.size()) << "75 pixels in 10 bytes a row";
+    auto bit = [&](int x, int y) { return (bw[y * 10 + x / 8] >> (7 - x % 8)) & 1; };
     EXPECT_EQ(0, bit(0, 0)) << "border";
     EXPECT_EQ(0, bit(2, 40)) << "border";
     EXPECT_EQ(1, bit(20, 20)) << "paper";
-}
 
-TEST_F(TransferTest, SixteenBitSamplesSpanTheWholeScaleAndBrightnessLiftsBlack) {
+    m_ds.reset(CreateVirtualScanner());
+    Open();
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BRIGHTNESS, TWTY_FIX32, Fix(1000)));
-    Negotiate(TWPT_GRAY, 75, MakeFrame(0, 0, 1, 1));
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BITDEPTH, TWTY_UINT16, 16));
-    ToTransferReady();
-    EXPECT_EQ(16, ImageInfo().BitsPerPixel);
-    const std::vector<unsigned char> page = NativePage();
-    ASSERT_EQ(2u * 75 * 75, page.size());
+    Negotiate(TWPT_GRAY, 75, MakeFrame(0, 0, 1, 1), 16);
+    const std::vector<unsigned char> gray = NativePage();
+    ASSERT_EQ(2u * 75 * 75, gray.size());
     auto sample = [&](int x, int y) {
         std::uint16_t v;
-        std::memcpy(&v, &page[(y * 75 + x) * 2], 2);
+        std::memcpy(&v, &gray[(y * 75 + x) * 2], 2);
         return v;
     };
-    EXPECT_EQ(128 * 257, sample(0, 0)) << "black, half way up";
+    EXPECT_EQ(128 * 257, sample(0, 0)) << "black, lifted half way up";
     EXPECT_EQ(65535, sample(20, 20)) << "white stays white";
 }
 
 TEST_F(TransferTest, ABatchCountsDownItsPagesAndEachPageKnowsItsNumber) {
     ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_XFERCOUNT, TWTY_INT16, 3));
     Negotiate(TWPT_GRAY, 75, MakeFrame(0, 2, 4, 3));  // the strip with the page-number squares
-    ToTransferReady();
     std::vector<std::vector<unsigned char>> pages;
     for (TW_UINT16 expectedLeft : {2, 1, 0}) {
         TW_IMAGELAYOUT layout{};
         ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_GET, &layout));
         EXPECT_EQ(pages.size() + 1, Field(layout.PageNumber));
-        pages.push_back(NativePage());
+        pages.push_back(MemoryPage(64 * 1024));
+        TW_IMAGEMEMXFER x{};
+        EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x)) << "the page is done";
+        EXPECT_EQ(TWCC_SEQERROR, Condition());
+        // Extended image information is for the page just transferred.
+        alignas(8) unsigned char block[sizeof(TW_EXTIMAGEINFO) + sizeof(TW_INFO)] = {};
+        auto* ext = reinterpret_cast<TW_EXTIMAGEINFO*>(block);
+        ext->NumInfos = 2;
+        auto* infos = reinterpret_cast<TW_INFO*>(block + offsetof(TW_EXTIMAGEINFO, Info));
+        infos[0].InfoID = TWEI_PAGENUMBER;
+        infos[1].InfoID = 0x1202;  // TWEI_BARCODETEXT: no barcodes here
+        ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_EXTIMAGEINFO, MSG_GET, ext));
+        EXPECT_EQ(TWRC_SUCCESS, infos[0].CondCode);
+        EXPECT_EQ(pages.size(), static_cast<std::size_t>(infos[0].Item));
+        EXPECT_EQ(TWRC_INFONOTSUPPORTED, infos[1].CondCode);
         TW_UINT16 count = 99;
         ASSERT_EQ(TWRC_SUCCESS, EndXfer(&count));
         EXPECT_EQ(expectedLeft, count);
     }
     EXPECT_NE(pages[0], pages[1]) << "page numbers are drawn on the page";
+    TW_HANDLE h = nullptr;
+    EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h)) << "no page left";
+    EXPECT_EQ(TWCC_SEQERROR, Condition());
     TW_UINT16 message = 0;
     EXPECT_EQ(TWRC_NOTDSEVENT, ProcessEvent(&message)) << "no further event without a user interface";
     TW_USERINTERFACE ui{};
@@ -168,14 +179,14 @@ TEST_F(TransferTest, ABatchCountsDownItsPagesAndEachPageKnowsItsNumber) {
 }
 
 TEST_F(TransferTest, SkippingAPageAndResettingTheRestEndTheBatch) {
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_XFERCOUNT, TWTY_INT16, 3));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_FEEDERENABLED, TWTY_BOOL, 1));
     ToTransferReady();
+    TW_PENDINGXFERS px{};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &px));
+    EXPECT_EQ(3, px.Count) << "the feeder delivers its stack when any number of pages will do";
     TW_UINT16 count = 0;
     ASSERT_EQ(TWRC_SUCCESS, EndXfer(&count)) << "ending in state 6 skips the page";
     EXPECT_EQ(2, count);
-    TW_PENDINGXFERS px{};
-    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &px));
-    EXPECT_EQ(2, px.Count);
     px.Count = 5;
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &px));
     EXPECT_EQ(0, px.Count);
@@ -183,27 +194,16 @@ TEST_F(TransferTest, SkippingAPageAndResettingTheRestEndTheBatch) {
     EXPECT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
 }
 
-TEST_F(TransferTest, TheFeederDeliversItsStackWhenAnyNumberOfPagesWillDo) {
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_FEEDERENABLED, TWTY_BOOL, 1));
-    ToTransferReady();
-    TW_PENDINGXFERS px{};
-    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &px));
-    EXPECT_EQ(3, px.Count);
-}
-
 // --- How the source tells the application a page is ready --------------------
 
 struct ManagerRecord {
     int calls = 0;
-    TW_UINT16 message = 0;
     TW_UINT32 dg = 0;
-    TW_UINT16 dat = 0xffff;
+    TW_UINT16 dat = 0xffff, message = 0, answer = TWRC_SUCCESS;
     TW_UINT32 originId = 0, destId = 0;
-    TW_UINT16 answer = TWRC_SUCCESS;
     std::function<void()> callback;  // the application's, run for each notice
     std::thread::id thread;
-};
-ManagerRecord g_manager;
+} g_manager;
 
 TW_UINT16 RecordingManager(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                            TW_MEMREF) {
@@ -220,99 +220,76 @@ TW_UINT16 RecordingManager(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
 
 class NotificationTest : public ScannerTest {
 protected:
-    void GiveEntryPoints() {
+    void SetUp() override { g_manager = ManagerRecord(); }
+    void TearDown() override { g_manager = ManagerRecord(); }
+    void OpenWithManager(bool callbacks) {
+        if (callbacks) m_app.SupportedGroups |= DF_APP2;
         TW_ENTRYPOINT entry{};
         entry.Size = sizeof entry;
         entry.DSM_Entry = RecordingManager;
         ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry));
+        Open();
     }
-    void SetUp() override { g_manager = ManagerRecord(); }
 };
 
-TEST_F(NotificationTest, AnApplicationThatTakesCallbacksIsCalledBackThroughTheManager) {
-    m_app.SupportedGroups |= DF_APP2;
-    GiveEntryPoints();
-    Open();
-    Enable();
-    EXPECT_EQ(1, g_manager.calls);
-    EXPECT_EQ(TW_UINT32(DG_CONTROL), g_manager.dg);
-    EXPECT_EQ(DAT_NULL, g_manager.dat);
-    EXPECT_EQ(MSG_XFERREADY, g_manager.message);
-    EXPECT_EQ(2u, g_manager.originId) << "from the source";
-    EXPECT_EQ(1u, g_manager.destId) << "to the application";
-    TW_IMAGEINFO info{};
-    EXPECT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info)) << "state 6 at once";
-    TW_UINT16 message = 0;
-    EXPECT_EQ(TWRC_NOTDSEVENT, ProcessEvent(&message)) << "told once";
-}
-
-TEST_F(NotificationTest, TheCallbackFindsTheSourceReadyToTransfer) {
-    m_app.SupportedGroups |= DF_APP2;
-    TW_UINT16 infoRc = 0xFFFF;
-    g_manager.callback = [&] {
-        TW_IMAGEINFO info{};
-        infoRc = Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+TEST_F(NotificationTest, ThroughTheManagerWhenTheApplicationTakesCallbacksElseThroughItsEventLoop) {
+    const struct {
+        bool callbacks;
+        TW_UINT16 answer;
+        int calls;
+        TW_UINT16 event;  // what its event loop then hears
+    } rows[] = {
+        {true, TWRC_SUCCESS, 1, TWRC_NOTDSEVENT},  // told once
+        {false, TWRC_SUCCESS, 0, TWRC_DSEVENT},
+        {true, TWRC_FAILURE, 1, TWRC_DSEVENT},  // a callback the manager cannot deliver
     };
-    GiveEntryPoints();
-    Open();
-    Enable();
-    EXPECT_EQ(TWRC_SUCCESS, infoRc) << "state 6 before the notice, not TWCC_SEQERROR";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "callbacks " << row.callbacks << " answer " << row.answer);
+        m_ds.reset(CreateVirtualScanner());
+        m_app.SupportedGroups = DG_CONTROL | DG_IMAGE;
+        g_manager = ManagerRecord();
+        g_manager.answer = row.answer;
+        TW_UINT16 infoRc = 0xffff;
+        g_manager.callback = [&] {
+            TW_IMAGEINFO info{};
+            infoRc = Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
+        };
+        OpenWithManager(row.callbacks);
+        Enable();
+        EXPECT_EQ(row.calls, g_manager.calls);
+        if (row.calls) {
+            EXPECT_EQ(TWRC_SUCCESS, infoRc) << "state 6 before the notice, not TWCC_SEQERROR";
+            EXPECT_EQ(TW_UINT32(DG_CONTROL), g_manager.dg);
+            EXPECT_EQ(DAT_NULL, g_manager.dat);
+            EXPECT_EQ(MSG_XFERREADY, g_manager.message);
+            EXPECT_EQ(2u, g_manager.originId) << "from the source";
+            EXPECT_EQ(1u, g_manager.destId) << "to the application";
+        }
+        TW_UINT16 message = 0;
+        EXPECT_EQ(row.event, ProcessEvent(&message));
+        if (row.event == TWRC_DSEVENT) { EXPECT_EQ(MSG_XFERREADY, message); }
+    }
 }
 
-TEST(NotificationFromSourceThread, TheNoticeComesFromAnotherThreadAfterEnableReturned) {
-    g_manager = ManagerRecord();
+TEST_F(NotificationTest, TheNoticeMayComeFromAnotherThreadAfterEnableReturned) {
     setenv("TRACELET_SCANNER_SIGNAL", "thread", 1);
-    std::unique_ptr<TripletOperator> ds(CreateVirtualScanner());
+    m_ds.reset(CreateVirtualScanner());
     unsetenv("TRACELET_SCANNER_SIGNAL");
-    TW_IDENTITY app{};
-    app.Id = 1;
-    app.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
-    TW_ENTRYPOINT entry{};
-    entry.Size = sizeof entry;
-    entry.DSM_Entry = RecordingManager;
     std::atomic<bool> enableReturned{false}, heard{false}, heardAfterEnable{false};
     g_manager.callback = [&] {
         heardAfterEnable = enableReturned.load();
         heard = true;
     };
-    TW_IDENTITY id{};
-    id.Id = 2;
-    TW_USERINTERFACE ui{};
-    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry));
-    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id));
-    ASSERT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui));
+    OpenWithManager(true);
+    Enable();
     enableReturned = true;
     for (int i = 0; i < 1000 && !heard; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_TRUE(heard);
     EXPECT_TRUE(heardAfterEnable);
     EXPECT_NE(std::this_thread::get_id(), g_manager.thread);
     EXPECT_EQ(MSG_XFERREADY, g_manager.message);
-    TW_IMAGEINFO info{};
-    EXPECT_EQ(TWRC_SUCCESS, ds->TripletEntry(&app, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info));
-    ds.reset();  // joins the source's thread
-    g_manager = ManagerRecord();
-}
-
-TEST_F(NotificationTest, AnApplicationWithoutCallbacksHearsThroughItsEventLoop) {
-    GiveEntryPoints();
-    Open();
-    Enable();
-    EXPECT_EQ(0, g_manager.calls);
-    TW_UINT16 message = 0;
-    EXPECT_EQ(TWRC_DSEVENT, ProcessEvent(&message));
-    EXPECT_EQ(MSG_XFERREADY, message);
-}
-
-TEST_F(NotificationTest, ACallbackTheManagerCannotDeliverFallsBackToTheEventLoop) {
-    m_app.SupportedGroups |= DF_APP2;
-    g_manager.answer = TWRC_FAILURE;
-    GiveEntryPoints();
-    Open();
-    Enable();
-    EXPECT_EQ(1, g_manager.calls);
-    TW_UINT16 message = 0;
-    EXPECT_EQ(TWRC_DSEVENT, ProcessEvent(&message));
-    EXPECT_EQ(MSG_XFERREADY, message);
+    ImageInfo();  // state 6
+    m_ds.reset();  // joins the source's thread
 }
 
 TEST_F(NotificationTest, WithItsUserInterfaceShownTheSourceAsksToBeClosedAfterTheBatch) {
