@@ -71,22 +71,6 @@ TW_UINT16 PixelTypeOf(const std::string& name) {
     return TWPT_RGB;
 }
 
-double Fix32Value(std::uint32_t word) {
-    TW_FIX32 f;
-    std::memcpy(&f, &word, sizeof f);
-    return f.Whole + f.Frac / 65536.0;
-}
-
-std::uint32_t Fix32Word(double value) {
-    const auto scaled = static_cast<std::int32_t>(value * 65536.0 + (value < 0 ? -0.5 : 0.5));
-    TW_FIX32 f;
-    f.Whole = static_cast<TW_INT16>(scaled >> 16);
-    f.Frac = static_cast<TW_UINT16>(scaled & 0xffff);
-    std::uint32_t word = 0;
-    std::memcpy(&word, &f, sizeof f);
-    return word;
-}
-
 std::size_t ItemBytes(TW_UINT16 type) {
     // Only items that fit a one-value's 32-bit Item field.
     const std::size_t size = TwainItemSize(type);
@@ -110,6 +94,22 @@ std::string FormatFrame(const TW_FRAME& f) {
 }
 
 }  // namespace
+
+double Fix32Value(std::uint32_t word) {
+    TW_FIX32 f;
+    std::memcpy(&f, &word, sizeof f);
+    return f.Whole + f.Frac / 65536.0;
+}
+
+std::uint32_t Fix32Word(double value) {
+    const auto scaled = static_cast<std::int32_t>(value * 65536.0 + (value < 0 ? -0.5 : 0.5));
+    TW_FIX32 f;
+    f.Whole = static_cast<TW_INT16>(scaled >> 16);
+    f.Frac = static_cast<TW_UINT16>(scaled & 0xffff);
+    std::uint32_t word = 0;
+    std::memcpy(&word, &f, sizeof f);
+    return word;
+}
 
 Session::Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
     : m_options(options), m_out(out), m_err(err), m_interactive(interactive) {

@@ -16,6 +16,11 @@
 
 namespace session {
 
+// A TW_FIX32 as its 32-bit word (Whole in the low half), rounded to the
+// nearest 65536th, and back.
+std::uint32_t Fix32Word(double value);
+double Fix32Value(std::uint32_t word);
+
 class Session {
 public:
     Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive);

@@ -21,7 +21,6 @@ TEST(ConfigurationFile, TheTargetLineIsReadAndMistakesAreReportedWithTheirLine) 
         {"# the source\n\n   \t\n  # indented = not a setting\n  target \t=   /opt/My Scanner.ds  \r\n",
          "/opt/My Scanner.ds", ""},
         {"# x\ntarget=/a.ds", "/a.ds", ""},  // a last line without line end
-        {"", nullptr, "target"},
         {"# only a comment\n\n", nullptr, "target"},
         {"# x\ntaget = /a.ds\n", nullptr, "line 2: unknown setting \"taget\""},
         {"target /a.ds\n", nullptr, "line 1: expected"},
@@ -34,13 +33,6 @@ TEST(ConfigurationFile, TheTargetLineIsReadAndMistakesAreReportedWithTheirLine) 
         if (row.target) { EXPECT_EQ(row.target, parsed.target); }
         EXPECT_NE(std::string::npos, parsed.error.find(row.error)) << parsed.error;
     }
-}
-
-TEST(ConfigurationFile, SitsBesideTheCompanionWithItsExtensionReplaced) {
-    EXPECT_EQ("/opt/t/Core/TwainWrapper.conf", ConfigPathFor("/opt/t/Core/TwainWrapper.bundle"));
-    EXPECT_EQ("/opt/t.d/Core/TwainWrapper.conf", ConfigPathFor("/opt/t.d/Core/TwainWrapper"));
-    EXPECT_EQ("/opt/t/.hidden.conf", ConfigPathFor("/opt/t/.hidden"));
-    EXPECT_EQ("Other.conf", ConfigPathFor("Other.so"));
 }
 
 TEST(TargetChoice, TheVariableOverridesTheFileWhosePathsAreFromItsFolder) {
@@ -58,7 +50,6 @@ TEST(TargetChoice, TheVariableOverridesTheFileWhosePathsAreFromItsFolder) {
         {nullptr, kConfig.c_str(), &bare, "/opt/tracelet/Core/Scanner.ds", kConfig.c_str()},
         {nullptr, "/TwainWrapper.conf", &bare, "/Scanner.ds", "/TwainWrapper.conf"},
         {"/home/me/Other.ds", kConfig.c_str(), &file, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
-        {"/home/me/Other.ds", kConfig.c_str(), nullptr, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
         {"/home/me/Other.ds", kConfig.c_str(), &broken, "/home/me/Other.ds", "TRACELET_TARGET_DS"},
         {"", kConfig.c_str(), &file, "/opt/vendor/Scanner.ds", kConfig.c_str()},  // empty: unset
         {"Scanner.ds", kConfig.c_str(), nullptr, "./Scanner.ds", "TRACELET_TARGET_DS"},  // a file, not a search

@@ -1,6 +1,5 @@
-// The probe data source (see ProbeControl.h). Built twice, as ProbeSource.ds
-// and ProbeOther.ds: PROBE_NAME is the product name it gives for
-// DAT_IDENTITY/MSG_GET, so a test can tell which one answered.
+// The probe data source (see ProbeControl.h), built twice: PROBE_NAME is the
+// product name it gives, so a test can tell which one answered.
 #include <string.h>
 
 #include "ProbeControl.h"
@@ -15,12 +14,8 @@ int g_depth = 0;
 TW_IDENTITY OwnIdentity() {
     TW_IDENTITY id;
     memset(&id, 0, sizeof id);
-    id.Version.MajorNum = 1;
     id.ProtocolMajor = 2;
-    id.ProtocolMinor = 4;
     id.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
-    strncpy(id.Manufacturer, "Tracelet tests", sizeof id.Manufacturer - 1);
-    strncpy(id.ProductFamily, "Probe", sizeof id.ProductFamily - 1);
     strncpy(id.ProductName, PROBE_NAME, sizeof id.ProductName - 1);
     return id;
 }
@@ -48,7 +43,7 @@ TW_UINT16 Answer(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MS
 EXPORT ProbeControl* ProbeControlBlock() { return &g_control; }
 
 EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
-    if (g_control.calls < ProbeControl::kMaxCalls)
+    if (g_control.calls < 64)
         g_control.call[g_control.calls] = ProbeCall{pOrigin, DG, DAT, MSG, pData, g_depth};
     ++g_control.calls;
     ++g_depth;

@@ -1,15 +1,10 @@
-# Installs the build's runtime and development components into a staging
-# folder and checks the tree a user gets:
-# the data source in its TWAIN folder, the headers, and a package that a
-# companion project can find and build against.
-#
-#   -DBUILD_DIR=<the build> -DWORK=<scratch folder> -DDS_DIR=<TRACELET_INSTALL_DS_DIR>
-#   -DCONSUMER=<consumer project> -DABI=native|macos
+# Installs the runtime and development components into a staging folder and
+# checks the tree a user gets: the data source alone in its TWAIN folder, the
+# headers, and a package a companion project finds and builds against.
 file(REMOVE_RECURSE "${WORK}")
 set(stage "${WORK}/stage")
 set(prefix "/opt/tracelet-test")
 
-# The two components a user of the data source and a companion author get.
 foreach(component runtime development)
   execute_process(COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${stage}
                           ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}" --component ${component}
@@ -34,7 +29,6 @@ foreach(file
   endif()
 endforeach()
 
-# The data source's own folder holds nothing but the data source.
 file(GLOB in_ds_dir RELATIVE "${stage}${DS_DIR}" "${stage}${DS_DIR}/*")
 if(NOT in_ds_dir STREQUAL "Tracelet.ds")
   message(FATAL_ERROR "${DS_DIR} holds: ${in_ds_dir}")
@@ -61,4 +55,3 @@ if(NOT config MATCHES "set\\(Tracelet_TWAIN_ABI \"${ABI}\"\\)")
   message(FATAL_ERROR "the package does not record the ${ABI} layout")
 endif()
 file(REMOVE_RECURSE "${WORK}")
-message(STATUS "installed tree and package are usable (${ABI} layout)")
