@@ -206,13 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- The program's own failures ------------------------------------------------
 
-TEST(SessionProgramTest, BadOptionsAMissingSourceAndALyingStripEndTheProgramWithAMessage) {
+// (Refused options: the options tests.)
+TEST(SessionProgramTest, AMissingSourceAndALyingStripEndTheSessionWithAMessage) {
     const struct {
         std::string args, message;
         bool fails;  // the exit status says so
     } rows[] = {
-        {"--pages 0", "--pages", true},
-        {"--pixel-type bw --bit-depth 8", "bw", true},
         {"--ds /nonexistent/Nothing.ds --log-dir /nonexistent/log", "cannot load /nonexistent/Nothing.ds", true},
 #ifdef LYING_STRIP_DS
         // The last strip of a page says it reaches one row past the page.
