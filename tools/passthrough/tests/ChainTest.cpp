@@ -11,7 +11,7 @@
 #include <fstream>
 #include <vector>
 
-#include "DataSourceHarness.h"
+#include "DataSourceHarness.h"  // its "scripted" companion is the pass-through here
 #include "ProbeControl.h"
 
 namespace {
