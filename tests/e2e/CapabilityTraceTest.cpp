@@ -1,358 +1,162 @@
 // Capability dumps as a data source manager gets them: through DS_Entry,
 // with the scripted companion answering each DAT_CAPABILITY call with a
-// container it allocates, and the log read back byte for byte.
+// container in a handle of the layout being built, and the log read back
+// byte for byte.
 #include <gtest/gtest.h>
 
-#include <stddef.h>
-#include <string.h>
-
-#include <algorithm>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "ContainerBytes.h"
 #include "DataSourceHarness.h"
-#include "LogText.h"
-#include "tracelet/twain_memory.h"
 
 namespace {
 
 constexpr size_t kLogText = 5120;
 const char kOverflowNote[] = "Size of CAP_xxx too long";
+const std::string kGet = "[%05d] [APP] DG_CONTROL/DAT_CAPABILITY/MSG_GET (%s)\r\n";
 
-// What the companion answers: a container type and the bytes of the
-// container, put into a new handle of the layout being built. The
-// application (the test) disposes of the handle, as TWAIN has it.
-struct Answer {
-    TW_UINT16 conType = TWON_ONEVALUE;
-    std::vector<unsigned char> bytes;
-    std::vector<TW_HANDLE> handles;
-    ~Answer() {
-        for (TW_HANDLE h : handles) TwainDisposeHandle(h);
-    }
-};
-
-void FillCapability(void* context, TW_UINT32, TW_UINT16 DAT, TW_UINT16, TW_MEMREF pData) {
-    Answer* answer = static_cast<Answer*>(context);
-    if (DAT != DAT_CAPABILITY || !pData) return;
-    TW_HANDLE h = HandleOf(answer->bytes);
-    answer->handles.push_back(h);
-    TW_CAPABILITY cap;
-    memcpy(&cap, pData, sizeof cap);
-    cap.ConType = answer->conType;
-    cap.hContainer = h;
-    memcpy(pData, &cap, sizeof cap);
+// Has the companion answer the next calls with `cap` holding `h`.
+TW_CAPABILITY Answer(LoadedDataSource& ds, TW_UINT16 cap, TW_UINT16 conType, TW_HANDLE h) {
+    TW_CAPABILITY answer{};
+    answer.Cap = cap, answer.ConType = conType, answer.hContainer = h;
+    ds.AnswerWith(&answer, sizeof answer);
+    TW_CAPABILITY request{};
+    request.Cap = cap;
+    request.ConType = TWON_DONTCARE16;
+    return request;
 }
 
-void Script(LoadedDataSource& ds, Answer& answer, TW_UINT16 rc = TWRC_SUCCESS) {
-    ds.control->rc = rc;
-    ds.control->fill = FillCapability;
-    ds.control->context = &answer;
+// An enumeration block's lines up to its item list.
+std::string EnumerationLines(const char* type, const char* count, int current, int deflt) {
+    return Lines({"    TW_ENUMERATION = {", Format("      ItemType     = [%s]", type),
+                  Format("      NumItems     = [%s]", count), Format("      CurrentIndex = [%d]", current),
+                  Format("      DefaultIndex = [%d]", deflt), "      ItemList = {"});
 }
+const std::string kListClose = Lines({"      }", "    }"});
+const std::string kListEnd = kListClose + Lines({"  }"});
 
-std::string Triplet(long seq, const char* names) { return Format("[%05ld] [APP] %s\r\n", seq, names); }
-
-unsigned Low32(TW_HANDLE h) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(h) & 0xFFFFFFFFu); }
-
-std::string CapabilityHead(const char* cap, const char* conType, TW_HANDLE h) {
-    return Lines({"  TW_CAPABILITY = {", Format("    Cap        = [%s]", cap),
-                  Format("    ConType    = [%s]", conType), Format("    hContainer = <0x%08x>", Low32(h))});
-}
-
-TW_CAPABILITY Request(TW_UINT16 cap) {
-    TW_CAPABILITY c;
-    memset(&c, 0, sizeof c);
-    c.Cap = cap;
-    c.ConType = TWON_DONTCARE16;
-    return c;
-}
-
-std::vector<unsigned char> EnumerationHead(TW_UINT16 type, TW_UINT32 count, TW_UINT32 current,
-                                           TW_UINT32 deflt) {
-    TW_ENUMERATION e{};
-    e.ItemType = type;
-    e.NumItems = count;
-    e.CurrentIndex = current;
-    e.DefaultIndex = deflt;
-    return Head(e, offsetof(TW_ENUMERATION, ItemList));
-}
-
-std::vector<unsigned char> OneValue(TW_UINT16 type, const void* item, size_t bytes) {
-    TW_ONEVALUE o;
-    memset(&o, 0, sizeof o);
-    o.ItemType = type;
-    std::vector<unsigned char> v(std::max(sizeof o, offsetof(TW_ONEVALUE, Item) + bytes), 0);
-    memcpy(v.data(), &o, sizeof o);
-    memcpy(v.data() + offsetof(TW_ONEVALUE, Item), item, bytes);
-    return v;
-}
-
-std::string EnumerationBlock(const char* itemType, TW_UINT32 count, TW_UINT32 current, TW_UINT32 deflt,
-                             const std::vector<std::string>& items, bool listEnds = true) {
-    std::string s = Lines({"    TW_ENUMERATION = {", Format("      ItemType     = [%s]", itemType),
-                           Format("      NumItems     = [%u]", count), Format("      CurrentIndex = [%u]", current),
-                           Format("      DefaultIndex = [%u]", deflt), "      ItemList = {"});
-    for (size_t i = 0; i < items.size(); ++i)
-        s += Format("        %3zu:%s%s\r\n", i, items[i].c_str(), i + 1 < items.size() || !listEnds ? "," : "");
-    return s + Lines({"      }", "    }"});
-}
-
-// An enumeration of TW_STR255 texts of ICAP_PIXELTYPE: bytes and the
-// result text it gets, its state line included.
-std::vector<unsigned char> TextEnumeration(const std::vector<std::string>& texts) {
-    std::vector<unsigned char> v = EnumerationHead(TWTY_STR255, static_cast<TW_UINT32>(texts.size()), 0, 0);
-    for (const std::string& t : texts) {
-        std::vector<unsigned char> slot(sizeof(TW_STR255), 0);
-        memcpy(slot.data(), t.data(), t.size());
-        v.insert(v.end(), slot.begin(), slot.end());
-    }
-    return v;
-}
-std::string TextEnumerationResult(const TW_CAPABILITY* pData, TW_HANDLE h, const std::vector<std::string>& texts) {
-    return ResultLines("TWRC_SUCCESS", pData) + CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", h) +
-           EnumerationBlock("TWTY_STR255", static_cast<TW_UINT32>(texts.size()), 0, 0, texts) + Lines({"  }"}) +
-           StateLine(3);
-}
-
-// Texts for `n` items whose result text is exactly `total` bytes long.
-std::vector<std::string> TextsForResultOf(size_t total, size_t n, const TW_CAPABILITY* pData, TW_HANDLE h) {
-    std::vector<std::string> texts(n);
-    const size_t base = TextEnumerationResult(pData, h, texts).size();
-    const size_t extra = total - base;
-    for (size_t i = 0; i < n; ++i) texts[i].assign(extra / n + (i < extra % n ? 1 : 0), static_cast<char>('a' + i % 26));
-    return texts;
-}
-
-// ---------------------------------------------------------------------------
-
-TEST(CapabilityTrace, TheWorkedEnumerationExampleIsWrittenByteForByte) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    answer.conType = TWON_ENUMERATION;
-    answer.bytes = EnumerationHead(TWTY_UINT16, 3, 2, 2);
-    for (TW_UINT16 x : {0, 1, 2}) Put(answer.bytes, x);
-    Script(ds, answer);
-
-    TW_CAPABILITY cap = Request(ICAP_PIXELTYPE);
-    EXPECT_EQ(ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS);
-    ds.Unload();
-    ASSERT_EQ(answer.handles.size(), 1u);
-    const TW_HANDLE h = answer.handles[0];
-    EXPECT_EQ(LoadedDataSource::Log(),
-              Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)") + ResultLines("TWRC_SUCCESS", &cap) +
-                  Lines({"  TW_CAPABILITY = {", "    Cap        = [ICAP_PIXELTYPE]",
-                         "    ConType    = [TWON_ENUMERATION]", Format("    hContainer = <0x%08x>", Low32(h)),
-                         "    TW_ENUMERATION = {", "      ItemType     = [TWTY_UINT16]", "      NumItems     = [3]",
-                         "      CurrentIndex = [2]", "      DefaultIndex = [2]", "      ItemList = {",
-                         "          0:TWPT_BW,", "          1:TWPT_GRAY,", "          2:TWPT_RGB", "      }", "    }",
-                         "  }"}) +
-                  StateLine(3));
+std::vector<unsigned char> With(std::vector<unsigned char> head, std::initializer_list<TW_UINT16> items) {
+    for (TW_UINT16 x : items) Put(head, x);
+    return head;
 }
 
 TEST(CapabilityTrace, EachContainerTypeIsTracedWithItsItems) {
+    std::vector<unsigned char> text(34, 'Z');  // a TW_STR32 with no NUL, more text after its slot
+    text.insert(text.end(), 40, 'Y');
+    text.push_back(0);
+    const struct {
+        TW_UINT16 cap;
+        const char* capName;
+        TW_UINT16 conType;
+        const char* conName;
+        TW_UINT16 rc;
+        std::vector<unsigned char> bytes;
+        std::string block;
+    } cases[] = {
+        {ICAP_PIXELTYPE, "ICAP_PIXELTYPE", TWON_ENUMERATION, "TWON_ENUMERATION", TWRC_SUCCESS,
+         With(EnumerationHead(TWTY_UINT16, 3, 2, 2), {0, 1, 2}),
+         EnumerationLines("TWTY_UINT16", "3", 2, 2) +
+             Lines({"          0:TWPT_BW,", "          1:TWPT_GRAY,", "          2:TWPT_RGB"}) + kListClose},
+        // A vendor capability's value named through its own table.
+        {CAP_NV_UIMODE, "CAP_NV_UIMODE", TWON_ONEVALUE, "TWON_ONEVALUE", TWRC_SUCCESS,
+         OneValueOf<TW_UINT32>(TWTY_UINT16, 2),
+         Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_UINT16]", "      Item     = [TWNV_UI_EASY]", "    }"})},
+        // Signed wholes, fractions that round.
+        {ICAP_XRESOLUTION, "ICAP_XRESOLUTION", TWON_RANGE, "TWON_RANGE", TWRC_SUCCESS,
+         Range(TWTY_FIX32, 0xFC18u, 0x80000000u | 1200, 1, 300, 0x4000FFFFu),
+         Lines({"    TW_RANGE = {", "      ItemType     = [TWTY_FIX32]", "      MinValue     = [-1000.000]",
+                "      MaxValue     = [1200.500]", "      StepSize     = [1.000]", "      DefaultValue = [300.000]",
+                "      CurrentValue = [-0.750]", "    }"})},
+        {CAP_SUPPORTEDCAPS, "CAP_SUPPORTEDCAPS", TWON_ARRAY, "TWON_ARRAY", TWRC_SUCCESS,
+         With(ArrayHead(TWTY_UINT16, 3), {0x1005, 0x8001, 0x1201}),
+         Lines({"    TW_ARRAY = {", "      ItemType = [TWTY_UINT16]", "      NumItems = [3]", "      ItemList = {",
+                "          0:CAP_SUPPORTEDCAPS,", "          1:CAP_NV_VERSION,", "          2:ERROR!(4609)"}) + kListClose},
+        {0x1201, "ERROR!(4609)", TWON_ENUMERATION, "TWON_ENUMERATION", TWRC_SUCCESS,
+         With(EnumerationHead(TWTY_INT8, 2, 1, 0), {0x10FF}),  // the bytes 0xFF, 0x10
+         EnumerationLines("TWTY_INT8", "2", 1, 0) + Lines({"          0:0xffffffff,", "          1:0x10"}) + kListClose},
+        {0x1000, "CAP_AUTHOR", TWON_ONEVALUE, "TWON_ONEVALUE", TWRC_SUCCESS, OneValue(TWTY_STR32, text.data(), text.size()),
+         Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_STR32]", "      Item     = [" + std::string(34, 'Z') + "]", "    }"})},
+        // A failed call shows no container.
+        {ICAP_PIXELTYPE, "ICAP_PIXELTYPE", TWON_ENUMERATION, "TWON_ENUMERATION", TWRC_FAILURE,
+         With(EnumerationHead(TWTY_UINT16, 1, 0, 0), {2}), ""},
+    };
     LoadedDataSource ds;
     ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    Script(ds, answer);
     std::string expected;
-
-    // A vendor one-value named through its capability's value table.
-    answer.conType = TWON_ONEVALUE;
-    const TW_UINT32 easy = 2;
-    answer.bytes = OneValue(TWTY_UINT16, &easy, sizeof easy);
-    TW_CAPABILITY uiMode = Request(CAP_NV_UIMODE);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &uiMode);
-    expected += Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GETCURRENT (CAP_NV_UIMODE)") +
-                ResultLines("TWRC_SUCCESS", &uiMode) +
-                CapabilityHead("CAP_NV_UIMODE", "TWON_ONEVALUE", answer.handles.back()) +
-                Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_UINT16]", "      Item     = [TWNV_UI_EASY]",
-                       "    }", "  }"}) +
-                StateLine(3);
-
-    // A range of TW_FIX32.
-    answer.conType = TWON_RANGE;
-    TW_RANGE range;
-    memset(&range, 0, sizeof range);
-    range.ItemType = TWTY_FIX32;
-    range.MinValue = 0xFC18u;          // Whole -1000, Frac 0
-    range.MaxValue = 0x80000000u | 1200;  // 1200.5
-    range.StepSize = 1;
-    range.DefaultValue = 300;
-    range.CurrentValue = 0x4000FFFFu;  // -1 + 0.25
-    answer.bytes.assign(reinterpret_cast<unsigned char*>(&range), reinterpret_cast<unsigned char*>(&range) + sizeof range);
-    TW_CAPABILITY xres = Request(ICAP_XRESOLUTION);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &xres);
-    expected += Triplet(2, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_XRESOLUTION)") +
-                ResultLines("TWRC_SUCCESS", &xres) +
-                CapabilityHead("ICAP_XRESOLUTION", "TWON_RANGE", answer.handles.back()) +
-                Lines({"    TW_RANGE = {", "      ItemType     = [TWTY_FIX32]", "      MinValue     = [-1000.000]",
-                       "      MaxValue     = [1200.500]", "      StepSize     = [1.000]",
-                       "      DefaultValue = [300.000]", "      CurrentValue = [-0.750]", "    }", "  }"}) +
-                StateLine(3);
-
-    // An array of supported capabilities.
-    answer.conType = TWON_ARRAY;
-    TW_ARRAY array;
-    memset(&array, 0, sizeof array);
-    array.ItemType = TWTY_UINT16;
-    array.NumItems = 3;
-    answer.bytes.assign(reinterpret_cast<unsigned char*>(&array),
-                        reinterpret_cast<unsigned char*>(&array) + offsetof(TW_ARRAY, ItemList));
-    for (TW_UINT16 c : {TW_UINT16(0x1005), TW_UINT16(0x8001), TW_UINT16(0x1201)}) Put(answer.bytes, c);
-    TW_CAPABILITY supported = Request(CAP_SUPPORTEDCAPS);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &supported);
-    expected += Triplet(3, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (CAP_SUPPORTEDCAPS)") +
-                ResultLines("TWRC_SUCCESS", &supported) +
-                CapabilityHead("CAP_SUPPORTEDCAPS", "TWON_ARRAY", answer.handles.back()) +
-                Lines({"    TW_ARRAY = {", "      ItemType = [TWTY_UINT16]", "      NumItems = [3]",
-                       "      ItemList = {", "          0:CAP_SUPPORTEDCAPS,", "          1:CAP_NV_VERSION,",
-                       "          2:ERROR!(4609)", "      }", "    }", "  }"}) +
-                StateLine(3);
-
-    // An enumeration of signed bytes and one of booleans.
-    answer.conType = TWON_ENUMERATION;
-    answer.bytes = EnumerationHead(TWTY_INT8, 2, 1, 0);
-    Put<uint8_t>(answer.bytes, 0xFF);
-    Put<uint8_t>(answer.bytes, 0x10);
-    TW_CAPABILITY bytes = Request(0x1201);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &bytes);
-    expected += Triplet(4, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ERROR!(4609))") +
-                ResultLines("TWRC_SUCCESS", &bytes) +
-                CapabilityHead("ERROR!(4609)", "TWON_ENUMERATION", answer.handles.back()) +
-                EnumerationBlock("TWTY_INT8", 2, 1, 0, {"0xffffffff", "0x10"}) + Lines({"  }"}) + StateLine(3);
-
+    int seq = 0;
+    for (const auto& c : cases) {
+        Handle h(c.bytes);
+        TW_CAPABILITY cap = Answer(ds, c.cap, c.conType, h.get());
+        ds.control->rc = c.rc;
+        EXPECT_EQ(ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), c.rc);
+        const bool failed = c.rc == TWRC_FAILURE;
+        expected += Format(kGet.c_str(), ++seq, c.capName) + ResultLines(failed ? "TWRC_FAILURE" : "TWRC_SUCCESS", &cap) +
+                    CapabilityHead(c.capName, c.conName, h.get()) + c.block + Lines({"  }"}) +
+                    (failed ? MarkerBlock() : StateLine(3));
+    }
     ds.Unload();
     EXPECT_EQ(LoadedDataSource::Log(), expected);
 }
 
-TEST(CapabilityTrace, AFailedCallShowsNoContainerThenTheMarkerBlock) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    answer.conType = TWON_ENUMERATION;
-    answer.bytes = EnumerationHead(TWTY_UINT16, 1, 0, 0);
-    Put<TW_UINT16>(answer.bytes, 2);
-    Script(ds, answer, TWRC_FAILURE);
-
-    TW_CAPABILITY cap = Request(ICAP_PIXELTYPE);
-    EXPECT_EQ(ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap), TWRC_FAILURE);
-    ds.Unload();
-    EXPECT_EQ(LoadedDataSource::Log(),
-              Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_SET (ICAP_PIXELTYPE)") + ResultLines("TWRC_FAILURE", &cap) +
-                  CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", answer.handles[0]) + Lines({"  }"}) +
-                  MarkerBlock());
-}
-
-TEST(CapabilityTrace, AResultLongerThanTheBufferIsCutAndTheNextTripletFollowsOnTheSameLine) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    Script(ds, answer);
-
-    std::vector<std::string> texts;
-    for (int i = 0; i < 30; ++i) texts.push_back(std::string(200, static_cast<char>('A' + i % 26)));
-    answer.conType = TWON_ENUMERATION;
-    answer.bytes = TextEnumeration(texts);
-    TW_CAPABILITY first = Request(ICAP_PIXELTYPE);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &first);
-    const std::string whole = TextEnumerationResult(&first, answer.handles[0], texts);
-    ASSERT_GT(whole.size(), kLogText);
-
-    answer.conType = TWON_ONEVALUE;
-    const TW_UINT32 rgb = 2;
-    answer.bytes = OneValue(TWTY_UINT16, &rgb, sizeof rgb);
-    TW_CAPABILITY next = Request(ICAP_PIXELTYPE);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GETCURRENT, &next);
-    ds.Unload();
-
-    EXPECT_EQ(LoadedDataSource::Log(),
-              Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)") + whole.substr(0, kLogText) +
-                  kOverflowNote + Triplet(2, "DG_CONTROL/DAT_CAPABILITY/MSG_GETCURRENT (ICAP_PIXELTYPE)") +
-                  ResultLines("TWRC_SUCCESS", &next) +
-                  CapabilityHead("ICAP_PIXELTYPE", "TWON_ONEVALUE", answer.handles[1]) +
-                  Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_UINT16]", "      Item     = [TWPT_RGB]",
-                         "    }", "  }"}) +
-                  StateLine(3));
-}
-
+// A result text of exactly the buffer is written whole; one byte more is cut
+// there and followed by the note, with the next triplet on the same line.
 TEST(CapabilityTrace, AResultOfExactly5120BytesIsWrittenWholeAndOneMoreByteIsCut) {
     for (size_t total : {kLogText, kLogText + 1}) {
+        std::vector<std::string> texts(30);
+        auto result = [&](TW_HANDLE h, const TW_CAPABILITY* p) {
+            std::string s = ResultLines("TWRC_SUCCESS", p) + CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", h) +
+                            EnumerationLines("TWTY_STR255", "30", 0, 0);
+            for (size_t i = 0; i < texts.size(); ++i)
+                s += Format("        %3zu:%s%s\r\n", i, texts[i].c_str(), i + 1 < texts.size() ? "," : "");
+            return s + kListEnd + StateLine(3);
+        };
+        TW_CAPABILITY cap{};
+        const size_t extra = total - result(nullptr, &cap).size();  // the handle's text has a fixed width
+        for (size_t i = 0; i < texts.size(); ++i) texts[i].assign(extra / 30 + (i < extra % 30), char('A' + i));
+        std::vector<unsigned char> bytes = EnumerationHead(TWTY_STR255, 30, 0, 0);
+        for (const std::string& t : texts) PutText(bytes, t, sizeof(TW_STR255));
+        Handle h(bytes);
         LoadedDataSource ds;
-        ASSERT_NE(ds.control, nullptr);
-        Answer answer;
-        Script(ds, answer);
-        answer.conType = TWON_ENUMERATION;
-        // The handle's text has a fixed width, so its value does not change the length.
-        TW_CAPABILITY cap = Request(ICAP_PIXELTYPE);
-        const std::vector<std::string> texts = TextsForResultOf(total, 30, &cap, nullptr);
-        answer.bytes = TextEnumeration(texts);
+        cap = Answer(ds, ICAP_PIXELTYPE, TWON_ENUMERATION, h.get());
         ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+        ds.StopAnswering();
+        ds.Call(DG_CONTROL, DAT_STATUS, MSG_GET, nullptr);
         ds.Unload();
-        const std::string whole = TextEnumerationResult(&cap, answer.handles[0], texts);
+        const std::string whole = result(h.get(), &cap);
         ASSERT_EQ(whole.size(), total);
-        const std::string triplet = Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)");
-        if (total == kLogText)
-            EXPECT_EQ(LoadedDataSource::Log(), triplet + whole);
-        else
-            EXPECT_EQ(LoadedDataSource::Log(), triplet + whole.substr(0, kLogText) + kOverflowNote);
+        EXPECT_EQ(LoadedDataSource::Log(),
+                  Format(kGet.c_str(), 1, "ICAP_PIXELTYPE") +
+                      (total == kLogText ? whole : whole.substr(0, kLogText) + kOverflowNote) +
+                      "[00002] [APP] DG_CONTROL/DAT_STATUS/MSG_GET\r\n" + ResultLines("TWRC_SUCCESS", nullptr) +
+                      StateLine(3));
     }
 }
 
-TEST(CapabilityTrace, AnUnterminatedTextIsReadNoFurtherThanItsSlot) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    Script(ds, answer);
-    // A TW_STR32 item of 34 'Z' with no NUL, and more text after it in the block.
-    std::vector<unsigned char> item(34, 'Z');
-    item.insert(item.end(), 40, 'Y');
-    item.push_back(0);
-    answer.conType = TWON_ONEVALUE;
-    answer.bytes = OneValue(TWTY_STR32, item.data(), item.size());
-    TW_CAPABILITY cap = Request(0x1000);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
-    ds.Unload();
-    EXPECT_EQ(LoadedDataSource::Log(),
-              Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (CAP_AUTHOR)") + ResultLines("TWRC_SUCCESS", &cap) +
-                  CapabilityHead("CAP_AUTHOR", "TWON_ONEVALUE", answer.handles[0]) +
-                  Lines({"    TW_ONEVALUE = {", "      ItemType = [TWTY_STR32]",
-                         "      Item     = [" + std::string(34, 'Z') + "]", "    }", "  }"}) +
-                  StateLine(3));
-}
-
 TEST(CapabilityTrace, ALyingItemCountNeitherCrashesNorReadsPastWhatTheLayoutCanBound) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    Answer answer;
-    Script(ds, answer);
-    answer.conType = TWON_ENUMERATION;
-    answer.bytes = EnumerationHead(TWTY_UINT16, 0xFFFFFFFF, 0, 0);
-    TW_CAPABILITY cap = Request(ICAP_PIXELTYPE);
-    const std::string triplet = Triplet(1, "DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)");
 #if defined(TRACELET_TWAIN_ABI_MACOS)
-    // The block holds three items: only they are read and listed.
-    for (TW_UINT16 x : {0, 1, 2}) Put(answer.bytes, x);
-    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
-    ds.Unload();
-    EXPECT_EQ(LoadedDataSource::Log(),
-              triplet + ResultLines("TWRC_SUCCESS", &cap) +
-                  CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", answer.handles[0]) +
-                  EnumerationBlock("TWTY_UINT16", 0xFFFFFFFF, 0, 0, {"TWPT_BW", "TWPT_GRAY", "TWPT_RGB"}, false) +
-                  Lines({"  }"}) + StateLine(3));
+    const int items = 3;  // the block's size is known: only its three items are read
 #else
     // The block's size cannot be known: the list runs until the log text
     // buffer is full. The block holds more items than a full buffer shows,
     // so a sanitized build proves that nothing past them is read.
-    for (TW_UINT16 x = 0; x < 400; ++x) Put<TW_UINT16>(answer.bytes, x % 3);
+    const int items = 400;
+#endif
+    std::vector<unsigned char> bytes = EnumerationHead(TWTY_UINT16, 0xFFFFFFFF, 0, 0);
+    for (int i = 0; i < items; ++i) Put<TW_UINT16>(bytes, i % 3);
+    Handle h(bytes);
+    LoadedDataSource ds;
+    TW_CAPABILITY cap = Answer(ds, ICAP_PIXELTYPE, TWON_ENUMERATION, h.get());
     ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
     ds.Unload();
-    std::vector<std::string> items;
-    for (int i = 0; i < 400; ++i) items.push_back(i % 3 == 0 ? "TWPT_BW" : i % 3 == 1 ? "TWPT_GRAY" : "TWPT_RGB");
-    const std::string whole = ResultLines("TWRC_SUCCESS", &cap) +
-                              CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", answer.handles[0]) +
-                              EnumerationBlock("TWTY_UINT16", 0xFFFFFFFF, 0, 0, items, false);
+    std::string whole = ResultLines("TWRC_SUCCESS", &cap) + CapabilityHead("ICAP_PIXELTYPE", "TWON_ENUMERATION", h.get()) +
+                        EnumerationLines("TWTY_UINT16", "4294967295", 0, 0);
+    const char* names[] = {"TWPT_BW", "TWPT_GRAY", "TWPT_RGB"};
+    for (int i = 0; i < items; ++i) whole += Format("        %3d:%s,\r\n", i, names[i % 3]);
+    const std::string triplet = Format(kGet.c_str(), 1, "ICAP_PIXELTYPE");
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    EXPECT_EQ(LoadedDataSource::Log(), triplet + whole + kListEnd + StateLine(3));
+#else
     ASSERT_GT(whole.size(), kLogText);
     EXPECT_EQ(LoadedDataSource::Log(), triplet + whole.substr(0, kLogText) + kOverflowNote);
 #endif
