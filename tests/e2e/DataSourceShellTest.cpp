@@ -1,7 +1,6 @@
 // The data source as a manager sees it: load, calls, unload; with and
-// without its companion and its log folder. Every triplet reaches the
-// companion unchanged, its answer comes back unchanged, and an exception
-// never reaches the host.
+// without its companion and its log folder; the event loop; an exception
+// from the companion never reaches the host.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
@@ -15,42 +14,6 @@
 namespace {
 
 std::string Triplet(int seq, const char* names) { return Format("[%05d] [APP] %s\r\n", seq, names); }
-
-void FillStatus(void*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF pData) {
-    if (pData) static_cast<TW_STATUS*>(pData)->ConditionCode = TWCC_SEQERROR;
-}
-
-// A triplet no table names, answered with every kind of return code: passed
-// exactly both ways, and only a failure gets the marker block.
-TEST(DataSourceShell, EveryTripletIsForwardedExactlyAndItsAnswerTracedAsItCame) {
-    LoadedDataSource ds;
-    ASSERT_NE(ds.control, nullptr);
-    ds.control->fill = FillStatus;
-    TW_STATUS status{};
-    const struct {
-        TW_UINT16 rc;
-        const char* name;
-    } codes[] = {{TWRC_SUCCESS, "TWRC_SUCCESS"},   {TWRC_FAILURE, "TWRC_FAILURE"},
-                 {TWRC_CHECKSTATUS, "TWRC_CHECKSTATUS"}, {TWRC_CANCEL, "TWRC_CANCEL"},
-                 {TWRC_DSEVENT, "TWRC_DSEVENT"},   {TWRC_NOTDSEVENT, "TWRC_NOTDSEVENT"},
-                 {TWRC_XFERDONE, "TWRC_XFERDONE"}, {0x8001, "ERROR!(32769)"}};
-    std::string expected;
-    int seq = 0;
-    for (const auto& c : codes) {
-        ds.control->rc = c.rc;
-        EXPECT_EQ(ds.Call(0x00400000, 0x0777, 0x7FFF, &status), c.rc);
-        EXPECT_EQ(ds.control->lastOrigin, &ds.app);
-        EXPECT_EQ(ds.control->lastDG, 0x00400000u);
-        EXPECT_EQ(ds.control->lastDAT, 0x0777);
-        EXPECT_EQ(ds.control->lastMSG, 0x7FFF);
-        EXPECT_EQ(ds.control->lastData, &status);
-        EXPECT_EQ(status.ConditionCode, TWCC_SEQERROR);  // what the companion wrote stays
-        expected += Triplet(++seq, "ERROR!(4194304)/ERROR!(1911)/ERROR!(32767)") + ResultLines(c.name, &status) +
-                    (c.rc == TWRC_FAILURE ? MarkerBlock() : StateLine(3));
-    }
-    ds.Unload();
-    EXPECT_EQ(LoadedDataSource::Log(), expected);
-}
 
 // The event loop: only a claimed event that moves the session is shown,
 // without a triplet line; an event is read only through DAT_EVENT's pData.

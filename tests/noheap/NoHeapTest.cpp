@@ -1,15 +1,11 @@
 // Nothing on the trace path takes memory from the heap. This executable runs
 // every end-to-end test with each DS_Entry call counted (the harness expects
-// none: sessions, containers, the overflow note, the marker block, claimed
-// events, the source's notifications, the log off), and a session of its
-// own: every data argument type with zero, all-ones and text-like bytes and
-// every item type in every container, with the log on and then off.
-//
-// Counting: the plain builds interpose the C allocation functions in the
-// executable, which comes first in symbol lookup, so the loaded data source,
-// the C library and operator new call these; the sanitizer build, whose
-// runtime owns them, counts through its allocation hook instead. Only the
-// allocations of the thread that opened the window count.
+// none), and a session of its own: every data argument type with zero,
+// all-ones and text-like bytes, every item type in every container, with
+// the log on and then off. The plain builds interpose the C allocation
+// functions (the executable comes first in symbol lookup: the data source,
+// the C library and operator new call these); the sanitizer build counts
+// through its runtime's allocation hook. Only the counting thread counts.
 #include <gtest/gtest.h>
 
 #include <errno.h>

@@ -36,8 +36,7 @@ std::vector<unsigned char> Head(const Container& c, size_t headBytes) {
 }
 
 inline std::vector<unsigned char> EnumerationHead(TW_UINT16 type, TW_UINT32 count, TW_UINT32 current, TW_UINT32 deflt) {
-    TW_ENUMERATION e;
-    memset(&e, 0, sizeof e);
+    TW_ENUMERATION e{};
     e.ItemType = type;
     e.NumItems = count;
     e.CurrentIndex = current;
@@ -46,8 +45,7 @@ inline std::vector<unsigned char> EnumerationHead(TW_UINT16 type, TW_UINT32 coun
 }
 
 inline std::vector<unsigned char> ArrayHead(TW_UINT16 type, TW_UINT32 count) {
-    TW_ARRAY a;
-    memset(&a, 0, sizeof a);
+    TW_ARRAY a{};
     a.ItemType = type;
     a.NumItems = count;
     return Head(a, offsetof(TW_ARRAY, ItemList));
@@ -55,8 +53,7 @@ inline std::vector<unsigned char> ArrayHead(TW_UINT16 type, TW_UINT32 count) {
 
 // A TW_ONEVALUE whose item bytes start at Item (and may run past the structure).
 inline std::vector<unsigned char> OneValue(TW_UINT16 type, const void* item, size_t bytes) {
-    TW_ONEVALUE o;
-    memset(&o, 0, sizeof o);
+    TW_ONEVALUE o{};
     o.ItemType = type;
     std::vector<unsigned char> v(std::max(sizeof o, offsetof(TW_ONEVALUE, Item) + bytes), 0);
     memcpy(v.data(), &o, sizeof o);
@@ -70,8 +67,7 @@ std::vector<unsigned char> OneValueOf(TW_UINT16 type, T item) {
 
 inline std::vector<unsigned char> Range(TW_UINT16 type, TW_UINT32 min, TW_UINT32 max, TW_UINT32 step, TW_UINT32 deflt,
                    TW_UINT32 current) {
-    TW_RANGE r;
-    memset(&r, 0, sizeof r);
+    TW_RANGE r{};
     r.ItemType = type;
     r.MinValue = min;
     r.MaxValue = max;
