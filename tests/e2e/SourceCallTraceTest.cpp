@@ -104,7 +104,7 @@ protected:
         ds.control->fill = SourceFill;
         ds.control->context = &source;
         ASSERT_EQ(ds.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &callerEntry), TWRC_SUCCESS);
-        ASSERT_NE(source.handed.DSM_Entry, nullptr);
+        ASSERT_NE(DSMENTRYPROC(source.handed.DSM_Entry), nullptr);
         ASSERT_EQ(ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr), TWRC_SUCCESS);
     }
     // The text after the first two blocks, and what they say.
@@ -129,10 +129,11 @@ TEST_F(SourceSession, TripletsAndAnswersPassExactlyBothWays) {
     // caller's structure stays as it came.
     const TW_ENTRYPOINT original = ManagerEntryPoint();
     EXPECT_EQ(memcmp(&callerEntry, &original, sizeof original), 0);
-    TW_ENTRYPOINT expectHanded = original;
-    expectHanded.DSM_Entry = source.handed.DSM_Entry;
-    EXPECT_NE(Low(source.handed.DSM_Entry), Low(original.DSM_Entry));
-    EXPECT_EQ(memcmp(&source.handed, &expectHanded, sizeof expectHanded), 0);
+    const TW_ENTRYPOINT& h = source.handed;  // packed: its members are compared as values
+    EXPECT_NE(Low(h.DSM_Entry), Low(&ManagerStandIn));
+    EXPECT_EQ(std::make_tuple(TW_UINT32(h.Size), Low(h.DSM_MemAllocate), Low(h.DSM_MemFree), Low(h.DSM_MemLock),
+                              Low(h.DSM_MemUnlock)),
+              std::make_tuple(TW_UINT32(sizeof h), 0x5566aa20u, 0x5566aa30u, 0x5566aa40u, 0x5566aa50u));
 
     ds.control->fill = nullptr;
     TW_STATUS status{};

@@ -86,7 +86,7 @@ TEST(NoHeap, EveryTypeAndItemTypeAllocatesNothingWithTheLogOnOrOff) {
     ds.control->context = &handed;
     ds.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry);
     ds.control->fill = nullptr;
-    ASSERT_NE(handed.DSM_Entry, nullptr);
+    ASSERT_NE(DSMENTRYPROC(handed.DSM_Entry), nullptr);
 
     // Containers of every item type (and one past them), the items 0xC1 bytes.
     std::vector<std::unique_ptr<Handle>> handles;
