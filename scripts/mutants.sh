@@ -23,7 +23,7 @@ jobs=${TRACELET_JOBS:-$(nproc)}
 
 U=build/tests/tracelet_unit_tests
 E=build/tests/tracelet_e2e_tests
-N=build/tests/noheap/tracelet_noheap_tests
+N=build/tests/tracelet_noheap_tests
 VS=build/tools/virtual-scanner/tests/tracelet_virtual_scanner_tests
 SD=build/tools/session-driver/tests/tracelet_session_tests
 SL=build/tools/session-driver/tests/tracelet_session_log_tests

@@ -4,29 +4,22 @@
 #ifndef TRACELET_TEST_SCRIPTCONTROL_H
 #define TRACELET_TEST_SCRIPTCONTROL_H
 
-#include <stddef.h>
-
 #include "tracelet/twain.h"
 
 struct ScriptControl {
-    // What TripletEntry returns.
-    TW_UINT16 rc = TWRC_SUCCESS;
+    TW_UINT16 rc = TWRC_SUCCESS;  // what TripletEntry returns
     // When set, called with the triplet so that a test can fill pData.
     void (*fill)(void* context, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) = nullptr;
     void* context = nullptr;
-    // When set, TripletEntry throws instead of answering.
-    bool throwNext = false;
+    bool throwNext = false;  // TripletEntry throws instead of answering, once
 
     // What the companion saw.
-    int calls = 0;
+    int calls = 0, factoryCalls = 0, destroyed = 0;
     pTW_IDENTITY lastOrigin = nullptr;
     TW_UINT32 lastDG = 0;
-    TW_UINT16 lastDAT = 0;
-    TW_UINT16 lastMSG = 0;
+    TW_UINT16 lastDAT = 0, lastMSG = 0;
     TW_MEMREF lastData = nullptr;
     char factoryName[512] = {};
-    int factoryCalls = 0;
-    int destroyed = 0;
 };
 
 // Exported by the test companion.

@@ -1,11 +1,11 @@
 // A companion for the tests: its TripletOperator answers what the test
-// scripted and records what it was given. Built in three variants:
-// the normal one, one without the factory (TRACELET_NO_FACTORY) and one
-// whose factory leaves the slot empty (TRACELET_NULL_SLOT) and one whose
-// factory throws (TRACELET_THROWING_FACTORY).
+// scripted and records what it was given. Built in variants: the normal one,
+// one without the factory (TRACELET_COMPANION_NOFACTORY), one whose factory
+// leaves the slot empty (..._NULLSLOT) and one whose factory throws (..._THROWING).
+#include <string.h>
+
 #include <mutex>
 #include <stdexcept>
-#include <string.h>
 
 #include "ScriptControl.h"
 #include "tracelet/TripletOperator.h"
@@ -14,8 +14,7 @@
 
 namespace {
 ScriptControl g_control;
-// Calls may come from several threads at once; the record is kept whole.
-std::mutex g_recordLock;
+std::mutex g_recordLock;  // calls may come from several threads at once
 
 class ScriptedOperator : public TripletOperator {
 public:
@@ -23,14 +22,11 @@ public:
                            TW_MEMREF pData) override {
         {
             std::lock_guard<std::mutex> lock(g_recordLock);
-            ++g_control.calls;
-            g_control.lastOrigin = pOrigin;
-            g_control.lastDG = DG;
-            g_control.lastDAT = DAT;
-            g_control.lastMSG = MSG;
-            g_control.lastData = pData;
-            if (g_control.throwNext) {
-                g_control.throwNext = false;
+            ScriptControl& c = g_control;
+            ++c.calls;
+            c.lastOrigin = pOrigin, c.lastDG = DG, c.lastDAT = DAT, c.lastMSG = MSG, c.lastData = pData;
+            if (c.throwNext) {
+                c.throwNext = false;
                 throw std::runtime_error("scripted failure");
             }
         }
@@ -43,18 +39,15 @@ public:
 
 extern "C" EXPORT ScriptControl* ScriptedCompanionControl() { return &g_control; }
 
-#if !defined(TRACELET_NO_FACTORY)
+#if !defined(TRACELET_COMPANION_NOFACTORY)
 extern "C" EXPORT void CreateTwainWrapper(const char* executableFileName, TripletOperator** slot) {
     ++g_control.factoryCalls;
-    strncpy(g_control.factoryName, executableFileName ? executableFileName : "(null)",
-            sizeof g_control.factoryName - 1);
-#if defined(TRACELET_NULL_SLOT)
-    (void)slot;
-#elif defined(TRACELET_THROWING_FACTORY)
-    (void)slot;
+    strncpy(g_control.factoryName, executableFileName ? executableFileName : "(null)", sizeof g_control.factoryName - 1);
+#if defined(TRACELET_COMPANION_THROWING)
     throw std::runtime_error("factory failed");
-#else
+#elif !defined(TRACELET_COMPANION_NULLSLOT)
     *slot = new ScriptedOperator;
 #endif
+    (void)slot;
 }
 #endif

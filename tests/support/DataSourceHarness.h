@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "DsLibrary.h"
+#include "LogText.h"
 #include "ScriptControl.h"
 #include "tracelet/twain.h"
 
@@ -22,56 +23,49 @@ enum class Companion {
 class LoadedDataSource {
 public:
     explicit LoadedDataSource(Companion companion = Companion::Scripted, bool logFolder = true);
-    LoadedDataSource(const LoadedDataSource&) = delete;
-    LoadedDataSource& operator=(const LoadedDataSource&) = delete;
 
-    // Calls DS_Entry with the test application's identity.
-    TW_UINT16 Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData);
+    // DS_Entry, with the test application's identity or another origin.
+    TW_UINT16 Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData) { return CallFrom(&app, DG, DAT, MSG, pData); }
     TW_UINT16 CallFrom(pTW_IDENTITY origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData);
-
-    // The scripted companion's control block; null for the other companions.
-    ScriptControl* control = nullptr;
     // Has the scripted companion copy `size` bytes of `bytes` behind pData in
     // the calls that follow, until StopAnswering().
     void AnswerWith(const void* bytes, size_t size);
     void StopAnswering() { control->fill = nullptr; }
-
-    // An exported symbol of the loaded data source.
     void* Symbol(const char* name) const { return library_.Symbol(name); }
-
     // dlclose: runs the data source's clean-up.
     void Unload() {
         library_.Unload();
         control = nullptr;
     }
-    bool loaded() const { return library_.entry() != nullptr; }
 
+    ScriptControl* control = nullptr;  // the scripted companion's; null for the others
     TW_IDENTITY app{};
 
-    // Files in the log folder, sorted by name.
-    static std::vector<std::string> LogFiles() { return FolderFiles(LogFolder()); }
-    // Contents of the newest log file ("" when there is none).
-    static std::string Log();
     static std::string LogFolder();
+    static std::vector<std::string> LogFiles() { return FolderFiles(LogFolder()); }
+    static std::string Log();  // the newest log file's text ("" when there is none)
     static std::string CompanionPath();
     static std::string DataSourceFileName();
-    // Empties the log folder and makes it exist (or not).
-    static void ResetLogFolder(bool present) { ResetFolder(LogFolder(), present); }
 
 private:
     DsLibrary library_;
-    const void* answerBytes_ = nullptr;
-    size_t answerSize_ = 0;
+    std::string answer_;
 };
 
-// printf-style formatting into a std::string, for building expected text.
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Defined by the no-heap test only: count this thread's allocations in a
+// window (windows nest; the outermost End returns the count).
+extern "C" void TraceletAllocationsBegin() __attribute__((weak));
+extern "C" size_t TraceletAllocationsEnd() __attribute__((weak));
 
 // The result block's first two lines for a return code name and a pointer.
-std::string ResultLines(const char* rcName, const void* pData);
+inline std::string ResultLines(const char* rcName, const void* pData) {
+    return Format("        Return Code = [%s]\r\npData   = <0x%08x>\r\n", rcName,
+                  static_cast<unsigned>(reinterpret_cast<uintptr_t>(pData)));
+}
 // The state line with the empty line before it.
-std::string StateLine(int state);
-// The failure marker block.
-std::string MarkerBlock();
+inline std::string StateLine(int state) { return Format("\r\nTWAIN Status = [%d]\r\n", state); }
+inline std::string MarkerBlock() {
+    return "*** Inspect Error Status Start ***\r\n*** Inspect Error Status End   ***\r\n";
+}
 
 #endif  // TRACELET_TEST_DATASOURCEHARNESS_H

@@ -41,6 +41,16 @@ private:
     DSENTRYPROC entry_ = nullptr;
 };
 
+// `name` in the shared object at `path` if the loader has it loaded; null
+// when it is not loaded (this neither loads it nor keeps it loaded).
+inline void* LoadedSymbol(const std::string& path, const char* name) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    if (!handle) return nullptr;
+    void* symbol = dlsym(handle, name);
+    dlclose(handle);
+    return symbol;
+}
+
 // Names of the files in `folder`, sorted.
 inline std::vector<std::string> FolderFiles(const std::string& folder) {
     std::vector<std::string> names;
