@@ -532,7 +532,7 @@ typedef struct {
 // Bytes one item of a TWTY_ type takes in a container's item list; 0 for a
 // type this header does not know.
 #ifdef __cplusplus
-inline size_t TwainItemSize(TW_UINT16 itemType) {
+constexpr size_t TwainItemSize(TW_UINT16 itemType) {
     switch (itemType) {
         case TWTY_INT8: return sizeof(TW_INT8);
         case TWTY_INT16: return sizeof(TW_INT16);

@@ -54,6 +54,8 @@ public:
     // True once for the whole process, for the first reader that found the
     // check refused: that reader's caller writes the note.
     bool TakeRefusalNote() { return m_refused && FirstRefusalNote(); }
+    // True when the system refused a check (reads are bounded as before).
+    bool Refused() const { return m_refused; }
 
 private:
     size_t Check(uintptr_t a, size_t n);

@@ -195,6 +195,8 @@ public:
     // --- Value rendering ---------------------------------------------------
     void MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
                       size_t itemBytes = SIZE_MAX, ForeignReader* reader = nullptr);
+    TW_UINT32 FastItemLines(TW_UINT16 itemType, const unsigned char* items, TW_UINT32 numItems, size_t most,
+                            ForeignReader& in);
     // The value's text into `text`; its length.
     size_t ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
     void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);

@@ -159,6 +159,37 @@ inline char* PutDecimal(char* o, uint64_t v, size_t n) {
     return end;
 }
 
+// The three digits of every value below 1000, padded with zeros ("007")
+// or with blanks ("  7", as "%3d" pads), each in four bytes.
+struct Digits3 {
+    char at[1000][4];
+};
+constexpr Digits3 MakeDigits3(char pad) {
+    Digits3 d{};
+    for (int v = 0; v < 1000; ++v) {
+        d.at[v][0] = v >= 100 ? static_cast<char>('0' + v / 100) : pad;
+        d.at[v][1] = v >= 10 ? static_cast<char>('0' + v / 10 % 10) : pad;
+        d.at[v][2] = static_cast<char>('0' + v % 10);
+    }
+    return d;
+}
+inline constexpr Digits3 kZeroPadded3 = MakeDigits3('0');
+inline constexpr Digits3 kBlankPadded3 = MakeDigits3(' ');
+
+// The digits of `v` (below 1000), unpadded; one past them.
+inline char* PutBelow1000(char* o, unsigned v) {
+    if (v >= 100) {
+        memcpy(o, kZeroPadded3.at[v], 3);
+        return o + 3;
+    }
+    if (v >= 10) {
+        memcpy(o, kZeroPadded3.at[v] + 1, 2);
+        return o + 2;
+    }
+    *o = static_cast<char>('0' + v);
+    return o + 1;
+}
+
 inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool negative, const Conv& c) {
     char digits[24];
     size_t n = 0;
@@ -217,11 +248,9 @@ inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     const unsigned long long whole = thousandths / 1000u;  // below 10^10: n is below 2^41
     const unsigned frac = static_cast<unsigned>(thousandths - whole * 1000u);
     if (negative) *o++ = '-';
-    o = PutDecimal(o, whole, DecimalLength(whole));
+    o = whole < 1000u ? PutBelow1000(o, static_cast<unsigned>(whole)) : PutDecimal(o, whole, DecimalLength(whole));
     o[0] = '.';
-    o[1] = static_cast<char>('0' + frac / 100u);
-    o[2] = static_cast<char>('0' + frac / 10u % 10u);
-    o[3] = static_cast<char>('0' + frac % 10u);
+    memcpy(o + 1, kZeroPadded3.at[frac], 3);
     return o + 4;
 }
 inline char* PutFix3(char* o, double v) {

@@ -23,18 +23,6 @@ const char kNotImplemented[] = "!!! not implemented.!!!";
 
 bool IsTextType(TW_UINT16 type) { return type >= TWTY_STR32 && type <= TWTY_STR255; }
 
-// The start of one line of an item list, "        %3d:", into `line`; its
-// length. The value, "," unless the item is the last, and CR LF follow.
-// Composed by hand rather than formatted: it runs once per item.
-size_t ItemLineStart(TW_UINT32 index, char* line) {
-    memcpy(line, "           ", 11);
-    const size_t digits = trace_compile::DecimalLength(index);
-    const size_t n = digits < 3 ? 11 : 8 + digits;
-    trace_compile::PutDecimal(line + n - digits, index, digits);
-    line[n] = ':';
-    return n + 1;
-}
-
 // Room an item line needs at most: its start, the longest value text, ","
 // and CR LF.
 constexpr size_t kItemLineBound = 8 + 10 + 1 + kValueText + 3;
@@ -62,7 +50,125 @@ size_t SlotText(const void* slot, size_t width, char* text) {
 // The length of a value text from TraceFormat's result (never past the room).
 size_t Length(int n) { return n < 0 ? 0 : static_cast<size_t>(n) < kValueText ? static_cast<size_t>(n) : kValueText - 1; }
 
+// --- The common case of an item list, composed at full speed ----------------
+
+// Room one line of a numeric item needs at most: "        " and an index of
+// up to ten digits and ":", a value of up to 16 characters, "," and CR LF.
+constexpr size_t kNumericLineBound = 8 + 10 + 1 + 16 + 3;
+
+// "        %3d:" at `o`; one past it.
+inline char* PutItemLineStart(char* o, TW_UINT32 index) {
+    memcpy(o, "        ", 8);
+    o += 8;
+    if (index < 1000) {
+        memcpy(o, trace_compile::kBlankPadded3.at[index], 3);
+        o += 3;
+    } else {
+        o = trace_compile::PutDecimal(o, index, trace_compile::DecimalLength(index));
+    }
+    *o = ':';
+    return o + 1;
+}
+
+// "0x%02x" of `v`.
+inline char* PutHex2(char* o, uint32_t v) {
+    static const char kHex[] = "0123456789abcdef";
+    *o++ = '0';
+    *o++ = 'x';
+    int digits = 2;
+    while (digits < 8 && (v >> (4 * digits)) != 0) ++digits;
+    for (int d = digits - 1; d >= 0; --d) *o++ = kHex[(v >> (4 * d)) & 0xFu];
+    return o;
+}
+
+// "%d" of `v`.
+inline char* PutSigned(char* o, int32_t v) {
+    uint32_t m = static_cast<uint32_t>(v);
+    if (v < 0) {
+        *o++ = '-';
+        m = 0u - m;
+    }
+    return trace_compile::PutDecimal(o, m, trace_compile::DecimalLength(m));
+}
+
+// The value text of one numeric item at `from`, as ValToStr writes it.
+template <TW_UINT16 Type>
+inline char* PutNumeric(char* o, const unsigned char* from) {
+    if constexpr (Type == TWTY_FIX32) {
+        const TW_FIX32 f = CopyIn<TW_FIX32>(from);
+        const int32_t units = static_cast<int32_t>(f.Whole) * 65536 + f.Frac;
+        const bool negative = units < 0;
+        return trace_compile::PutFix3Units(o, negative ? 0u - static_cast<uint32_t>(units) : units, negative);
+    } else if constexpr (Type == TWTY_INT8) {
+        return PutHex2(o, static_cast<uint32_t>(static_cast<int32_t>(CopyIn<TW_INT8>(from))));
+    } else if constexpr (Type == TWTY_UINT8) {
+        return PutHex2(o, CopyIn<TW_UINT8>(from));
+    } else if constexpr (Type == TWTY_INT16) {
+        return PutSigned(o, CopyIn<TW_INT16>(from));
+    } else if constexpr (Type == TWTY_INT32) {
+        return PutSigned(o, CopyIn<TW_INT32>(from));
+    } else if constexpr (Type == TWTY_UINT32) {
+        return PutSigned(o, static_cast<int32_t>(CopyIn<TW_UINT32>(from)));
+    } else {
+        static_assert(Type == TWTY_BOOL, "a numeric item type");
+        const char* t = BoolText(CopyIn<TW_BOOL>(from));
+        const size_t n = t[0] == 't' ? 4 : 5;
+        memcpy(o, t, n);
+        return o + n;
+    }
+}
+
+// Lines `first`.. of a list of `total` items of one numeric type at
+// `items`, `count` of them known readable, while a line surely fits in
+// [o, limit); one past the last line written, the next index in `*next`.
+template <TW_UINT16 Type>
+char* PutNumericLines(char* o, const char* limit, const unsigned char* items, TW_UINT32 count,
+                      TW_UINT32 total, TW_UINT32* next) {
+    constexpr size_t width = TwainItemSize(Type);
+    TW_UINT32 i = 0;
+    for (; i < count && limit - o >= static_cast<ptrdiff_t>(kNumericLineBound); ++i) {
+        o = PutItemLineStart(o, i);
+        o = PutNumeric<Type>(o, items + static_cast<size_t>(i) * width);
+        if (i + 1 != total) *o++ = ',';
+        o[0] = '\r';
+        o[1] = '\n';
+        o += 2;
+    }
+    *next = i;
+    return o;
+}
+
 }  // namespace
+
+// The lines of a list of numeric items whose bytes are known readable,
+// straight into the log text while a line surely fits: the common case,
+// without the per-item checks of MakeItemList's own loop, which lists the
+// rest (if any) with the same bytes. Returns the items listed.
+TW_UINT32 CParaAnalyze::FastItemLines(TW_UINT16 itemType, const unsigned char* items, TW_UINT32 numItems,
+                                      size_t most, ForeignReader& in) {
+    const size_t width = TwainItemSize(itemType);
+    if (s_bRenderByLibrary || !items || width == 0 || !m_pOutput) return 0;
+    const size_t readable = in.Readable(items, most * width) / width;
+    // The list's own loop writes the refusal note before its first item.
+    if (in.Refused()) return 0;
+    const TW_UINT32 count = static_cast<TW_UINT32>(readable < numItems ? readable : numItems);
+    char* o = m_pOutput + m_nOutputLen;
+    const char* limit = m_pOutput + m_nOutputSize;
+    TW_UINT32 done = 0;
+    switch (itemType) {
+        case TWTY_FIX32: o = PutNumericLines<TWTY_FIX32>(o, limit, items, count, numItems, &done); break;
+        case TWTY_INT8: o = PutNumericLines<TWTY_INT8>(o, limit, items, count, numItems, &done); break;
+        case TWTY_UINT8: o = PutNumericLines<TWTY_UINT8>(o, limit, items, count, numItems, &done); break;
+        case TWTY_INT16: o = PutNumericLines<TWTY_INT16>(o, limit, items, count, numItems, &done); break;
+        case TWTY_INT32: o = PutNumericLines<TWTY_INT32>(o, limit, items, count, numItems, &done); break;
+        case TWTY_UINT32: o = PutNumericLines<TWTY_UINT32>(o, limit, items, count, numItems, &done); break;
+        case TWTY_BOOL: o = PutNumericLines<TWTY_BOOL>(o, limit, items, count, numItems, &done); break;
+        default: return 0;
+    }
+    *o = '\0';
+    m_nOutputLen = static_cast<size_t>(o - m_pOutput);
+    return done;
+}
 
 // Renders one item. `value` points to the item (for single values and
 // ranges: to the 32-bit container field); what is read is the item's width
@@ -95,11 +201,8 @@ size_t CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* val
         case TWTY_FIX32: {
             const TW_FIX32 f = CopyIn<TW_FIX32>(value);
             if (s_bRenderByLibrary) return Length(TraceFormat(text, kValueText, "%.3f", Fix32ToDouble(f)));
-            // "%.3f" of Whole + Frac / 65536 straight from the 65536ths,
-            // the list's most common item.
-            const int32_t units = static_cast<int32_t>(f.Whole) * 65536 + f.Frac;
-            const bool negative = units < 0;
-            char* end = trace_compile::PutFix3Units(text, negative ? 0u - static_cast<uint32_t>(units) : units, negative);
+            // "%.3f" of Whole + Frac / 65536 straight from the 65536ths.
+            char* end = PutNumeric<TWTY_FIX32>(text, static_cast<const unsigned char*>(value));
             *end = '\0';
             return static_cast<size_t>(end - text);
         }
@@ -189,7 +292,8 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
     const size_t most = numItems < kLogTextSize / 14 + 1 ? numItems : kLogTextSize / 14 + 1;
     if (listed) in.Expect(item, most * width);
 
-    for (TW_UINT32 i = 0; i < numItems; ++i) {
+    TW_UINT32 i = listed ? FastItemLines(itemType, item, numItems, most < inBlock ? most : inBlock, in) : 0;
+    for (; i < numItems; ++i) {
         if (OutputFull() || i >= inBlock) break;
         if (listed) {
             if (!item) break;
@@ -209,7 +313,7 @@ void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 num
         // else through `line` and a bounded append.
         const bool direct = m_nOutputSize - m_nOutputLen >= kItemLineBound;
         char* to = direct ? m_pOutput + m_nOutputLen : line;
-        size_t n = ItemLineStart(i, to);
+        size_t n = static_cast<size_t>(PutItemLineStart(to, i) - to);
         char* value = to + n;
         if (listed) {
             n += ValToStr(cap, itemType, slot, value);
