@@ -331,7 +331,7 @@ TEST(StructureDump, A32BitIdPrintsUnsigned) {
 
 // A null pData reaches the formatter of every data argument type: no block.
 TEST(StructureDump, ANullStructureWritesNoBlock) {
-    for (unsigned dat = 0; dat < 0x8040; dat = dat == 0x200 ? 0x8000 : dat + 1) {
+    for (unsigned dat = 0; dat < 0x8040; dat = dat == 0x410 ? 0x8000 : dat + 1) {
         CParaAnalyze a;
         char buf[kLogTextSize + 1] = {};
         a.ParaAnalyze(nullptr, nullptr, DG_CONTROL, static_cast<TW_UINT16>(dat), MSG_OPENDSM, nullptr,
