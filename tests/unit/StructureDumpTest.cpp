@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "Golden.h"
 #include "LogText.h"
@@ -35,16 +36,22 @@ H Wide(uint64_t v) {  // a handle or pointer that needs more than 32 bits
     return reinterpret_cast<H>(static_cast<uintptr_t>(v));
 }
 
+// `n` consecutive members of type T from `at` on, numbered from `first`
+// (a TW_FIX32 with a half): each member shows its own value, in order.
+template <class T>
+void Count(void* at, int n, int first) {
+    for (int k = 0; k < n; ++k) {
+        T v;
+        if constexpr (std::is_same<T, TW_FIX32>::value)
+            v = Fix(static_cast<TW_INT16>(first + k), 0x8000);
+        else
+            v = static_cast<T>(first + k);
+        memcpy(static_cast<char*>(at) + k * sizeof v, &v, sizeof v);
+    }
+}
+
 TW_IDENTITY Scanner() {
-    TW_IDENTITY id{};
-    id.Id = 4711;
-    id.Version = TW_VERSION{3, 12, 2, 1, "3.12 build 7"};
-    id.ProtocolMajor = 2;
-    id.ProtocolMinor = 4;
-    id.SupportedGroups = 0xFFFFFFFFu;
-    strcpy(id.Manufacturer, "Example Imaging");
-    strcpy(id.ProductFamily, "Flatbed");
-    strcpy(id.ProductName, "Model 9000");
+    TW_IDENTITY id{4711, TW_VERSION{3, 12, 2, 1, "3.12 build 7"}, 2, 4, 0xFFFFFFFFu, "Example Imaging", "Flatbed", "Model 9000"};
     return id;
 }
 
@@ -57,18 +64,12 @@ TW_IDENTITY Unterminated() {  // no NUL in three texts; one that ends early
     return id;
 }
 
-TW_VERSION Version(TW_UINT16 language, TW_UINT16 country) { return TW_VERSION{1, 0, language, country, "v"}; }
-
 TW_EVENT Event(TW_UINT16 msg) { return TW_EVENT{Wide<TW_MEMREF>(0x7f00000012abull), msg}; }
 
 TW_SETUPFILEXFER FileXfer(bool terminated) {
-    TW_SETUPFILEXFER f{};
-    if (terminated)
-        strcpy(f.FileName, "/tmp/scan 0001.tif");
-    else
-        memset(f.FileName, 'b', sizeof f.FileName);
-    f.Format = terminated ? 9 : 0x4242;  // right after the name
-    f.VRefNum = -1;
+    TW_SETUPFILEXFER f{"/tmp/scan 0001.tif", 9, -1};
+    if (!terminated) memset(f.FileName, 'b', sizeof f.FileName);
+    if (!terminated) f.Format = 0x4242;  // right after the name
     return f;
 }
 
@@ -76,73 +77,32 @@ struct ExtInfo {
     TW_EXTIMAGEINFO ext;
     TW_INFO more[2];  // entries past the first are never read
 };
-ExtInfo Ext() {
-    ExtInfo r{};
-    r.ext.NumInfos = 3;
-    r.ext.Info[0] = TW_INFO{0x1200, TWTY_STR255, 1, TWRC_INFONOTSUPPORTED, 0xFFFFFFFFu};
-    r.more[0].InfoID = r.more[1].InfoID = 0x1201;
-    return r;
-}
-
-TW_IMAGEINFO ImageInfo(TW_INT16 pixelType, TW_UINT16 compression) {
-    TW_IMAGEINFO info{};
-    info.XResolution = Fix(300);
-    info.YResolution = Fix(600, 32768);
-    info.ImageWidth = 2550;
-    info.ImageLength = -1;
-    info.SamplesPerPixel = 1;  // still eight values
-    info.BitsPerSample[0] = 8;
-    info.BitsPerSample[7] = -32768;
-    info.BitsPerPixel = 8;
-    info.Planar = 0x100;
-    info.PixelType = pixelType;
-    info.Compression = compression;
-    return info;
-}
-
-TW_IMAGELAYOUT Layout() {
-    return TW_IMAGELAYOUT{{Fix(0, 32768), Fix(-1, 32768), Fix(8, 32768), Fix(11)}, 1, 0x80000000u, 0xFFFFFFFFu};
-}
-
-TW_IMAGEMEMXFER MemXfer() {
-    TW_IMAGEMEMXFER x{5, 7650, 2550, 64, 0, 3264, 0xFFFFFFFFu, {}};
-    x.Memory = TW_MEMORY{TWMF_APPOWNS | TWMF_POINTER, 489600, Wide<TW_MEMREF>(0x7ffd0badf00dull)};
-    return x;
-}
-
-TW_JPEGCOMPRESSION Jpeg() {
-    TW_JPEGCOMPRESSION j{};
-    j.ColorSpace = TWPT_GRAY;
-    j.SubSampling = 0xFFFFFFFFu;
-    j.NumComponents = 3;
-    j.RestartFrequency = 65535;
-    const TW_UINT16 quant[4] = {0, 1, 1, 0}, huff[4] = {0, 65535, 1, 2};
-    for (int i = 0; i < 4; ++i) {
-        j.QuantMap[i] = quant[i];
-        j.HuffmanMap[i] = huff[i];
-        j.QuantTable[i] = TW_MEMORY{TWMF_DSOWNS, 64u + i, Wide<TW_MEMREF>(0x1000 + i)};
-    }
-    for (int i = 0; i < 2; ++i) {
-        j.HuffmanDC[i] = TW_MEMORY{0, 28u + i, Wide<TW_MEMREF>(0x2000 + i)};
-        j.HuffmanAC[i] = TW_MEMORY{0, 178u + i, Wide<TW_MEMREF>(0x3000 + i)};
-    }
-    return j;
-}
 
 struct Response {
     TW_ELEMENT8 element[256];  // as long as the bit depth asks; only the first is shown
 };
 Response Responses() {
     Response r;
-    for (int i = 0; i < 256; ++i) r.element[i] = TW_ELEMENT8{static_cast<TW_UINT8>(i), 1, 2, 3};
+    memset(&r, 0x11, sizeof r);
     r.element[0] = TW_ELEMENT8{200, 128, 255, 0};
     return r;
 }
 
-void Fill(TW_DECODEFUNCTION& d, int base) {  // eight values, each its own
-    TW_FIX32 f[8];
-    for (int k = 0; k < 8; ++k) f[k] = Fix(static_cast<TW_INT16>(base + k));
-    memcpy(&d, f, sizeof f);
+TW_IMAGEINFO ImageInfo(TW_INT16 pixelType, TW_UINT16 compression) {  // eight BitsPerSample, whatever SamplesPerPixel
+    return TW_IMAGEINFO{Fix(300), Fix(600, 32768), 2550, -1, 1, {8, 0, 0, 0, 0, 0, 0, -32768}, 8, 0x100, pixelType, compression};
+}
+
+TW_IMAGEMEMXFER MemXfer() {
+    return TW_IMAGEMEMXFER{5, 7650, 2550, 64, 0, 3264, 0xFFFFFFFFu,
+                           TW_MEMORY{TWMF_APPOWNS | TWMF_POINTER, 489600, Wide<TW_MEMREF>(0x7ffd0badf00dull)}};
+}
+
+TW_JPEGCOMPRESSION Jpeg() {
+    TW_JPEGCOMPRESSION j{TWPT_GRAY, 0xFFFFFFFFu, 3, 65535, {0, 1, 1, 0}, {}, {0, 65535, 1, 2}, {}, {}};
+    for (unsigned i = 0; i < 8; ++i)  // the quantization tables, then the DC and the AC tables
+        (i < 4 ? j.QuantTable[i] : i < 6 ? j.HuffmanDC[i - 4] : j.HuffmanAC[i - 6]) =
+            TW_MEMORY{i < 4 ? TWMF_DSOWNS : 0u, 64 + i, Wide<TW_MEMREF>(0x1000 + i)};
+    return j;
 }
 
 struct Cie {
@@ -155,17 +115,7 @@ Cie CieColor() {
     s.c.LowEndian = -1;
     s.c.DeviceDependent = 32767;
     s.c.VersionNumber = static_cast<TW_INT32>(0x80000001u);
-    for (int i = 0; i < 3; ++i) {
-        Fill(s.c.StageABC.Decode[i], 100 * i);
-        Fill(s.c.StageLMN.Decode[i], -100 * i - 10);
-        for (int j = 0; j < 3; ++j) s.c.StageABC.Mix[i][j] = Fix(static_cast<TW_INT16>(10 * i + j));
-    }
-    s.c.StageLMN.Decode[2].Gamma = Fix(2, 13107);
-    s.c.WhitePoint = TW_CIEPOINT{Fix(95, 2753), Fix(100), Fix(108, 58982)};
-    s.c.BlackPoint = TW_CIEPOINT{Fix(4), Fix(5), Fix(6)};
-    s.c.WhitePaper = TW_CIEPOINT{Fix(7), Fix(8), Fix(9)};
-    s.c.BlackInk = TW_CIEPOINT{Fix(-1), Fix(-2), Fix(-3)};
-    s.c.Samples[0] = Fix(-5, 49152);
+    Count<TW_FIX32>(&s.c.StageABC, 79, -40);  // both stages, the four points, the first sample
     s.more[0] = s.more[1] = Fix(77);
     return s;
 }
@@ -173,10 +123,6 @@ Cie CieColor() {
 TWNV_AUTOEXPOSURE Exposure(TW_UINT16 filmType, TW_UINT16 gamma) {
     // Handle, Left, Top, Right, Bottom, FilmType, PreScanGamma, ScreenGamma (-1 + 0.5), GrayBalance
     return TWNV_AUTOEXPOSURE{0xffffffff, -1, 20, 3000, -32768, filmType, gamma, Fix(-1, 0x8000), 0xFFFF};
-}
-
-void Identity(TW_FIX32 (&m)[9]) {
-    for (int i = 0; i < 9; ++i) m[i] = Fix(i % 4 == 0 ? 1 : 0);
 }
 
 void SetPascal(TWNV_STR32P& field, const char* text) {
@@ -191,58 +137,28 @@ TWNV_HARDWAREINFO Hardware() {
     v.ModelID = 0xABCDEF12;
     SetPascal(v.ProductName, "Vistrel 9000");
     SetPascal(v.ModelName, "V9K-F");
-    const TW_UINT32 words[] = {4800, 9600, 50, 0xFFFFFFFF, 600, 40800, 1, 2, 3, 4, 5, 6};
-    memcpy(&v.OptXResolution, words, sizeof words);  // the resolutions, then the pixel sizes
+    Count<TW_UINT32>(&v.OptXResolution, 12, -6);  // the resolutions and the pixel sizes
     v.InterfaceSupport = 0xFFFF;
+    v.Reserved1 = v.Reserved2[1] = 0xBEEF;  // reserved bytes print no line
     v.CommandType = 2;
     v.StandAloneModeSupport = 0x0200;  // the flag at offset 136, not the interface type
-    v.FullAutoModeSupport = 1;
-    v.DocumentModeSupport = 2;
-    v.HMPSupport = 0xFFFF;
-    v.AutoLayoutSupportFB = v.HalftoneSupport = v.HTDitherSupport = 1;
-    v.HTTETSupport = 0x100;
-    v.Reserved1 = 0xBEEF;  // reserved bytes print no line
-    v.Reserved2[1] = 0xBEEF;
-    v.TableArrangement = 1;
-    v.OptionSupport = 0x1A;
-    v.FocusSupport = 2;
+    // FullAutoModeSupport ... HTTETSupport, TableArrangement, OptionSupport, FocusSupport
+    const TW_UINT16 flags[16] = {1, 0, 2, 0, 0xFFFF, 0, 1, 0, 1, 0, 1, 0, 0x100, 1, 0x1A, 2};
+    memcpy(&v.FullAutoModeSupport, flags, sizeof flags);
     v.FocusArea[0] = 100;
     v.FocusArea[1] = 0x80000000u;
     strcpy(v.ProfileNameFB, "Reflective.icc");
     memset(v.ProfileNameTPU, 'T', sizeof v.ProfileNameTPU);  // no NUL: its 34 bytes only
-    for (TW_FIX32* m : {v.ColorCorrectionPOSI, v.ColorCorrectionNEGA, v.HMPColorCorrectionFB,
-                        v.HMPColorCorrectionPOSI})
-        memset(m, 0x7F, 9 * sizeof *m);
-    Identity(v.ColorCorrectionFB);
-    Identity(v.HMPColorCorrectionNEGA);
-    v.ColorCorrectionNEGA[0] = Fix(-32768);
-    v.ColorCorrectionNEGA[8] = Fix(-1, 0x4000);
+    Count<TW_FIX32>(v.ColorCorrectionFB, 54, -27);           // the six matrices
     memcpy(v.ROMVersion, "2.10\0junk", 9);
     return v;
 }
 
 TWNV_USMPARAM Usm() { return TWNV_USMPARAM{-5, 32767, static_cast<TW_INT16>(0x8000)}; }
 
-TWNV_USMINFO UsmInfo() {
-    TWNV_USMINFO v{0xFFFF, 2, 1, Usm(), {}};
-    v.ReviseParm.InputRevise = TWNV_THRESHOLDINFO{10, 11, 12, 13};
-    v.ReviseParm.OutputRevise = TWNV_THRESHOLDINFO{65532, 65533, 65534, 65535};
-    v.ReviseParm.BlurMax = 0xFFFF;
-    return v;
-}
-
-TWNV_RGBMATRIX Matrix() {
-    return TWNV_RGBMATRIX{{Fix(-32768), Fix(32767, 0xFFFF), Fix(-2, 0x4000), Fix(0, 0x8000), Fix(1), Fix(2),
-                           Fix(0, 1), Fix(4), Fix(-1)}};
-}
-
 TWNV_LOCATIONDATA Skew() {
-    TWNV_LOCATIONDATA v{};
-    v.BitsPerPixel = -1;
-    v.Reserved = 0xBEEF;
-    const TW_UINT32 words[] = {11, 12, 13, 14, 15, 16, 0xFFFFFFFF, 18};
-    memcpy(&v.topPoint, words, sizeof words);
-    v.Theta = Fix(-3, 0xC000);
+    TWNV_LOCATIONDATA v{-1, 0xBEEF, 0, 0, 0, 0, 0, 0, 0, 0, Fix(-3, 0xC000)};
+    Count<TW_UINT32>(&v.topPoint, 8, -3);
     return v;
 }
 
@@ -251,9 +167,9 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"Identity", [] { return Dump(Scanner(), &P::TwIdentityAnalyze); }},
     {"IdentityOpeningTheManager", [] { return Dump(Scanner(), &P::TwIdentityAnalyze, MSG_OPENDSM); }},
     {"IdentityWithoutNul", [] { return Dump(Unterminated(), &P::TwIdentityAnalyze); }},
-    {"VersionDanishFrance", [] { return Dump(Version(0, 33), &P::TwVersionAnalyze); }},
-    {"VersionUsaAndorra", [] { return Dump(Version(13, 27), &P::TwVersionAnalyze); }},
-    {"VersionAllOnes", [] { return Dump(Version(0xFFFF, 0xFFFF), &P::TwVersionAnalyze); }},
+    {"VersionDanishFrance", [] { return Dump(TW_VERSION{1, 0, 0, 33, "v"}, &P::TwVersionAnalyze); }},
+    {"VersionUsaAndorra", [] { return Dump(TW_VERSION{1, 0, 13, 27, "v"}, &P::TwVersionAnalyze); }},
+    {"VersionAllOnes", [] { return Dump(TW_VERSION{1, 0, 0xFFFF, 0xFFFF, "v"}, &P::TwVersionAnalyze); }},
     {"EventTransferReady", [] { return Dump(Event(MSG_XFERREADY), &P::TwEventAnalyze); }},
     {"EventVendor", [] { return Dump(Event(0x8002), &P::TwEventAnalyze); }},
     {"EventUnknown", [] { return Dump(Event(0x8003), &P::TwEventAnalyze); }},
@@ -270,12 +186,14 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
      [] { return Dump(TW_USERINTERFACE{2, 0, Wide<TW_HANDLE>(0x123400000abcull)}, &P::TwUserInterfaceAnalyze); }},
     {"CustomDsData",
      [] { return Dump(TW_CUSTOMDSDATA{0x80000000u, Wide<TW_HANDLE>(0xdeadbeefcafef00dull)}, &P::TwCustomDsDataAnalyze); }},
-    {"ExtImageInfo", [] { return Dump(Ext().ext, &P::TwExtImageInfoAnalyze); }},
+    {"ExtImageInfo",
+     [] { return Dump(ExtInfo{{3, {{0x1200, TWTY_STR255, 1, TWRC_INFONOTSUPPORTED, 0xFFFFFFFFu}}}, {{0x1201, 0, 0, 0, 0}, {0x1201, 0, 0, 0, 0}}}.ext, &P::TwExtImageInfoAnalyze); }},
     {"Memory",
      [] { return Dump(TW_MEMORY{9, 0xFFFFFFFFu, Wide<TW_MEMREF>(0x5555000000f0ull)}, &P::TwMemoryAnalyze); }},
     {"ImageInfo", [] { return Dump(ImageInfo(TWPT_RGB, TWCP_NONE), &P::TwImageInfoAnalyze); }},
     {"ImageInfoUnknownValues", [] { return Dump(ImageInfo(-1, 0xFFFF), &P::TwImageInfoAnalyze); }},
-    {"ImageLayout", [] { return Dump(Layout(), &P::TwImageLayoutAnalyze); }},
+    {"ImageLayout",
+     [] { return Dump(TW_IMAGELAYOUT{{Fix(0, 32768), Fix(-1, 32768), Fix(8, 32768), Fix(11)}, 1, 0x80000000u, 0xFFFFFFFFu}, &P::TwImageLayoutAnalyze); }},
     {"ImageMemXfer", [] { return Dump(MemXfer(), &P::TwImageMemXferAnalyze); }},
     {"JpegCompression", [] { return Dump(Jpeg(), &P::TwJpegCompressionAnalyze); }},
     {"Palette8", [] { return Dump(TW_PALETTE8{256, 0, {}}, &P::TwPalette8Analyze); }},
@@ -284,14 +202,15 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"CieColor", [] { return Dump(CieColor(), &P::TwCieColorAnalyze); }},
     {"AutoExposure", [] { return Dump(Exposure(1, 0), &P::TwNvAutoExposureAnalyze); }},
     {"AutoExposureUnknownValues", [] { return Dump(Exposure(0xFFFF, 2), &P::TwNvAutoExposureAnalyze); }},
-    {"RgbMatrix", [] { return Dump(Matrix(), &P::TwNvRgbMatrixAnalyze); }},
+    {"RgbMatrix", [] { TWNV_RGBMATRIX v; Count<TW_FIX32>(v.ColorCoeff, 9, -4); return Dump(v, &P::TwNvRgbMatrixAnalyze); }},
     {"ColorSmoothing",
      [] { return Dump(TWNV_COLORSMOOTHING{0x12, 1, 2, 3, 4, 5, 6, 7, 0x80000000u, 0xFFFFFFFFu}, &P::TwNvColorSmoothingAnalyze); }},
     {"HardwareInfo", [] { return Dump(Hardware(), &P::TwHardwareInfoAnalyze); }},
     {"SkewInfo", [] { return Dump(Skew(), &P::TwNvSkewInfoAnalyze); }},
     {"UnsharpMask", [] { return Dump(Usm(), &P::TwUnsharpMaskAnalyze); }},
     {"SettingFrame", [] { return Dump(TWNV_SETTINGFRAME{0xFFFF, 3}, &P::TwNvSettingFrameAnalyze); }},
-    {"UsmInfo", [] { return Dump(UsmInfo(), &P::TwNvUsmInfoAnalyze); }},
+    {"UsmInfo",
+     [] { return Dump(TWNV_USMINFO{0xFFFF, 2, 1, Usm(), {{10, 11, 12, 13}, {65532, 65533, 65534, 65535}, 0xFFFF}}, &P::TwNvUsmInfoAnalyze); }},
 };
 
 TEST(StructureDump, EachStructurePrintsItsBlockLineForLine) {
