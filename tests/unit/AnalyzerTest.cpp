@@ -165,8 +165,7 @@ TEST_F(Analyzer, ASourcesNotificationMovesTheStateOnlyByItsOwnRules) {
 }
 
 TEST_F(Analyzer, TheBannerHasFourLinesAndTheLocalTime) {
-    struct tm t = {};
-    t.tm_year = 124, t.tm_mon = 0, t.tm_mday = 31, t.tm_hour = 9, t.tm_min = 45, t.tm_sec = 2, t.tm_isdst = -1;
+    struct tm t = {2, 45, 9, 31, 0, 124, 0, 0, -1, 0, nullptr};  // 09:45:02 on 31 January 2024
     static time_t s_when = mktime(&t);
     tracelet::platform::SetClockForTesting([] { return s_when; }, [] { return 0L; });
     pa.HeaderMake(buf);

@@ -50,15 +50,12 @@ void Count(void* at, int n, int first) {
     }
 }
 
+// An Id of all ones but one: unsigned under native, a signed 64-bit number
+// under macos; texts without NUL, and one that ends early.
 TW_IDENTITY Scanner() {
-    TW_IDENTITY id{4711, TW_VERSION{3, 12, 2, 1, "3.12 build 7"}, 2, 4, 0xFFFFFFFFu, "Example Imaging", "Flatbed", "Model 9000"};
-    return id;
-}
-
-TW_IDENTITY Unterminated() {  // no NUL in three texts; one that ends early
-    TW_IDENTITY id = Scanner();
+    TW_IDENTITY id{static_cast<decltype(TW_IDENTITY::Id)>(-2), TW_VERSION{3, 12, 2, 1, "3.12 build 7"}, 2, 4, 0xFFFFFFFFu,
+                   "", "Flat\0bed", ""};
     memset(id.Manufacturer, 'M', sizeof id.Manufacturer);
-    memcpy(id.ProductFamily, "Flat\0bed", 9);
     memset(id.ProductName, 'N', sizeof id.ProductName);  // the last member
     memset(id.Version.Info, 'I', sizeof id.Version.Info);
     return id;
@@ -165,8 +162,8 @@ TWNV_LOCATIONDATA Skew() {
 using P = CParaAnalyze;
 const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"Identity", [] { return Dump(Scanner(), &P::TwIdentityAnalyze); }},
-    {"IdentityOpeningTheManager", [] { return Dump(Scanner(), &P::TwIdentityAnalyze, MSG_OPENDSM); }},
-    {"IdentityWithoutNul", [] { return Dump(Unterminated(), &P::TwIdentityAnalyze); }},
+    {"IdentityOpeningTheManager",
+     [] { TW_IDENTITY id = Scanner(); id.Id = 4711; return Dump(id, &P::TwIdentityAnalyze, MSG_OPENDSM); }},
     {"VersionDanishFrance", [] { return Dump(TW_VERSION{1, 0, 0, 33, "v"}, &P::TwVersionAnalyze); }},
     {"VersionUsaAndorra", [] { return Dump(TW_VERSION{1, 0, 13, 27, "v"}, &P::TwVersionAnalyze); }},
     {"VersionAllOnes", [] { return Dump(TW_VERSION{1, 0, 0xFFFF, 0xFFFF, "v"}, &P::TwVersionAnalyze); }},
@@ -213,8 +210,17 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
      [] { return Dump(TWNV_USMINFO{0xFFFF, 2, 1, Usm(), {{10, 11, 12, 13}, {65532, 65533, 65534, 65535}, 0xFFFF}}, &P::TwNvUsmInfoAnalyze); }},
 };
 
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+const std::string kLayout = "/macos";  // where a block differs under this layout
+#else
+const std::string kLayout = "/native";
+#endif
+
 TEST(StructureDump, EachStructurePrintsItsBlockLineForLine) {
-    for (const auto& row : kRows) EXPECT_EQ(row.second(), Golden("structures", row.first)) << row.first;
+    for (const auto& row : kRows) {
+        const std::string own = Golden("structures", row.first + kLayout);
+        EXPECT_EQ(row.second(), own[0] == '(' ? Golden("structures", row.first) : own) << row.first;
+    }
 }
 
 TEST(StructureDump, VendorTextsTakeTheirLengthCutToTheFieldAndNeverLeaveTheStructure) {
@@ -233,20 +239,6 @@ TEST(StructureDump, VendorTextsTakeTheirLengthCutToTheFieldAndNeverLeaveTheStruc
     EXPECT_EQ(LineOf(text, "    ROMVersion"), "    ROMVersion             = [" + std::string(34, '\xFF') + "]");
     EXPECT_EQ(text.substr(text.size() - 5), "  }\r\n");
 }
-
-#if defined(TRACELET_TWAIN_ABI_MACOS)
-TEST(StructureDump, APointerSizedIdPrintsAsASigned64BitNumber) {
-    TW_IDENTITY id = Scanner();
-    id.Id = static_cast<TW_UINTPTR>(-2);
-    EXPECT_EQ(LineOf(Dump(id, &P::TwIdentityAnalyze), "    Id "), "    Id              = [-2]");
-}
-#else
-TEST(StructureDump, A32BitIdPrintsUnsigned) {
-    TW_IDENTITY id = Scanner();
-    id.Id = 0xFFFFFFFFu;
-    EXPECT_EQ(LineOf(Dump(id, &P::TwIdentityAnalyze), "    Id "), "    Id              = [4294967295]");
-}
-#endif
 
 // A null pData reaches the formatter of every data argument type: no block.
 TEST(StructureDump, ANullStructureWritesNoBlock) {
