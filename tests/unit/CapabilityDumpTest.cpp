@@ -123,6 +123,7 @@ Bytes Frame(TW_FIX32 l, TW_FIX32 t, TW_FIX32 r, TW_FIX32 b) { return Of(TW_FRAME
 // One item
 
 TEST(ItemRendering, EachTypeByItsWidthAndSign) {
+    constexpr TW_UINT16 U = TWTY_UINT16;
     const struct {
         TW_UINT16 type, cap;
         Bytes item;
@@ -147,8 +148,22 @@ TEST(ItemRendering, EachTypeByItsWidthAndSign) {
         {TWTY_STR255, 0, Bytes(256, 'x') + Bytes(1, 'y'), std::string(256, 'x')},
         {13, 0, Of<uint32_t>(0x00010005), "65541"},  // an unknown type: the whole 32-bit field
         {0xFFFF, 0, Of<uint32_t>(0xFFFFFFFE), "-2"},
-        {TWTY_UINT16, ICAP_PIXELTYPE, Of<uint16_t>(1), "TWPT_GRAY"},
-        {TWTY_UINT16, CAP_NV_VERSION, Of<uint16_t>(0x0A0B), "a.b"},
+        // TW_UINT16 values named by their capability
+        {U, ICAP_PIXELTYPE, Of<TW_UINT16>(2), "TWPT_RGB"},   {U, 0x112C, Of<TW_UINT16>(3), "TWBR_DIFFUSION"},  // first row
+        {U, 0x1149, Of<TW_UINT16>(4), "TWOV_ALL"},          {U, 0x1110, Of<TW_UINT16>(3), "TWOR_ROT270"},  // last; earlier of two
+        {U, ICAP_SUPPORTEDSIZES, Of<TW_UINT16>(1), "TWSS_A4LETTER"}, {U, 0x1201, Of<TW_UINT16>(3), "TWAF_AU"},  // no cap name
+        {U, ICAP_PIXELTYPE, Of<TW_UINT16>(0xFFFF), "ERROR!(65535)"}, {U, ICAP_SUPPORTEDSIZES, Of<TW_UINT16>(8), "ERROR!(8)"},
+        {U, ICAP_NV_FILMTYPE, Of<TW_UINT16>(1), "TWNV_FT_NEGA"}, {U, CAP_NV_UIMODE, Of<TW_UINT16>(2), "TWNV_UI_EASY"},
+        {U, 0x803B, Of<TW_UINT16>(1), "TWNV_FT_MPF"},      {U, 0x8081, Of<TW_UINT16>(1), "TWNV_AUTOSIZE_LONG"},
+        {U, ICAP_NV_FILMTYPE, Of<TW_UINT16>(7), "ERROR!(7)"}, {U, CAP_LANGUAGE, Of<TW_UINT16>(65535), "65535"},  // no table
+        {U, CAP_NV_TPUENABLED, Of<TW_UINT16>(3), "3"},      {U, 0x8000, Of<TW_UINT16>(0x0102), "258"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0x1005), "CAP_SUPPORTEDCAPS"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(ICAP_PIXELTYPE), "ICAP_PIXELTYPE"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0x8001), "CAP_NV_VERSION"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0x8004), "ICAP_NV_DRAFTSCAN"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0x8000), "CAP_CUSTOMBASE"},
+        {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0x1201), "ERROR!(4609)"}, {U, CAP_SUPPORTEDCAPS, Of<TW_UINT16>(0), ""},
+        {U, CAP_NV_VERSION, Of<TW_UINT16>(0x0A0B), "a.b"},  {U, CAP_NV_VERSION, Of<TW_UINT16>(0xFFFF), "ff.ff"},
     };
     for (const auto& r : rows) {
         Bytes raw = r.item;
@@ -162,33 +177,6 @@ TEST(ItemRendering, EachTypeByItsWidthAndSign) {
     char text[16] = "previous";
     CParaAnalyze().ValToStr(0, TWTY_INT32, nullptr, text);
     EXPECT_STREQ(text, "");
-}
-
-TEST(ItemRendering, Uint16ValuesAreNamedByTheirCapability) {
-    const struct {
-        TW_UINT16 cap, value;
-        const char* text;
-    } rows[] = {
-        {ICAP_PIXELTYPE, 2, "TWPT_RGB"},         {0x112C, 3, "TWBR_DIFFUSION"},  // first row of the table
-        {0x1149, 4, "TWOV_ALL"},                 {0x1110, 3, "TWOR_ROT270"},     // last; the earlier of two rows
-        {ICAP_SUPPORTEDSIZES, 1, "TWSS_A4LETTER"}, {0x1201, 3, "TWAF_AU"},       // no capability name
-        {ICAP_PIXELTYPE, 0xFFFF, "ERROR!(65535)"}, {ICAP_SUPPORTEDSIZES, 8, "ERROR!(8)"},
-        {ICAP_NV_FILMTYPE, 1, "TWNV_FT_NEGA"},   {CAP_NV_UIMODE, 2, "TWNV_UI_EASY"},  // the vendor table
-        {0x803B, 1, "TWNV_FT_MPF"},              {0x8081, 1, "TWNV_AUTOSIZE_LONG"},
-        {ICAP_NV_FILMTYPE, 7, "ERROR!(7)"},      {CAP_LANGUAGE, 65535, "65535"},  // no value table
-        {CAP_NV_TPUENABLED, 3, "3"},             {0x8000, 0x0102, "258"},
-        {CAP_SUPPORTEDCAPS, 0x1005, "CAP_SUPPORTEDCAPS"}, {CAP_SUPPORTEDCAPS, ICAP_PIXELTYPE, "ICAP_PIXELTYPE"},
-        {CAP_SUPPORTEDCAPS, 0x8001, "CAP_NV_VERSION"},    {CAP_SUPPORTEDCAPS, 0x8004, "ICAP_NV_DRAFTSCAN"},
-        {CAP_SUPPORTEDCAPS, 0x8000, "CAP_CUSTOMBASE"},    {CAP_SUPPORTEDCAPS, 0x1201, "ERROR!(4609)"},
-        {CAP_SUPPORTEDCAPS, 0, ""},
-        {CAP_NV_VERSION, 0x0102, "1.2"}, {CAP_NV_VERSION, 0x0100, "1.0"}, {CAP_NV_VERSION, 0xFFFF, "ff.ff"},
-    };
-    for (const auto& r : rows) {
-        char text[512];
-        memset(text, '#', sizeof text);
-        CParaAnalyze().ValToCap(r.cap, r.value, text);
-        EXPECT_STREQ(text, r.text) << r.cap << " " << r.value;
-    }
 }
 
 TEST(ItemRendering, QueryFlagsAreNamedThenLeftoverBitsInHex) {
