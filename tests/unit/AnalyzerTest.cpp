@@ -72,19 +72,6 @@ TEST_F(Analyzer, TripletLinesAreNumberedAndNameTheTripletFromTheStandardOrVendor
     EXPECT_EQ(Triplet(DG_CONTROL, DAT_STATUS, MSG_GET), "[100002] [" + std::string(31, 'T') + "] DG_CONTROL/DAT_STATUS/MSG_GET\r\n");
 }
 
-TEST_F(Analyzer, CapabilityNamesRefuseABufferTheyDoNotFit) {
-    TW_CAPABILITY cap{};
-    cap.Cap = CAP_XFERCOUNT;
-    char out[16] = "untouched";
-    EXPECT_FALSE(pa.GetStringOfCapability(&cap, out, 5));
-    EXPECT_STREQ(out, "untouched");
-    EXPECT_TRUE(pa.GetStringOfCapability(&cap, out, 14));
-    EXPECT_STREQ(out, "CAP_XFERCOUNT");
-    cap.Cap = 0x1065;  // in neither table: "ERROR!(4197)" and its NUL take 13 bytes
-    EXPECT_TRUE(pa.GetStringOfCapability(&cap, out, 13));
-    EXPECT_STREQ(out, "ERROR!(4197)");
-}
-
 TEST_F(Analyzer, ResultBlocksShowCodePointerAndStateButNoStateAfterAFailureOrAnUnclaimedEvent) {
     pa.SetTwainStatus(4);
     TW_USERINTERFACE ui{};

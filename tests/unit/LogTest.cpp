@@ -44,7 +44,6 @@ std::string Contents(const std::string& path) {
 
 void RemoveFolder() {
     unlink((kFolder + "/" + kName).c_str());
-    unlink((kFolder + "/Twainlog_20240229_235959_0000.txt").c_str());
     if (rmdir(kFolder.c_str()) != 0) unlink(kFolder.c_str());
 }
 
