@@ -9,40 +9,30 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
+#include "ContainerBytes.h"
 #include "analyzer/ParaAnalyze.h"
+#include "tracelet/twain_nv.h"
 
 namespace {
 
-// Both renderings of one format and its arguments, in a buffer of `size`.
-struct Both {
-    std::string ours, library;
-    int ourLength = 0, libraryLength = 0;
-};
-
-Both Render(size_t size, const char* format, ...) {
+// TraceFormatV against vsnprintf in a buffer of `size`: the same length, the
+// same bytes, and nothing written past them.
+void ExpectSame(size_t size, const char* format, ...) {
     char a[8192], b[8192];
     memset(a, 0x5A, sizeof a);
     memset(b, 0x5A, sizeof b);
     va_list args, copy;
     va_start(args, format);
     va_copy(copy, args);
-    Both r;
-    r.ourLength = TraceFormatV(a, size, format, args);
-    r.libraryLength = vsnprintf(b, size, format, copy);
+    const int n = TraceFormatV(a, size, format, args), m = vsnprintf(b, size, format, copy);
     va_end(copy);
     va_end(args);
-    r.ours.assign(a, size + 1);
-    r.library.assign(b, size + 1);
-    return r;
+    EXPECT_EQ(n, m) << format;
+    EXPECT_EQ(std::string(a, size + 1), std::string(b, size + 1)) << format;
 }
-
-#define EXPECT_SAME(size, ...)                                      \
-    do {                                                            \
-        const Both r = Render(size, __VA_ARGS__);                   \
-        EXPECT_EQ(r.ourLength, r.libraryLength) << #__VA_ARGS__;    \
-        EXPECT_EQ(r.ours, r.library) << #__VA_ARGS__;               \
-    } while (0)
+#define EXPECT_SAME ExpectSame
 
 double Fix(int32_t word) { return Fix32ToDouble(static_cast<uint32_t>(word)); }
 
@@ -62,9 +52,7 @@ TEST(TraceFormat, EveryTw32FixedPointValueRoundsAsTheLibraryRoundsIt) {
     }
     std::mt19937 random(20261206);
     for (int i = 0; i < 200000; ++i) {
-        const double v = Fix(static_cast<int32_t>(random()));
-        const Both r = Render(64, "%.3f", v);
-        ASSERT_EQ(r.ours, r.library) << v;
+        EXPECT_SAME(64, "%.3f", Fix(static_cast<int32_t>(random())));
     }
 }
 
@@ -101,18 +89,9 @@ TEST(TraceFormat, FormatsOutsideItsVocabularyAreTheLibrarys) {
     for (size_t size : {0, 3, 7, 9, 12}) EXPECT_SAME(size, "%s %e %d", "abcdef", 2.5, 11);
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // The compiled formats against the library: every structure's block, the
 // triplet line and every container rendered both ways from the same bytes.
-
-#include <vector>
-
-#include "ContainerBytes.h"
-#include "tracelet/twain_nv.h"
-
-namespace {
 
 // What the analyzer writes for one call, rendered with the compiled formats
 // and with every line through vsnprintf; both must be the same text.
@@ -169,10 +148,6 @@ TEST(CompiledFormats, EveryContainerAndItemTypeIsTheLibrarysTextByteForByte) {
                 TwainDisposeHandle(c.hContainer);
             }
 }
-
-}  // namespace
-
-namespace {
 
 // The compiled formatter (TraceFormat with a literal format) against snprintf.
 #define EXPECT_COMPILED_SAME(size, format, ...)                              \
