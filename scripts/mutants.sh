@@ -86,8 +86,10 @@ fault vendor-null-check src/formatters/TwVendor.cpp "$U" \
     if (!p) return true;' 'bool CParaAnalyze::TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p) {'
 fault vendor-crlf src/formatters/TwVendor.cpp "$U" \
     'AppendF("    CurrentNum  = [%d]%s", v.CurrentNum, CRLF);' 'AppendF("    CurrentNum  = [%d]\n", v.CurrentNum);'
+# (The reader is bounded by the block as well, so the head's own size check
+# is planted where the copied head is judged whole.)
 fault capability-head-bound src/formatters/TwCapability.cpp "$U $E" \
-    'if (!p || blockBytes < headBytes) return false;' 'if (!p) return false;'
+    'return in.Copy(&head, p, headBytes) == headBytes;' 'return in.Copy(&head, p, headBytes) != 0;'
 fault capability-count-clamp src/formatters/TwCapability.cpp "$U $E" \
     'size_t n = in.Readable(from, want < avail ? want : avail);' 'size_t n = in.Readable(from, want);'
 fault capability-failed-call-container src/formatters/TwCapability.cpp "$U $E" \
