@@ -82,16 +82,6 @@ struct Log : ::testing::Test {
     }
 };
 
-TEST_F(Log, TheFileIsNamedAfterTheLoadTimeWithRoundedMilliseconds) {
-    const std::pair<long, const char*> rows[] = {{7800, "0008"}, {7499, "0007"}, {999499, "0999"},
-                                                 {999500, "1000"}, {0, "0000"}};  // 1000: the same second
-    for (const auto& r : rows) {
-        char name[256];
-        MakeLogFileName(g_seconds, r.first, name, sizeof name);
-        EXPECT_EQ(std::string(name), std::string("Twainlog_20240131_094502_") + r.second + ".txt");
-    }
-}
-
 TEST_F(Log, OpensOnlyInAnExistingFolderAndAlwaysMovesTheStateToThree) {
     setupTwainLog();
     EXPECT_EQ(g_pLogFile, nullptr);
@@ -185,12 +175,15 @@ TEST_F(Log, EachMessageIsItsPrefixAndTextWithOneLineEnd) {
     EXPECT_EQ(Written().substr(written), "no line end, 100% as is");
 }
 
-TEST_F(Log, TheStampIsLocalTimeWithRoundedMillisecondsInTheSameSecond) {
-    const std::pair<long, const char*> rows[] = {{0, "02.000"},      {499, "02.000"},    {500, "02.001"},
-                                                 {123456, "02.123"}, {999500, "02.1000"}, {999999, "02.1000"}};
+TEST_F(Log, TheFileNameAndTheStampAreLocalTimeWithRoundedMillisecondsInTheSameSecond) {
+    const std::pair<long, const char*> rows[] = {{0, "000"},      {499, "000"},     {500, "001"},     {7499, "007"},
+                                                 {123456, "123"}, {999499, "999"},  {999500, "1000"}};
     for (const auto& r : rows) {
         g_micros = r.first;
-        EXPECT_EQ(CTwainLog().GetHeader(), std::string("2024/01/31 09:45:") + r.second) << r.first;
+        char name[256];
+        MakeLogFileName(g_seconds, r.first, name, sizeof name);
+        EXPECT_EQ(std::string(name), std::string("Twainlog_20240131_094502_") + (r.second[3] ? "" : "0") + r.second + ".txt");
+        EXPECT_EQ(CTwainLog().GetHeader(), std::string("2024/01/31 09:45:02.") + r.second) << r.first;
     }
     g_seconds = LocalTime(2005, 3, 4, 0, 6, 7);
     g_micros = 9000;
