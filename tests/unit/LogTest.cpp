@@ -111,10 +111,6 @@ TEST_F(Log, OpensOnlyInAnExistingFolderAndAlwaysMovesTheStateToThree) {
     WriteLogFile(text, 10);
     EXPECT_EQ(Written(), "earlier\r\nline one\r\n");  // appended, on disk at once
 
-    g_pcTwainLog->Message(LOG_LEVEL_WARNING, "Setup", "x/y/z.cpp", 7, "ready");
-    EXPECT_EQ(Written(), "earlier\r\nline one\r\n[2024/01/31 09:45:02.500] WARNING from \"Setup\" (File: z.cpp" +
-                             std::string(35, ' ') + ", Line:    7) ready\n");
-
     testing::internal::CaptureStderr();
     cleanupTwainLog();
     cleanupTwainLog();
