@@ -168,17 +168,13 @@ TEST(BoundedOutput, TextStopsAtTheBufferEndAndRemembersTheCut) {
     EXPECT_TRUE(pa.OutputCut());
     EXPECT_STREQ(small, "1234567890");
 
-    // Formatted lines and one text longer than the whole buffer keep their first bytes.
+    // A formatted line and a text longer than the whole buffer keep their first bytes.
+    small[0] = '\0';
+    pa.SetOutput(small, 10);
+    pa.Append("12345");
+    pa.AppendF("%s|%d%s", "abcdef", 42, CRLF);
+    EXPECT_STREQ(small, "12345abcde");
     char buf[kLogTextSize + 1] = {};
-    std::string expected;
-    pa.SetOutput(buf, kLogTextSize);
-    for (int i = 0; i < 1000; ++i) {
-        pa.AppendF("line %04d of text%s", i, CRLF);
-        expected += "line " + std::string(i < 10 ? "000" : i < 100 ? "00" : "0") + std::to_string(i) + " of text\r\n";
-    }
-    EXPECT_TRUE(pa.OutputCut());
-    EXPECT_EQ(std::string(buf), expected.substr(0, kLogTextSize));
-    buf[0] = '\0';
     pa.SetOutput(buf, kLogTextSize);
     const std::string huge(3 * kLogTextSize, 'y');
     pa.Append(huge.c_str());

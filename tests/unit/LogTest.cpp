@@ -64,9 +64,7 @@ struct Log : ::testing::Test {
         tracelet::platform::SetClockForTesting(TestSeconds, TestMicros);
     }
     void TearDown() override {
-        testing::internal::CaptureStderr();
         cleanupTwainLog();
-        testing::internal::GetCapturedStderr();
         tracelet::platform::SetClockForTesting(nullptr, nullptr);
         RemoveFolder();
     }
