@@ -89,12 +89,13 @@ TEST_F(Analyzer, ResultBlocksShowCodePointerAndStateButNoStateAfterAFailureOrAnU
     EXPECT_EQ(pa.GetTwainStatus(), 4);
 }
 
-TEST_F(Analyzer, TheStateFollowsTheSessionFromSuccessfulTriplets) {
-    const int kNone = -1;  // no pData
+TEST_F(Analyzer, TheStateFollowsSuccessfulCallsAndTheSourcesNotifications) {
+    const int kNone = -1;                          // no pData
+    const int kNotice = -2, kNoticeEnabling = -3;  // a source's notification (while MSG_ENABLEDS is in flight)
     const struct {
         int from;
         TW_UINT16 DAT, MSG;
-        int data;  // TWMessage of a TW_EVENT, Count of a TW_PENDINGXFERS, or kNone
+        int data;  // TWMessage of a TW_EVENT, Count of a TW_PENDINGXFERS, kNone, or a notification
         int to;
     } rows[] = {
         {3, DAT_IDENTITY, MSG_OPENDS, kNone, 4},       {4, DAT_IDENTITY, MSG_OPENDS, kNone, 4},
@@ -110,34 +111,22 @@ TEST_F(Analyzer, TheStateFollowsTheSessionFromSuccessfulTriplets) {
         {7, DAT_PENDINGXFERS, MSG_RESET, kNone, 7},    {6, DAT_PENDINGXFERS, MSG_RESET, kNone, 5},
         {5, DAT_EVENT, MSG_PROCESSEVENT, MSG_CLOSEDSOK, 5}, {5, DAT_EVENT, MSG_PROCESSEVENT, MSG_CLOSEDSREQ, 4},
         {5, DAT_EVENT, MSG_PROCESSEVENT, kNone, 5},    {4, DAT_EVENT, 0x8001, kNone, 4},
+        {5, DAT_NULL, MSG_XFERREADY, kNotice, 6},        {4, DAT_NULL, MSG_XFERREADY, kNoticeEnabling, 6},
+        {4, DAT_NULL, MSG_XFERREADY, kNotice, 4},        {3, DAT_NULL, MSG_XFERREADY, kNoticeEnabling, 3},
+        {6, DAT_NULL, MSG_XFERREADY, kNotice, 6},        {5, DAT_NULL, MSG_CLOSEDSREQ, kNotice, 4},
+        {4, DAT_NULL, MSG_CLOSEDSREQ, kNoticeEnabling, 4}, {5, DAT_NULL, MSG_CLOSEDSOK, kNotice, 5},
+        {5, DAT_NULL, MSG_DEVICEEVENT, kNotice, 5},      {5, DAT_STATUS, MSG_XFERREADY, kNotice, 5},
     };
     for (const auto& r : rows) {
         TW_EVENT event{};
         TW_PENDINGXFERS pending{};
         event.TWMessage = pending.Count = static_cast<TW_UINT16>(r.data);
-        void* data = r.data == kNone ? nullptr : r.DAT == DAT_EVENT ? static_cast<void*>(&event) : &pending;
+        void* data = r.data < 0 ? nullptr : r.DAT == DAT_EVENT ? static_cast<void*>(&event) : &pending;
         pa.SetTwainStatus(r.from);
-        EXPECT_EQ(pa.UpDateTwainStatus(DG_CONTROL, r.DAT, r.MSG, static_cast<char*>(data)), r.to)
+        EXPECT_EQ(r.data <= kNotice ? pa.UpDateTwainStatusOnNotify(r.DAT, r.MSG, r.data == kNoticeEnabling)
+                                    : pa.UpDateTwainStatus(DG_CONTROL, r.DAT, r.MSG, static_cast<char*>(data)),
+                  r.to)
             << r.from << " " << r.DAT << " " << r.MSG << " " << r.data;
-    }
-}
-
-TEST_F(Analyzer, ASourcesNotificationMovesTheStateOnlyByItsOwnRules) {
-    const struct {
-        int from;
-        TW_UINT16 DAT, MSG;
-        bool enabling;
-        int to;
-    } rows[] = {
-        {5, DAT_NULL, MSG_XFERREADY, false, 6},  {4, DAT_NULL, MSG_XFERREADY, true, 6},
-        {4, DAT_NULL, MSG_XFERREADY, false, 4},  {3, DAT_NULL, MSG_XFERREADY, true, 3},
-        {6, DAT_NULL, MSG_XFERREADY, false, 6},  {5, DAT_NULL, MSG_CLOSEDSREQ, false, 4},
-        {4, DAT_NULL, MSG_CLOSEDSREQ, true, 4},  {5, DAT_NULL, MSG_CLOSEDSOK, false, 5},
-        {5, DAT_NULL, MSG_DEVICEEVENT, false, 5}, {5, DAT_STATUS, MSG_XFERREADY, false, 5},
-    };
-    for (const auto& r : rows) {
-        pa.SetTwainStatus(r.from);
-        EXPECT_EQ(pa.UpDateTwainStatusOnNotify(r.DAT, r.MSG, r.enabling), r.to) << r.from << " " << r.MSG;
     }
 }
 
