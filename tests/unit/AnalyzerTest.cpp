@@ -69,7 +69,8 @@ TEST_F(Analyzer, TripletLinesAreNumberedAndNameTheTripletFromTheStandardOrVendor
     memset(tag, 'T', sizeof tag);  // no NUL in the 32 bytes: cut to the buffer
     EXPECT_EQ(Triplet(DG_CONTROL, DAT_STATUS, MSG_GET), "[100001] [TEST] DG_CONTROL/DAT_STATUS/MSG_GET\r\n");
     pa.Init(tag);
-    EXPECT_EQ(Triplet(DG_CONTROL, DAT_STATUS, MSG_GET), "[100002] [" + std::string(31, 'T') + "] DG_CONTROL/DAT_STATUS/MSG_GET\r\n");
+    EXPECT_EQ(Triplet(DG_CONTROL, DAT_STATUS, MSG_GET),
+              "[100002] [" + std::string(31, 'T') + "] DG_CONTROL/DAT_STATUS/MSG_GET\r\n");
 }
 
 TEST_F(Analyzer, ResultBlocksShowCodePointerAndStateButNoStateAfterAFailureOrAnUnclaimedEvent) {

@@ -102,7 +102,8 @@ TW_SETUPFILEXFER Unterminated(TW_SETUPFILEXFER f) {  // a name without NUL, the 
 struct ExtInfo {
     TW_EXTIMAGEINFO ext;
     TW_INFO more[2];  // entries past the first are never read
-};
+} const kExt{{3, {{0x1200, TWTY_STR255, 1, TWRC_INFONOTSUPPORTED, 0xFFFFFFFFu}}},
+             {{0x1201, 0, 0, 0, 0}, {0x1201, 0, 0, 0, 0}}};
 
 struct Response {
     TW_ELEMENT8 element[256];  // as long as the bit depth asks; only the first is shown
@@ -204,14 +205,16 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
      [] { return Render(TW_USERINTERFACE{2, 0, Wide<TW_HANDLE>(0x123400000abcull)}, &P::TwUserInterfaceAnalyze); }},
     {"CustomDsData",
      [] { return Render(TW_CUSTOMDSDATA{0x80000000u, Wide<TW_HANDLE>(0xdeadbeefcafef00dull)}, &P::TwCustomDsDataAnalyze); }},
-    {"ExtImageInfo",
-     [] { return Render(ExtInfo{{3, {{0x1200, TWTY_STR255, 1, TWRC_INFONOTSUPPORTED, 0xFFFFFFFFu}}}, {{0x1201, 0, 0, 0, 0}, {0x1201, 0, 0, 0, 0}}}.ext, &P::TwExtImageInfoAnalyze); }},
+    {"ExtImageInfo", [] { return Render(kExt.ext, &P::TwExtImageInfoAnalyze); }},
     {"Memory",
      [] { return Render(TW_MEMORY{9, 0xFFFFFFFFu, Wide<TW_MEMREF>(0x5555000000f0ull)}, &P::TwMemoryAnalyze); }},
     {"ImageInfo", [] { return Render(ImageInfo(TWPT_RGB, TWCP_NONE), &P::TwImageInfoAnalyze); }},
     {"ImageInfoUnknownValues", [] { return Render(ImageInfo(-1, 0xFFFF), &P::TwImageInfoAnalyze); }},
     {"ImageLayout",
-     [] { return Render(TW_IMAGELAYOUT{{Fix(0, 32768), Fix(-1, 32768), Fix(8, 32768), Fix(11)}, 1, 0x80000000u, 0xFFFFFFFFu}, &P::TwImageLayoutAnalyze); }},
+     [] {
+         const TW_IMAGELAYOUT l{{Fix(0, 32768), Fix(-1, 32768), Fix(8, 32768), Fix(11)}, 1, 0x80000000u, 0xFFFFFFFFu};
+         return Render(l, &P::TwImageLayoutAnalyze);
+     }},
     {"ImageMemXfer", [] { return Render(MemXfer(), &P::TwImageMemXferAnalyze); }},
     {"JpegCompression", [] { return Render(Jpeg(), &P::TwJpegCompressionAnalyze); }},
     {"Palette8", [] { return Render(TW_PALETTE8{256, 0, {}}, &P::TwPalette8Analyze); }},
@@ -222,7 +225,9 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"AutoExposureUnknownValues", [] { return Render(Exposure(0xFFFF, 2), &P::TwNvAutoExposureAnalyze); }},
     {"RgbMatrix", [] { TWNV_RGBMATRIX v; Count<TW_FIX32>(v.ColorCoeff, 9, -4); return Render(v, &P::TwNvRgbMatrixAnalyze); }},
     {"ColorSmoothing",
-     [] { return Render(TWNV_COLORSMOOTHING{0x12, 1, 2, 3, 4, 5, 6, 7, 0x80000000u, 0xFFFFFFFFu}, &P::TwNvColorSmoothingAnalyze); }},
+     [] {
+         return Render(TWNV_COLORSMOOTHING{0x12, 1, 2, 3, 4, 5, 6, 7, 0x80000000u, 0xFFFFFFFFu}, &P::TwNvColorSmoothingAnalyze);
+     }},
     {"HardwareInfo", [] { return Render(Hardware(), &P::TwHardwareInfoAnalyze); }},
     {"HardwareInfoWithoutNul",  // lying lengths, no NUL in any text: each text its field, the block whole
      [] { TWNV_HARDWAREINFO v; memset(&v, 'Z', sizeof v); return Render(v, &P::TwHardwareInfoAnalyze); }},
@@ -230,7 +235,10 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"UnsharpMask", [] { return Render(Usm(), &P::TwUnsharpMaskAnalyze); }},
     {"SettingFrame", [] { return Render(TWNV_SETTINGFRAME{0xFFFF, 3}, &P::TwNvSettingFrameAnalyze); }},
     {"UsmInfo",
-     [] { return Render(TWNV_USMINFO{0xFFFF, 2, 1, Usm(), {{10, 11, 12, 13}, {65532, 65533, 65534, 65535}, 0xFFFF}}, &P::TwNvUsmInfoAnalyze); }},
+     [] {
+         const TWNV_USMINFO v{0xFFFF, 2, 1, Usm(), {{10, 11, 12, 13}, {65532, 65533, 65534, 65535}, 0xFFFF}};
+         return Render(v, &P::TwNvUsmInfoAnalyze);
+     }},
 };
 
 #if defined(TRACELET_TWAIN_ABI_MACOS)
