@@ -86,6 +86,8 @@ TEST_F(Log, OpensOnlyInAnExistingFolderAndAlwaysMovesTheStateToThree) {
     EXPECT_EQ(g_pcTwainLog, nullptr);
     EXPECT_EQ(g_cParaAnalyze.GetTwainStatus(), 0);
 
+    MakeFolder();
+    rmdir(kFolder.c_str());
     { std::ofstream plain(kFolder); }  // not a folder: a logger, no file
     setupTwainLog();
     EXPECT_EQ(g_pLogFile, nullptr);
