@@ -15,6 +15,10 @@
 #include "analyzer/ParaAnalyze.h"
 #include "tracelet/twain_nv.h"
 
+#ifndef __clang__
+#pragma GCC diagnostic ignored "-Wformat-truncation"  // texts cut by the room are what is compared
+#endif
+
 namespace {
 
 // TraceFormatV against vsnprintf in a buffer of `size`: the same length, the
@@ -32,7 +36,18 @@ void ExpectSame(size_t size, const char* format, ...) {
     EXPECT_EQ(n, m) << format;
     EXPECT_EQ(std::string(a, size + 1), std::string(b, size + 1)) << format;
 }
-#define EXPECT_SAME ExpectSame
+// The same for the run-time formatter and the compiled one (TraceFormat with
+// a literal format).
+#define EXPECT_SAME(size, format, ...)                                                                          \
+    do {                                                                                                        \
+        ExpectSame(size, format, __VA_ARGS__);                                                                  \
+        char ours[8192], library[8192];                                                                         \
+        EXPECT_EQ(TraceFormat(ours, size, format, __VA_ARGS__), snprintf(library, size, format, __VA_ARGS__)) \
+            << format;                                                                                          \
+        if (size) {                                                                                             \
+            EXPECT_STREQ(ours, library) << format;                                                              \
+        }                                                                                                       \
+    } while (0)
 
 double Fix(int32_t word) { return Fix32ToDouble(static_cast<uint32_t>(word)); }
 
@@ -52,7 +67,8 @@ TEST(TraceFormat, EveryTw32FixedPointValueRoundsAsTheLibraryRoundsIt) {
     }
     std::mt19937 random(20261206);
     for (int i = 0; i < 200000; ++i) {
-        EXPECT_SAME(64, "%.3f", Fix(static_cast<int32_t>(random())));
+        const double v = Fix(static_cast<int32_t>(random()));
+        EXPECT_SAME(64, "%.3f", v);
     }
 }
 
@@ -75,18 +91,21 @@ TEST(TraceFormat, IntegersTextsAndOtherFloatingValuesWithWidthsZerosSignsAndLeng
 }
 
 TEST(TraceFormat, ATextThatDoesNotFitIsCutAndStillMeasuredWhole) {
-    for (size_t size : {0, 1, 2, 5, 8, 12, 13, 30})
+    const char* volatile noText = nullptr;
+    for (size_t size : {0, 1, 2, 5, 8, 12, 13, 30}) {
         EXPECT_SAME(size, "        Return Code = [%s]%s", "TWRC_SUCCESS", "\r\n");
-    EXPECT_SAME(7, "%05ld:%.3f", 42L, 1.5);
+        EXPECT_SAME(size, "[%s][%.3s][%-8s|%8s][%c]%%", noText, noText, "ab", "cd", 'x');
+        EXPECT_SAME(size, "%05ld|%3d|%-4d|%u|%08x|%X|%lu|%lld|%.3f", -42L, -1, 7, 9u, 255u, 255u, 42UL, -5LL, -0.0);
+    }
 }
 
 TEST(TraceFormat, FormatsOutsideItsVocabularyAreTheLibrarys) {
-    EXPECT_SAME(64, "%p %+d % d %#x %e %g", static_cast<void*>(nullptr), 5, 5, 255u, 1.5, 1.5);
-    EXPECT_SAME(64, "%*d %05s %hd %hhu %-40s|", 6, 42, "ab", 70000, 300, "Dev.cpp");
+    ExpectSame(64, "%p %+d % d %#x %e %g", static_cast<void*>(nullptr), 5, 5, 255u, 1.5, 1.5);
+    ExpectSame(64, "%*d %05s %hd %hhu %-40s|", 6, 42, "ab", 70000, 300, "Dev.cpp");
     // Ours first, then the library's from the first conversion it needs.
-    EXPECT_SAME(64, "[%d] %p [%s] %.3f", 7, static_cast<void*>(nullptr), "x", 1.5);
-    EXPECT_SAME(64, "%s%s%+d%s", "abc", "def", 9, "ghi");
-    for (size_t size : {0, 3, 7, 9, 12}) EXPECT_SAME(size, "%s %e %d", "abcdef", 2.5, 11);
+    ExpectSame(64, "[%d] %p [%s] %.3f", 7, static_cast<void*>(nullptr), "x", 1.5);
+    ExpectSame(64, "%s%s%+d%s", "abc", "def", 9, "ghi");
+    for (size_t size : {0, 3, 7, 9, 12}) ExpectSame(size, "%s %e %d", "abcdef", 2.5, 11);
 }
 
 // ---------------------------------------------------------------------------
@@ -147,30 +166,6 @@ TEST(CompiledFormats, EveryContainerAndItemTypeIsTheLibrarysTextByteForByte) {
                 ExpectBothWays(DAT_CAPABILITY, MSG_GET, &c, TWRC_SUCCESS, nullptr);
                 TwainDisposeHandle(c.hContainer);
             }
-}
-
-// The compiled formatter (TraceFormat with a literal format) against snprintf.
-#define EXPECT_COMPILED_SAME(size, format, ...)                              \
-    do {                                                                     \
-        char ours[64], library[64];                                          \
-        const int n = TraceFormat(ours, size, format, __VA_ARGS__);          \
-        EXPECT_EQ(n, snprintf(library, size, format, __VA_ARGS__)) << size;  \
-        if (size) { EXPECT_STREQ(ours, library) << size; }                   \
-    } while (0)
-
-TEST(CompiledFormats, EveryConversionOfTheVocabularyAndCutsAreTheLibrarys) {
-    const char* volatile noText = nullptr;  // hidden from the compiler's format checks
-    const char* none = noText;
-    for (size_t size : {0, 1, 5, 12, 64}) {
-        EXPECT_COMPILED_SAME(size, "[%s][%.3s][%-8s|%8s][%c]%%", none, none, "ab", "cd", 'x');
-        for (long long v : {0ll, -1ll, 42ll, -2147483648ll, 4294967295ll}) {
-            const int i = static_cast<int>(v);
-            const unsigned u = static_cast<unsigned>(i);
-            EXPECT_COMPILED_SAME(size, "%05ld|%3d|%-4d|%u|%08x|%X|%lu|%lld", static_cast<long>(v), i, i, u, u, u,
-                                 static_cast<unsigned long>(v), v);
-        }
-        for (double v : {-0.0, 0.5, -1.5 / 65536, 0.1, 1e300}) EXPECT_COMPILED_SAME(size, "%.3f", v);
-    }
 }
 
 }  // namespace
