@@ -90,8 +90,10 @@ fault vendor-crlf src/formatters/TwVendor.cpp "$U" \
 # is planted where the copied head is judged whole.)
 fault capability-head-bound src/formatters/TwCapability.cpp "$U $E" \
     'return in.Copy(&head, p, headBytes) == headBytes;' 'return in.Copy(&head, p, headBytes) != 0;'
-fault capability-count-clamp src/formatters/TwCapability.cpp "$U $E" \
-    'size_t n = in.Readable(from, want < avail ? want : avail);' 'size_t n = in.Readable(from, want);'
+# (Items that are read are bounded by the reader as well; items that are not,
+# frames and unknown types, only by the count clamped to the block.)
+fault capability-count-clamp src/analyzer/ValueRender.cpp "$U $E" \
+    'if (OutputFull() || i >= inBlock) break;' 'if (OutputFull()) break;'
 fault capability-failed-call-container src/formatters/TwCapability.cpp "$U $E" \
     'if (m_RC != TWRC_FAILURE) TwContainerAnalyaze(p);' 'TwContainerAnalyaze(p);'
 fault image-fields-swapped src/formatters/TwImage.cpp "$U $E" \

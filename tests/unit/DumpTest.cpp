@@ -496,6 +496,7 @@ TEST(Bounds, ContainersAreReadNoFurtherThanTheirBlockOrReadableMemory) {
         {"AOneValueTextCutByItsBlock", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Text("0123456789", 10)), 0, false},
         {"ALyingEnumerationInsideItsBlock", TWON_ENUMERATION, ICAP_PIXELTYPE,
          Enumeration(TWTY_UINT16, 1000000) + Of<TW_UINT16>(0) + Of<TW_UINT16>(1) + Of<TW_UINT16>(2) + Bytes(1, 1), 0, true},
+        {"ALyingListOfFramesInsideItsBlock", TWON_ARRAY, ICAP_FRAMES, Array(TWTY_FRAME, 1000) + Bytes(40, 1), 0, true},
         {"Nothing", TWON_ENUMERATION, 0, Enumeration(TWTY_UINT16, 3), 2, false},
         {"Nothing", TWON_RANGE, 0, Range<TW_UINT32>(TWTY_UINT32, 1, 2, 3, 4, 5), 4, false},
         {"Nothing", TWON_ENUMERATION, 0, Enumeration(TWTY_UINT16, 3), 1, true},
