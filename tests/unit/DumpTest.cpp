@@ -193,7 +193,7 @@ const std::pair<const char*, std::function<std::string()>> kRows[] = {
     {"EventVendor", [] { return Render(Event(0x8002), &P::TwEventAnalyze); }},
     {"EventUnknown", [] { return Render(Event(0x8003), &P::TwEventAnalyze); }},
     {"EventNull", [] { return Render(Event(MSG_NULL), &P::TwEventAnalyze); }},
-    {"PendingXfers", [] { return Render(TW_PENDINGXFERS{65535, 4294967295u}, &P::TwPendingXfersAnalyze); }},
+    {"PendingXfers", [] { return Render(TW_PENDINGXFERS{65535, 4294967294u}, &P::TwPendingXfersAnalyze); }},
     {"SetupMemXfer", [] { return Render(TW_SETUPMEMXFER{16384, 0x80000000u, 0xFFFFFFFFu}, &P::TwSetupMemXferAnalyze); }},
     {"SetupFileXfer", [] { return Render(TW_SETUPFILEXFER{"/tmp/scan 0001.tif", 9, -1}, &P::TwSetupFileXferAnalyze); }},
     {"SetupFileXferWithoutNul", [] { return Render(Unterminated({"", 0x4242, -1}), &P::TwSetupFileXferAnalyze); }},
