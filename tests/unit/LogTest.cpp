@@ -3,6 +3,7 @@
 // write; each message's prefix, padding and line end; the bounded growth of
 // the text buffer; the character locale; and the folder-creation helper.
 #include <gtest/gtest.h>
+#include <dirent.h>
 #include <locale.h>
 #include <stdarg.h>
 #include <stdlib.h>
@@ -42,8 +43,12 @@ std::string Contents(const std::string& path) {
     return text.str();
 }
 
-void RemoveFolder() {
-    unlink((kFolder + "/" + kName).c_str());
+void RemoveFolder() {  // with whatever files a test left in it
+    if (DIR* d = opendir(kFolder.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') unlink((kFolder + "/" + e->d_name).c_str());
+        closedir(d);
+    }
     if (rmdir(kFolder.c_str()) != 0) unlink(kFolder.c_str());
 }
 
