@@ -16,7 +16,16 @@
 # Tests are test executables under the build folder, with an optional
 # gtest filter after a colon, or "ctest:REGEX" for tests ctest runs.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+# Run from a copy of this file, so that editing it during a run cannot
+# change the run.
+if [ -z "${TRACELET_MUTANTS_ROOT:-}" ]; then
+    TRACELET_MUTANTS_ROOT=$(cd "$(dirname "$0")/.." && pwd)
+    export TRACELET_MUTANTS_ROOT
+    copy=$(mktemp)
+    cp "$0" "${copy}"
+    exec bash -c 'script=$1; shift; trap "rm -f \"$script\"" EXIT; bash "$script" "$@"' mutants "${copy}" "$@"
+fi
+cd "${TRACELET_MUTANTS_ROOT}"
 root=$(pwd)
 work=${MUTANTS_DIR:-/tmp/tracelet-mutants}
 jobs=${TRACELET_JOBS:-$(nproc)}
@@ -192,8 +201,12 @@ wanted() {
 
 
 echo "=== copying the tree to ${work}"
+# A fresh copy of the tracked files (the build folder kept), every file
+# newer than anything built from an earlier copy, so that nothing stale
+# (a file since deleted, an object of an older text) takes part.
 mkdir -p "${work}/tree"
-git ls-files -z | tar --null -T - -cf - | tar -xf - -C "${work}/tree" || exit 1
+find "${work}/tree" -mindepth 1 -maxdepth 1 ! -name build -exec rm -rf {} +
+git ls-files -z | tar --null -T - -cf - | tar -xmf - -C "${work}/tree" || exit 1
 cd "${work}/tree"
 echo "=== building"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELET_BUILD_BENCHMARKS=OFF >"${work}/configure.log" \
