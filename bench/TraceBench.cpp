@@ -6,6 +6,9 @@
 //   Floor      the bytes LogOn writes for the triplet, written with the
 //              same fwrite and fflush calls to a stream set up the same
 //              way, and nothing else
+//   Paired     LogOn and Floor in alternating blocks of 64 calls in one
+//              run: their times per call and their ratio, measured under
+//              the same conditions
 // The log and the floor's file are emptied every few thousand calls
 // (outside the timing) so that they stay small.
 #include <benchmark/benchmark.h>
@@ -18,6 +21,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -282,15 +286,21 @@ void Companion(benchmark::State& state, const Case* c) {
 char g_floorBuffer[8192];
 FILE* g_floor = nullptr;
 
+// The floor of one call: the bytes of its triplet line, then those of its
+// result block, each written and flushed.
+void WriteFloor(const Case& c) {
+    for (const std::string& w : c.writes) {
+        fwrite(w.data(), 1, w.size(), g_floor);
+        fflush(g_floor);
+    }
+}
+
 void Floor(benchmark::State& state, const Case* c) {
     const std::string& a = c->writes[0];
     const std::string& b = c->writes[1];
     int n = 0;
     for (auto _ : state) {
-        fwrite(a.data(), 1, a.size(), g_floor);
-        fflush(g_floor);
-        fwrite(b.data(), 1, b.size(), g_floor);
-        fflush(g_floor);
+        WriteFloor(*c);
         if (++n == kTruncateEvery) {
             state.PauseTiming();
             Empty(g_floor);
@@ -299,6 +309,39 @@ void Floor(benchmark::State& state, const Case* c) {
         }
     }
     state.counters["bytes"] = static_cast<double>(a.size() + b.size());
+}
+
+// Log on and its floor in alternating blocks of calls within one run, so
+// that whatever else the machine does weighs on both alike: each
+// iteration is one traced call and one floor call, and the counters give
+// each one's time per call and their ratio.
+void Paired(benchmark::State& state, const Case* c) {
+    using Clock = std::chrono::steady_clock;
+    constexpr int kBlock = 64;
+    Clock::duration on{}, floor{};
+    long calls = 0;
+    int n = 0;
+    for (auto _ : state) {
+        const Clock::time_point t0 = Clock::now();
+        for (int i = 0; i < kBlock; ++i) benchmark::DoNotOptimize(g_on.entry(&g_app, c->dg, c->dat, c->msg, c->data));
+        const Clock::time_point t1 = Clock::now();
+        for (int i = 0; i < kBlock; ++i) WriteFloor(*c);
+        on += t1 - t0;
+        floor += Clock::now() - t1;
+        calls += kBlock;
+        if ((n += kBlock) >= kTruncateEvery) {
+            state.PauseTiming();
+            Empty(*g_on.logFile);
+            Empty(g_floor);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+    const double onNs = std::chrono::duration<double, std::nano>(on).count();
+    const double floorNs = std::chrono::duration<double, std::nano>(floor).count();
+    state.counters["log_on_ns"] = calls ? onNs / static_cast<double>(calls) : 0;
+    state.counters["floor_ns"] = calls ? floorNs / static_cast<double>(calls) : 0;
+    state.counters["on_per_floor"] = floorNs > 0 ? onNs / floorNs : 0;
 }
 
 }  // namespace
@@ -318,6 +361,7 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((name + "/Floor").c_str(), Floor, &c);
         benchmark::RegisterBenchmark((name + "/LogOff").c_str(), LogOff, &c);
         benchmark::RegisterBenchmark((name + "/Companion").c_str(), Companion, &c);
+        benchmark::RegisterBenchmark((name + "/Paired").c_str(), Paired, &c);
     }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
