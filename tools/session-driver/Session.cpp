@@ -637,9 +637,11 @@ bool Session::TransferPages() {
                 ++m_savedPages;
             } else {
                 m_err << "tracelet-session: cannot write " << path << ": " << error << "\n";
+                ++m_lostPages;
             }
         } else {
             m_out << "  page " << index + 1 << " not transferred (" << ReturnName(rc) << ")\n";
+            ++m_lostPages;
         }
         if (px.Count == 0) {
             m_out << "End of transfers (state 5)\n";
@@ -696,15 +698,18 @@ int Session::Run() {
     m_out << "Trace log folder: " << m_options.logDir << (logging ? "" : " (missing: logging is off)") << "\n";
     const std::vector<std::string> before = LogFiles();
 
-    int exitCode = 1;
+    bool ok = false;
     if (Load() && Open()) {
-        bool ok = Negotiate() && Enable() && WaitForTransferReady() && TransferPages();
+        ok = Negotiate() && Enable() && WaitForTransferReady() && TransferPages();
         Close();
-        if (ok) exitCode = 0;
     }
     Unload();
-    if (exitCode == 0) m_out << m_savedPages << (m_savedPages == 1 ? " page" : " pages") << " saved in "
-                             << m_options.outputDir << "\n";
+    if (ok) m_out << m_savedPages << (m_savedPages == 1 ? " page" : " pages") << " saved in "
+                  << m_options.outputDir << "\n";
+    // A page that was not transferred or not written fails the run.
+    if (m_lostPages)
+        m_err << "tracelet-session: " << m_lostPages << (m_lostPages == 1 ? " page" : " pages") << " lost\n";
+    const int exitCode = ok && m_lostPages == 0 ? 0 : 1;
     PrintLog(before);
     return exitCode;
 }

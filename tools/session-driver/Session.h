@@ -85,6 +85,7 @@ private:
     std::condition_variable m_notifiedChanged;
     TW_UINT16 m_notified = MSG_NULL;
     int m_savedPages = 0;
+    int m_lostPages = 0;  // not transferred, or not written
 };
 
 }  // namespace session
