@@ -18,6 +18,7 @@
 
 #include "CertifyChecks.h"
 #include "MemXfer.h"
+#include "Session.h"
 #include "tables/twaintbl.h"
 #include "tracelet/twain_memory.h"
 #include "trace/states.hpp"
@@ -299,18 +300,9 @@ struct Batch {
 class Bench {
 public:
     Bench(const PlanOptions& o, Recorder& rec) : m_options(o), m_rec(rec) {
-        m_app.Id = 1;
-        m_app.Version.MajorNum = 1;
-        m_app.Version.Language = TWLG_ENGLISH;
-        m_app.Version.Country = TWCY_USA;
-        std::strncpy(m_app.Version.Info, "conformance run", sizeof m_app.Version.Info - 1);
-        m_app.ProtocolMajor = 2;
-        m_app.ProtocolMinor = 4;
         // A TWAIN 2 application: the source signals through the manager.
-        m_app.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_APP2;
-        std::strncpy(m_app.Manufacturer, "Tracelet", sizeof m_app.Manufacturer - 1);
-        std::strncpy(m_app.ProductFamily, "Conformance run", sizeof m_app.ProductFamily - 1);
-        std::strncpy(m_app.ProductName, "tracelet-session --certify", sizeof m_app.ProductName - 1);
+        m_app = session::AppIdentity("conformance run", "Conformance run", "tracelet-session --certify",
+                            DG_CONTROL | DG_IMAGE | DF_APP2);
     }
     ~Bench() {
         if (m_library) dlclose(m_library);

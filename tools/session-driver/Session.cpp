@@ -111,24 +111,30 @@ std::uint32_t Fix32Word(double value) {
     return word;
 }
 
+TW_IDENTITY AppIdentity(const char* info, const char* family, const char* product, TW_UINT32 groups) {
+    TW_IDENTITY app{};
+    app.Id = 1;
+    app.Version.MajorNum = 1;
+    app.Version.Language = TWLG_ENGLISH;
+    app.Version.Country = TWCY_USA;
+    std::strncpy(app.Version.Info, info, sizeof app.Version.Info - 1);
+    app.ProtocolMajor = 2;
+    app.ProtocolMinor = 4;
+    app.SupportedGroups = groups;
+    std::strncpy(app.Manufacturer, "Tracelet", sizeof app.Manufacturer - 1);
+    std::strncpy(app.ProductFamily, family, sizeof app.ProductFamily - 1);
+    std::strncpy(app.ProductName, product, sizeof app.ProductName - 1);
+    return app;
+}
+
 Session::Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive)
     : m_options(options), m_out(out), m_err(err), m_interactive(interactive) {
     // The application: Id as the manager hands it out at MSG_OPENDSM. It
     // announces DF_APP2, so the source tells it of a transfer through the
     // manager's callback; with --poll-events it does not, and hears of it
     // through its event loop (DAT_EVENT/MSG_PROCESSEVENT).
-    m_app.Id = 1;
-    m_app.Version.MajorNum = 1;
-    m_app.Version.MinorNum = 0;
-    m_app.Version.Language = TWLG_ENGLISH;
-    m_app.Version.Country = TWCY_USA;
-    std::strncpy(m_app.Version.Info, "1.0", sizeof m_app.Version.Info - 1);
-    m_app.ProtocolMajor = 2;
-    m_app.ProtocolMinor = 4;
-    m_app.SupportedGroups = DG_CONTROL | DG_IMAGE | (options.pollEvents ? 0 : DF_APP2);
-    std::strncpy(m_app.Manufacturer, "Tracelet", sizeof m_app.Manufacturer - 1);
-    std::strncpy(m_app.ProductFamily, "Session driver", sizeof m_app.ProductFamily - 1);
-    std::strncpy(m_app.ProductName, "tracelet-session", sizeof m_app.ProductName - 1);
+    m_app = AppIdentity("1.0", "Session driver", "tracelet-session",
+                        DG_CONTROL | DG_IMAGE | (options.pollEvents ? 0 : DF_APP2));
     g_session = this;
 }
 

@@ -21,6 +21,12 @@ namespace session {
 std::uint32_t Fix32Word(double value);
 double Fix32Value(std::uint32_t word);
 
+// The identity this program gives itself as an application: Id 1 (as the
+// manager hands it out at MSG_OPENDSM), version 1, English, USA, TWAIN 2.4,
+// made by Tracelet; `groups` says what it supports (DF_APP2 included, the
+// source signals it through the manager).
+TW_IDENTITY AppIdentity(const char* info, const char* family, const char* product, TW_UINT32 groups);
+
 class Session {
 public:
     Session(const Options& options, std::ostream& out, std::ostream& err, bool interactive);
