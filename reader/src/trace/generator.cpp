@@ -67,11 +67,16 @@ void identity(Writer& w) {
     w.line("  }");
 }
 
-void capability_enum(Writer& w, const char* cap, const char* type, const char* const* items, int n, int current) {
+// The lines of a TW_CAPABILITY before its container's own block.
+void capability_head(Writer& w, const char* cap, const char* con_type, unsigned handle) {
     w.line("  TW_CAPABILITY = {");
     w.line("    Cap        = [%s]", cap);
-    w.line("    ConType    = [TWON_ENUMERATION]");
-    w.line("    hContainer = <0x%08x>", 0x0012a4c0u);
+    w.line("    ConType    = [%s]", con_type);
+    w.line("    hContainer = <0x%08x>", handle);
+}
+
+void capability_enum(Writer& w, const char* cap, const char* type, const char* const* items, int n, int current) {
+    capability_head(w, cap, "TWON_ENUMERATION", 0x0012a4c0u);
     w.line("    TW_ENUMERATION = {");
     w.line("      ItemType     = [%s]", type);
     w.line("      NumItems     = [%d]", n);
@@ -85,10 +90,7 @@ void capability_enum(Writer& w, const char* cap, const char* type, const char* c
 }
 
 void capability_one(Writer& w, const char* cap, const char* type, const char* value) {
-    w.line("  TW_CAPABILITY = {");
-    w.line("    Cap        = [%s]", cap);
-    w.line("    ConType    = [TWON_ONEVALUE]");
-    w.line("    hContainer = <0x%08x>", 0x0012a4e0u);
+    capability_head(w, cap, "TWON_ONEVALUE", 0x0012a4e0u);
     w.line("    TW_ONEVALUE = {");
     w.line("      ItemType = [%s]", type);
     w.line("      Item     = [%s]", value);
