@@ -61,16 +61,6 @@ void TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* fr
 // TWQC_ flags by name, joined by "|", then any other bits in hexadecimal;
 // "0x0" when no bit is set.
 void QueryFlagsText(TW_UINT16 flags, char* out, size_t size) {
-    static const struct {
-        TW_UINT16 bit;
-        const char* name;
-    } kFlags[] = {
-        {TWQC_GET, "TWQC_GET"},
-        {TWQC_SET, "TWQC_SET"},
-        {TWQC_GETDEFAULT, "TWQC_GETDEFAULT"},
-        {TWQC_GETCURRENT, "TWQC_GETCURRENT"},
-        {TWQC_RESET, "TWQC_RESET"},
-    };
     if (flags == 0) {
         snprintf(out, size, "0x0");
         return;
@@ -78,10 +68,11 @@ void QueryFlagsText(TW_UINT16 flags, char* out, size_t size) {
     size_t len = 0;
     out[0] = '\0';
     unsigned rest = flags;
-    for (const auto& f : kFlags) {
-        if (!(rest & f.bit)) continue;
-        rest &= ~static_cast<unsigned>(f.bit);
-        len += static_cast<size_t>(snprintf(out + len, size - len, "%s%s", len ? "|" : "", f.name));
+    for (size_t i = 0; i + 1 < TableRows(twqc_macros); ++i) {
+        const unsigned bit = static_cast<unsigned>(twqc_macros[i].value);
+        if (!(rest & bit)) continue;
+        rest &= ~bit;
+        len += static_cast<size_t>(snprintf(out + len, size - len, "%s%s", len ? "|" : "", twqc_macros[i].name));
     }
     if (rest) snprintf(out + len, size - len, "%s0x%x", len ? "|" : "", rest);
 }
