@@ -14,6 +14,7 @@
 
 #include "MemXfer.h"
 #include "NativeImage.h"
+#include "tables/TwNames.h"
 #include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
 
@@ -39,21 +40,14 @@ void ManagerUnlock(TW_HANDLE h) { TwainUnlockHandle(h); }
 
 // --- Names -------------------------------------------------------------------
 
-const char* ConditionName(TW_UINT16 cc) {
-    static const char* const names[] = {
-        "TWCC_SUCCESS",     "TWCC_BUMMER",        "TWCC_LOWMEMORY", "TWCC_NODS",
-        "TWCC_MAXCONNECTIONS", "TWCC_OPERATIONERROR", "TWCC_BADCAP",  "condition 7",
-        "condition 8",      "TWCC_BADPROTOCOL",   "TWCC_BADVALUE",  "TWCC_SEQERROR",
-        "TWCC_BADDEST",     "TWCC_CAPUNSUPPORTED", "TWCC_CAPBADOPERATION", "TWCC_CAPSEQERROR"};
-    return cc < sizeof names / sizeof names[0] ? names[cc] : "an unknown condition";
+std::string ConditionName(TW_UINT16 cc) {
+    const std::string_view name = twnames::Name(twnames::Kind::Cc, cc);
+    return name.empty() ? "condition " + std::to_string(cc) : std::string(name);
 }
 
-const char* ReturnName(TW_UINT16 rc) {
-    static const char* const names[] = {"TWRC_SUCCESS",  "TWRC_FAILURE",  "TWRC_CHECKSTATUS",
-                                        "TWRC_CANCEL",   "TWRC_DSEVENT",  "TWRC_NOTDSEVENT",
-                                        "TWRC_XFERDONE", "TWRC_ENDOFLIST", "TWRC_INFONOTSUPPORTED",
-                                        "TWRC_DATANOTAVAILABLE"};
-    return rc < sizeof names / sizeof names[0] ? names[rc] : "an unknown return code";
+std::string ReturnName(TW_UINT16 rc) {
+    const std::string_view name = twnames::Name(twnames::Kind::Rc, rc);
+    return name.empty() ? "return code " + std::to_string(rc) : std::string(name);
 }
 
 const char* PixelTypeName(int type) {

@@ -3,6 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "trace/names.hpp"
+#include "tracelet/twain.h"
+
 namespace tracelet::trace {
 
 namespace {
@@ -104,7 +107,10 @@ std::string generate_session(const GeneratorOptions& o) {
     std::string out;
     out.reserve(o.calls * 420);
     Writer w(out);
-    static const char* const kPixelTypes[] = {"TWPT_BW", "TWPT_GRAY", "TWPT_RGB"};
+    // The table's names are NUL-terminated texts of the names library.
+    const char* const kPixelTypes[] = {constant_name("twpt_macros", TWPT_BW).data(),
+                                       constant_name("twpt_macros", TWPT_GRAY).data(),
+                                       constant_name("twpt_macros", TWPT_RGB).data()};
     static const char* const kResolutions[] = {"75.000", "150.000", "300.000", "600.000", "1200.000"};
 
     w.triplet("DG_CONTROL", "DAT_IDENTITY", "MSG_OPENDS");
