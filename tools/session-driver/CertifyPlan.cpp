@@ -19,7 +19,7 @@
 #include "CertifyChecks.h"
 #include "MemXfer.h"
 #include "Session.h"
-#include "tables/twaintbl.h"
+#include "tables/TwNames.h"
 #include "tracelet/twain_memory.h"
 #include "trace/states.hpp"
 
@@ -40,25 +40,20 @@ constexpr long kRssToleranceBytes = 8L * 1024 * 1024;
 // How long a source may take to say a page is ready after it was enabled.
 constexpr auto kReadyWait = std::chrono::seconds(5);
 
-template <std::size_t N>
-std::string NameIn(const TwNameRow (&table)[N], std::uint64_t value) {
-    for (std::size_t i = 0; i + 1 < N; ++i)
-        if (table[i].value == value) return table[i].name;
+// A value by its name, or in hexadecimal where the names library has none.
+std::string Named(std::string_view name, std::uint64_t value) {
+    if (!name.empty()) return std::string(name);
     char text[24];
     std::snprintf(text, sizeof text, "0x%04llx", static_cast<unsigned long long>(value));
     return text;
 }
 
-std::string CapName(TW_UINT16 cap) {
-    for (const TwNameRow& row : cap_macros)
-        if (row.value == cap) return row.name;
-    return NameIn(icap_macros, cap);
-}
-std::string CcName(TW_UINT16 cc) { return NameIn(twcc_macros, cc); }
-std::string RcName(TW_UINT16 rc) { return NameIn(twrc_macros, rc); }
-std::string ConName(TW_UINT16 con) { return NameIn(twon_macros, con); }
-std::string TypeName(TW_UINT16 type) { return NameIn(twty_macros, type); }
-std::string MsgName(TW_UINT16 msg) { return NameIn(msg_macros, msg); }
+std::string CapName(TW_UINT16 cap) { return Named(twnames::Name(twnames::Kind::Cap, cap), cap); }
+std::string CcName(TW_UINT16 cc) { return Named(twnames::Name(twnames::Kind::Cc, cc), cc); }
+std::string RcName(TW_UINT16 rc) { return Named(twnames::Name(twnames::Kind::Rc, rc), rc); }
+std::string ConName(TW_UINT16 con) { return Named(twnames::NameIn("twon_macros", con), con); }
+std::string TypeName(TW_UINT16 type) { return Named(twnames::NameIn("twty_macros", type), type); }
+std::string MsgName(TW_UINT16 msg) { return Named(twnames::Name(twnames::Kind::Msg, msg), msg); }
 
 double Fix32(std::uint32_t word) {
     TW_FIX32 f;
@@ -84,11 +79,8 @@ std::string ItemText(TW_UINT16 type, const Item& item, TW_UINT16 cap) {
     const std::uint32_t w = ItemWord(item);
     std::ostringstream s;
     if (type == TWTY_UINT16) {
-        for (const TwValToCapRow& row : VALTOCAP) {
-            if (row.cap != cap) continue;
-            for (std::uint32_t i = 0; i + 1 < row.rows; ++i)
-                if (row.table[i].value == (w & 0xffff)) return row.table[i].name;
-        }
+        const std::string_view name = twnames::CapValueName(cap, static_cast<TW_UINT16>(w));
+        if (!name.empty()) return std::string(name);
     }
     switch (type) {
     case TWTY_INT8: s << int(std::int8_t(w)); break;
@@ -588,7 +580,7 @@ private:
                                "caps.current-offered", "caps.set", "caps.reset", "caps.resetall"})
             m_rec.Ran(id);
         int settable = 0;
-        std::vector<std::tuple<TW_UINT16, TW_UINT16, Item>> originals;
+        std::vector<std::tuple<TW_UINT16, TW_UINT16, Item>> originals, moved;
         for (TW_UINT16 cap : m_supported) {
             const std::string name = CapName(cap);
             const Answer qs = Cap(cap, MSG_QUERYSUPPORT);
@@ -600,6 +592,7 @@ private:
             } else {
                 ops = static_cast<TW_INT32>(ItemWord(*qs.c.One()));
             }
+            m_queryOps[cap] = ops;
             const Answer get = Cap(cap, MSG_GET);
             const Answer cur = Cap(cap, MSG_GETCURRENT);
             const Answer def = Cap(cap, MSG_GETDEFAULT);
@@ -656,9 +649,12 @@ private:
                     m_rec.Fail("caps.set", back.call, name + ": set to " + ItemText(get.c.itemType, value, cap) +
                                                           ", MSG_GETCURRENT gives " +
                                                           ItemText(get.c.itemType, *back.c.One(), cap));
-                if (def.c.One() && value != *def.c.One()) changed = true;
+                if (def.c.One() && value != *def.c.One() && !changed) {
+                    changed = true;
+                    moved.push_back({cap, get.c.itemType, value});
+                }
             }
-            if ((ops & TWQC_RESET) && changed) {
+            if ((ops & TWQC_RESET) && changed && HeldToDefault(cap)) {
                 // Leave a value other than the default, then reset it.
                 for (const Item& value : Offered(get.c)) {
                     if (value == *def.c.One()) continue;
@@ -680,8 +676,26 @@ private:
             originals.push_back({cap, get.c.itemType, original});
         }
         if (!settable) m_rec.NotApplicable("caps.set", "no capability takes MSG_SET");
+        // MSG_RESETALL must have something to undo: every capability that
+        // took a value other than its default is left at it.
+        for (const auto& [cap, type, value] : moved) SetCap(cap, type, value);
         ResetAll();
         for (const auto& [cap, type, value] : originals) SetCap(cap, type, value);
+    }
+
+    // Whether MSG_RESET and MSG_RESETALL must bring the capability back to its
+    // default: not when TWAIN lets an application only read it (a feeder's
+    // paper sensor), nor when its MSG_QUERYSUPPORT offers neither MSG_SET nor
+    // MSG_RESET.
+    bool HeldToDefault(TW_UINT16 cap) {
+        if (twnames::ReadOnly(cap)) return false;
+        auto it = m_queryOps.find(cap);
+        if (it == m_queryOps.end()) {
+            const Answer qs = Cap(cap, MSG_QUERYSUPPORT);
+            const TW_INT32 ops = qs.ok() && qs.c.One() ? static_cast<TW_INT32>(ItemWord(*qs.c.One())) : 0;
+            it = m_queryOps.emplace(cap, ops).first;
+        }
+        return (it->second & (TWQC_SET | TWQC_RESET)) != 0;
     }
 
     void ResetAll() {
@@ -695,6 +709,7 @@ private:
             return;
         }
         for (TW_UINT16 cap : m_supported) {
+            if (!HeldToDefault(cap)) continue;
             const Answer cur = Cap(cap, MSG_GETCURRENT);
             const Answer def = Cap(cap, MSG_GETDEFAULT);
             if (cur.ok() && def.ok() && cur.c.One() && def.c.One() && *cur.c.One() != *def.c.One())
@@ -1131,6 +1146,7 @@ private:
     bool m_open = false;
     bool m_isImage = true;
     std::vector<TW_UINT16> m_supported;
+    std::map<TW_UINT16, TW_INT32> m_queryOps;  // what each capability's MSG_QUERYSUPPORT offers
     long m_call = 0;
     long m_lastCall = 0;
     TW_UINT16 m_lastCc = TWCC_SUCCESS;

@@ -171,6 +171,13 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
          },
          [](ScanSettings& s) { s.feederEnabled = false; }});
 
+    // Read only, as a real feeder's paper sensor: true while paper is in it.
+    Add({CAP_FEEDERLOADED, TWTY_BOOL, TWON_ONEVALUE, false,
+         [](const ScanSettings& s) {
+             return OneValue(TWTY_BOOL, CapItem::Number(s.feederSheets > 0 ? 1 : 0), CapItem::Number(0));
+         },
+         nullptr, nullptr});
+
     Add({ICAP_PIXELTYPE, TWTY_UINT16, TWON_ENUMERATION, true,
          [factory](const ScanSettings& s) {
              return Enumeration(TWTY_UINT16, Numbers({TWPT_BW, TWPT_GRAY, TWPT_RGB}), CapItem::Number(s.pixelType),
@@ -356,7 +363,7 @@ Outcome CapabilitySet::ResetAll() {
     // In table order, so that a capability whose values follow another one
     // (the bit depth follows the pixel type) is reset after it.
     for (const Def& d : m_defs)
-        if (d.reset) d.reset(m_settings);
+        if (d.reset && !(m_faults.resetAllKeepsValue && d.id == ICAP_PIXELTYPE)) d.reset(m_settings);
     return Success();
 }
 

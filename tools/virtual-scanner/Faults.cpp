@@ -13,6 +13,7 @@ Faults ParseFaults(const std::string& names, std::string* unknown) {
         bool Faults::*flag;
     } known[] = {{"getcurrent-container", &Faults::getCurrentContainer},
                  {"reset-keeps-value", &Faults::resetKeepsValue},
+                 {"resetall-keeps-value", &Faults::resetAllKeepsValue},
                  {"no-seqerror", &Faults::noSeqError},
                  {"short-strip", &Faults::shortStrip},
                  {"stale-status", &Faults::staleStatus},

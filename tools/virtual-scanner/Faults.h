@@ -12,6 +12,7 @@ namespace vscan {
 struct Faults {
     bool getCurrentContainer = false;  // getcurrent-container: MSG_GETCURRENT answers in MSG_GET's container
     bool resetKeepsValue = false;      // reset-keeps-value: MSG_RESET answers, but restores nothing
+    bool resetAllKeepsValue = false;   // resetall-keeps-value: MSG_RESETALL leaves ICAP_PIXELTYPE as it was set
     bool noSeqError = false;           // no-seqerror: a triplet out of its states reports TWCC_BUMMER
     bool shortStrip = false;           // short-strip: a page's first memory strip reports one row fewer than it holds
     bool staleStatus = false;          // stale-status: a success leaves the last failure's condition code

@@ -37,6 +37,10 @@ struct ScanSettings {
     TW_UINT16 supportedSize = TWSS_USLETTER;
     Rect frame{0, 0, 8.5, 11};
     bool feederEnabled = false;
+    // Sheets lying in the document feeder: the device's state, not a
+    // setting, so no reset touches it. A page scanned from the feeder takes
+    // one; the operator puts the batch back when the source is disabled.
+    int feederSheets = kFeederSheets;
     double brightness = 0;  // -1000 .. 1000
     double contrast = 0;    // -1000 .. 1000
     TW_UINT16 uiMode = TWNV_UI_EASY;

@@ -242,6 +242,7 @@ private:
             if (m_state != kEnabled) return Failure(TWCC_SEQERROR);
             m_pendingEvent = MSG_NULL;
             m_page.reset();
+            m_settings.feederSheets = kFeederSheets;
             m_state = kOpen;
             return Success();
         default: return Failure(TWCC_BADPROTOCOL);
@@ -363,6 +364,7 @@ private:
             // is dropped.
             if (!InStates(kXferReady, kTransferring)) return Failure(TWCC_SEQERROR);
             --m_pagesLeft;
+            if (m_settings.feederEnabled && m_settings.feederSheets > 0) --m_settings.feederSheets;
             if (m_pagesLeft > 0) {
                 m_state = kXferReady;
                 NextPage();

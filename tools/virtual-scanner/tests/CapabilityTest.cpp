@@ -39,6 +39,40 @@ TEST_F(CapabilityTest, ASetValueIsCurrentWhileTheDefaultStaysUntilReset) {
     EXPECT_EQ(2u, c.currentIndex) << "reset answers with the value it restored";
 }
 
+// CAP_FEEDERLOADED is read only, as a real feeder's paper sensor: no set or
+// reset changes it, only paper going through the feeder does.
+TEST_F(CapabilityTest, TheFeederSaysWhetherPaperIsInItAndNoResetTouchesIt) {
+    auto loaded = [this](TW_UINT16 msg) {
+        Container c;
+        EXPECT_EQ(TWRC_SUCCESS, Get(CAP_FEEDERLOADED, msg, &c));
+        return c.items.empty() ? 99u : c.items.at(0);
+    };
+    EXPECT_EQ(1u, loaded(MSG_GETCURRENT));
+    EXPECT_EQ(0u, loaded(MSG_GETDEFAULT));
+    EXPECT_EQ(std::uint32_t(TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT), loaded(MSG_QUERYSUPPORT));
+    Container c;
+    EXPECT_EQ(TWRC_FAILURE, SetOne(CAP_FEEDERLOADED, TWTY_BOOL, 0));
+    EXPECT_EQ(TWRC_FAILURE, Get(CAP_FEEDERLOADED, MSG_RESET, &c));
+    TW_CAPABILITY all{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, nullptr};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_CAPABILITY, MSG_RESETALL, &all));
+    EXPECT_EQ(1u, loaded(MSG_GETCURRENT)) << "after MSG_RESETALL";
+
+    // A batch from the feeder takes its sheets one by one; the operator puts
+    // them back once the source is disabled.
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_FEEDERENABLED, TWTY_BOOL, 1));
+    ToTransferReady();
+    int sheets = 0;
+    for (TW_UINT16 count = 1; count > 0 && sheets < 10; ++sheets) {
+        EXPECT_EQ(1u, loaded(MSG_GETCURRENT)) << "before sheet " << sheets;
+        ASSERT_EQ(TWRC_SUCCESS, EndXfer(&count));
+    }
+    EXPECT_EQ(3, sheets);
+    EXPECT_EQ(0u, loaded(MSG_GETCURRENT)) << "the batch emptied the feeder";
+    TW_USERINTERFACE ui{};
+    ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui));
+    EXPECT_EQ(1u, loaded(MSG_GETCURRENT));
+}
+
 TEST_F(CapabilityTest, DependentValuesFollowPixelTypeUnitsAndPaperSize) {
     Container c;
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BITDEPTH, TWTY_UINT16, 16));
