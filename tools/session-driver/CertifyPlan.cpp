@@ -599,13 +599,14 @@ private:
             const struct {
                 TW_INT32 flag;
                 const Answer* a;
-                const char* msg;
-            } claims[] = {{TWQC_GET, &get, "MSG_GET"}, {TWQC_GETCURRENT, &cur, "MSG_GETCURRENT"},
-                          {TWQC_GETDEFAULT, &def, "MSG_GETDEFAULT"}};
+                TW_UINT16 msg;
+            } claims[] = {{TWQC_GET, &get, MSG_GET}, {TWQC_GETCURRENT, &cur, MSG_GETCURRENT},
+                          {TWQC_GETDEFAULT, &def, MSG_GETDEFAULT}};
             for (const auto& k : claims)
                 if ((ops & k.flag) && !k.a->ok())
                     m_rec.Fail("caps.querysupport", k.a->call,
-                               name + ": MSG_QUERYSUPPORT claims " + k.msg + ", which failed with " + CcName(k.a->cc));
+                               name + ": MSG_QUERYSUPPORT claims " + MsgName(k.msg) + ", which failed with " +
+                                   CcName(k.a->cc));
             if (!get.ok() || !cur.ok() || !def.ok()) continue;
 
             if (cur.c.itemType != get.c.itemType || def.c.itemType != get.c.itemType)
