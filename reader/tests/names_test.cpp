@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "test_support.hpp"
@@ -92,32 +91,42 @@ std::string numbered(const std::string& text, int& changed) {
         ++changed;
         return "ERROR!(" + std::to_string(static_cast<std::int32_t>(v)) + ")";
     };
+    // "DG/DAT/MSG", or "DG/DAT/MSG (CAP)" on a triplet line.
     auto triplet = [&](const std::string& t) {
-        std::smatch m;
-        static const std::regex parts(R"(([^/]+)/([^/]+)/([^/ ]+)(?: \((.+)\))?)");
-        if (!std::regex_match(t, m, parts)) return t;
-        std::string out = as_error(NameKind::Dg, m[1]) + "/" + as_error(NameKind::Dat, m[2]) + "/" +
-                          as_error(NameKind::Msg, m[3]);
-        return m[4].matched ? out + " (" + as_error(NameKind::Cap, m[4]) + ")" : out;
+        std::size_t a = t.find('/'), b = a == std::string::npos ? a : t.find('/', a + 1);
+        if (b == std::string::npos) return t;
+        std::size_t cap = t.find(" (", b);
+        std::string out = as_error(NameKind::Dg, t.substr(0, a)) + "/" +
+                          as_error(NameKind::Dat, t.substr(a + 1, b - a - 1)) + "/" +
+                          as_error(NameKind::Msg, t.substr(b + 1, cap == std::string::npos ? cap : cap - b - 1));
+        if (cap != std::string::npos && t.back() == ')')
+            out += " (" + as_error(NameKind::Cap, t.substr(cap + 2, t.size() - cap - 3)) + ")";
+        return out;
     };
-    static const std::regex call_line(R"(^(\[\d+\] \[\w+\] )(.*)$)");
-    static const std::regex field(R"(^(\s+(Return Code|During|TWMessage|Cap)\s*= \[)(.*)\]$)");
+    const struct {
+        const char* label;  // the line up to its value's '['
+        NameKind kind;
+        bool triplet;
+    } fields[] = {{"Return Code", NameKind::Rc, false}, {"During", NameKind::Dg, true},
+                  {"TWMessage", NameKind::Msg, false}, {"Cap", NameKind::Cap, false}};
     std::istringstream in(text);
     std::string out, line;
     while (std::getline(in, line)) {
         bool cr = !line.empty() && line.back() == '\r';
         if (cr) line.pop_back();
-        std::smatch m;
-        if (std::regex_match(line, m, call_line)) {
-            line = m.str(1) + triplet(m.str(2));
-        } else if (std::regex_match(line, m, field)) {
-            const std::string what = m.str(2), value = m.str(3);
-            line = m.str(1) +
-                   (what == "During"       ? triplet(value)
-                    : what == "Return Code" ? as_error(NameKind::Rc, value)
-                    : what == "TWMessage"   ? as_error(NameKind::Msg, value)
-                                            : as_error(NameKind::Cap, value)) +
-                   "]";
+        std::size_t tag = line.find("] [");
+        std::size_t open = line.find("= [");
+        if (line.size() > 1 && line[0] == '[' && tag != std::string::npos && line.find("] ", tag + 3) != std::string::npos) {
+            std::size_t names = line.find("] ", tag + 3) + 2;
+            line = line.substr(0, names) + triplet(line.substr(names));
+        } else if (open != std::string::npos && line.back() == ']') {
+            std::string label = line.substr(0, open);
+            label.erase(0, label.find_first_not_of(' '));
+            label.erase(label.find_last_not_of(' ') + 1);
+            const std::string value = line.substr(open + 3, line.size() - open - 4);
+            for (const auto& f : fields)
+                if (label == f.label)
+                    line = line.substr(0, open + 3) + (f.triplet ? triplet(value) : as_error(f.kind, value)) + "]";
         }
         out += line + (cr ? "\r\n" : "\n");
     }
