@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
     auto* html = app.add_subcommand("html", "One self-contained HTML page: state strip, collapsible calls, filter");
     html->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
     html->add_option("-o,--output", out_path, "write to this file instead of standard output");
-    html->add_option("-t,--title", title, "page title (default: the first file's name)");
+    html->add_option("-t,--title", title, "page title (default: the source's product name, the first load's time "
+                                            "and the count of files and loads)");
 
     try {
         app.parse(argc, argv);
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
         if (*html) {
             Session s = Session::load(paths);
             Output out(out_path);
-            write_html(s, out.stream(), title.empty() ? (s.files.empty() ? "trace" : s.files.front()) : title);
+            write_html(s, out.stream(), title.empty() ? session_title(s) : title);
             return 0;
         }
     } catch (const CLI::Error& e) {
