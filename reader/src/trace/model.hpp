@@ -63,7 +63,14 @@ struct Call {
     // A result block with no triplet line: an event the source claimed in
     // DAT_EVENT/MSG_PROCESSEVENT (TWRC_DSEVENT).
     bool claimed_event() const { return has_result && !has_triplet; }
-    bool failed() const { return rc == "TWRC_FAILURE"; }
+    // The values of the names, whatever name or "ERROR!(n)" text the log
+    // printed; -1 for a text no table knows (names.cpp).
+    long long dg_value() const;
+    long long dat_value() const;
+    long long msg_value() const;
+    long long cap_value() const;
+    long long rc_value() const;
+    bool failed() const;  // TWRC_FAILURE
     // A call the source made through the manager's entry (a notification).
     bool from_source() const { return tag == "DS"; }
     // ... sent while the application's MSG_ENABLEDS had not returned yet.

@@ -1,60 +1,57 @@
 #include "trace/names.hpp"
 
-#include <string>
-#include <unordered_map>
-
 #include "trace/states.hpp"
-#include "trace/text.hpp"
 
 namespace tracelet::trace {
 
-extern const char* const kBuiltinNameTables;  // generated from data/name-tables.tsv
-
-namespace {
-
-struct Tables {
-    std::unordered_map<std::string_view, int> dat, msg;
-    Tables() {
-        for (std::string_view line : split(kBuiltinNameTables, '\n')) {
-            auto cols = split(trim(line), '\t');
-            if (cols.size() < 3 || cols[0].empty() || cols[0].front() == '#') continue;
-            long long v = 0;
-            if (!parse_int(cols[2], v)) continue;
-            auto* map = cols[0] == "dat_macros" || cols[0] == "dat_nv_macros"   ? &dat
-                        : cols[0] == "msg_macros" || cols[0] == "msg_nv_macros" ? &msg
-                                                                                : nullptr;
-            if (map) map->emplace(cols[1], static_cast<int>(v));  // the first row of a name wins
-        }
-    }
-};
-
-const Tables& tables() {
-    static const Tables t;
-    return t;
+long long code(NameKind kind, std::string_view name) {
+    auto v = twnames::Value(kind, name);
+    if (!v) return -1;
+    // A triplet's DAT and MSG, a capability and a code are 16-bit; an
+    // "ERROR!(n)" of one of them is read the same way.
+    return kind == NameKind::Dg ? static_cast<long long>(*v) : static_cast<long long>(static_cast<std::uint16_t>(*v));
 }
 
-int lookup(const std::unordered_map<std::string_view, int>& map, std::string_view name) {
-    auto it = map.find(name);
-    if (it != map.end()) return it->second;
-    long long v = 0;
-    if (starts_with(name, "ERROR!(") && name.back() == ')' && parse_int(name.substr(7, name.size() - 8), v))
-        return static_cast<int>(static_cast<uint16_t>(v));
-    return -1;
+long long dg_code(std::string_view name) { return code(NameKind::Dg, name); }
+long long dat_code(std::string_view name) { return code(NameKind::Dat, name); }
+long long msg_code(std::string_view name) { return code(NameKind::Msg, name); }
+long long cap_code(std::string_view name) { return code(NameKind::Cap, name); }
+long long rc_code(std::string_view name) { return code(NameKind::Rc, name); }
+long long cc_code(std::string_view name) { return code(NameKind::Cc, name); }
+
+std::optional<long long> constant_value(std::string_view name) {
+    auto v = twnames::ConstantValue(name);
+    if (!v) return std::nullopt;
+    return static_cast<long long>(*v);
 }
 
-}  // namespace
+bool same_constant(std::string_view a, std::string_view b) {
+    if (a == b) return true;
+    auto va = constant_value(a), vb = constant_value(b);
+    return va && vb && *va == *vb;
+}
 
-int dat_code(std::string_view name) { return lookup(tables().dat, name); }
-int msg_code(std::string_view name) { return lookup(tables().msg, name); }
+std::string name_of(NameKind kind, std::uint32_t value) { return twnames::NameOrError(kind, value); }
+
+std::string_view constant_name(std::string_view table, long long value) {
+    return twnames::NameIn(table, static_cast<std::uint64_t>(value));
+}
+
+long long Call::dg_value() const { return dg_code(dg); }
+long long Call::dat_value() const { return dat_code(dat); }
+long long Call::msg_value() const { return msg_code(msg); }
+long long Call::cap_value() const { return cap_code(cap); }
+long long Call::rc_value() const { return rc_code(rc); }
+bool Call::failed() const { return rc_value() == 1; }  // TWRC_FAILURE
 
 logmodel::CallFacts call_facts(const Call& c) {
     logmodel::CallFacts f;
-    int dat = dat_code(c.dat), msg = msg_code(c.msg);
+    long long dat = c.dat_value(), msg = c.msg_value();
     f.dat = static_cast<uint16_t>(dat < 0 ? 0xFFFF : dat);
     f.msg = static_cast<uint16_t>(msg < 0 ? 0xFFFF : msg);
     if (const Node* ev = c.block("TW_EVENT")) {
         const Field* m = ev->field("TWMessage");
-        int em = m ? msg_code(m->raw) : -1;
+        long long em = m ? msg_code(m->raw) : -1;
         f.has_event = em >= 0;
         f.event_msg = static_cast<uint16_t>(em);
     }

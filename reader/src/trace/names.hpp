@@ -1,18 +1,48 @@
-// The numbers behind the names the log prints for data argument types and
-// messages, from the name tables the data source prints them with.
+// TWAIN constants by name and by value for the reader, from the names
+// library the data source prints with. Every lookup by name also takes the
+// "ERROR!(n)" text the trace prints for a value its tables do not name, so a
+// log is read the same whether it printed a name or the number.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <string_view>
 
+#include "tables/TwNames.h"
 #include "trace/model.hpp"
 #include "tracelet/logmodel.h"
 
 namespace tracelet::trace {
 
-// -1 for a name no table holds (an ERROR!(n) text gives n).
-int dat_code(std::string_view name);
-int msg_code(std::string_view name);
+// Dg, Dat, Msg, Cap, Rc, Cc.
+using NameKind = twnames::Kind;
+
+// The value of a name of `kind` as a log prints it, or n for "ERROR!(n)";
+// -1 for a text that is neither.
+long long code(NameKind kind, std::string_view name);
+long long dg_code(std::string_view name);
+long long dat_code(std::string_view name);
+long long msg_code(std::string_view name);
+long long cap_code(std::string_view name);
+long long rc_code(std::string_view name);
+long long cc_code(std::string_view name);
+
+// The value of any named constant of any table (TWPT_GRAY, TWON_ARRAY,
+// TWTY_UINT16, ...), or n for "ERROR!(n)"; nothing for other text.
+std::optional<long long> constant_value(std::string_view name);
+
+// Whether two texts a log printed for constants stand for the same value:
+// by value where both are names or "ERROR!(n)", else as text.
+bool same_constant(std::string_view a, std::string_view b);
+
+// The name of a value as the data source prints it, "ERROR!(n)" for a value
+// its tables do not name.
+std::string name_of(NameKind kind, std::uint32_t value);
+
+// The name of a value in one table, by the table's name in data/
+// ("twpt_macros", "twon_macros", ...); empty when the table does not name it.
+std::string_view constant_name(std::string_view table, long long value);
 
 // What the state machine needs to know of a call, from its names and dump.
 logmodel::CallFacts call_facts(const Call& c);
