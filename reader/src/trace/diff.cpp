@@ -11,27 +11,17 @@ namespace tracelet::trace {
 
 namespace {
 
-// A printed value as a number: decimal, hexadecimal, ERROR!(n), or a name
-// the name tables hold.
-bool value_of(std::string_view raw, long long& v) {
-    if (parse_int(raw, v) || parse_hex(raw, v)) return true;
-    int code = dat_code(raw);
-    if (code < 0) code = msg_code(raw);
-    if (code < 0) return false;
-    v = code;
-    return true;
-}
-
-// The same value, printed the same way or as name and number.
+// The same value, printed the same way, as a name and its ERROR!(n) text, or
+// as two numbers.
 bool same_value(std::string_view a, std::string_view b) {
-    if (a == b) return true;
+    if (same_constant(a, b)) return true;
     long long va = 0, vb = 0;
-    return value_of(a, va) && value_of(b, vb) && va == vb;
+    return (parse_int(a, va) || parse_hex(a, va)) && (parse_int(b, vb) || parse_hex(b, vb)) && va == vb;
 }
 
-std::string part_key(std::string_view name) {
-    long long v = 0;
-    return value_of(name, v) ? std::to_string(v) : std::string(name);
+// A part of a call's identity by value, or as printed where no table knows it.
+std::string part_key(long long value, std::string_view printed) {
+    return value >= 0 ? std::to_string(value) : "?" + std::string(printed);
 }
 
 // What identifies a call when the two lists are matched: its triplet (and
@@ -41,10 +31,10 @@ std::string key(const Call& c) {
     if (!c.has_triplet) {
         const Node* ev = c.block("TW_EVENT");
         const Field* m = ev ? ev->field("TWMessage") : nullptr;
-        return k + "event " + (m ? part_key(m->raw) : std::string());
+        return k + "event " + (m ? part_key(msg_code(m->raw), m->raw) : std::string());
     }
-    k += part_key(c.dg) + "/" + part_key(c.dat) + "/" + part_key(c.msg);
-    if (!c.cap.empty()) k += " " + part_key(c.cap);
+    k += part_key(c.dg_value(), c.dg) + "/" + part_key(c.dat_value(), c.dat) + "/" + part_key(c.msg_value(), c.msg);
+    if (!c.cap.empty()) k += " " + part_key(c.cap_value(), c.cap);
     return k;
 }
 
@@ -138,10 +128,18 @@ void compare_states(const Session& sa, const Session& sb, std::vector<Aligned>& 
 std::vector<FieldDiff> compare_calls(const Call& a, const Call& b) {
     std::vector<FieldDiff> out;
     if (key(a) != key(b)) out.push_back({"triplet", a.label(), b.label()});
-    if (a.has_result != b.has_result || !same_value(a.rc, b.rc)) out.push_back({"Return Code", a.rc, b.rc});
+    if (a.has_result != b.has_result || a.rc_value() != b.rc_value() || (a.rc_value() < 0 && a.rc != b.rc)) out.push_back({"Return Code", a.rc, b.rc});
     if (a.error_marker != b.error_marker)
         out.push_back({"error marker", a.error_marker ? "yes" : "no", b.error_marker ? "yes" : "no"});
     if (a.overflow != b.overflow) out.push_back({"text cut at 5120 bytes", a.overflow ? "yes" : "no", b.overflow ? "yes" : "no"});
+    // A trace that did not know a call's structure (an older version, a
+    // triplet new to it) prints pData's address and nothing under it: that
+    // says how it was printed, not what the call held.
+    auto unprinted = [](const Call& c) {
+        long long address = 0;
+        return c.blocks.empty() && parse_hex(c.pdata, address) && address != 0;
+    };
+    if (unprinted(a) != unprinted(b)) return out;
     std::size_t n = std::max(a.blocks.size(), b.blocks.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (i >= a.blocks.size())
