@@ -140,3 +140,44 @@ TEST(Reader, RealLogsReadCleanlyAndKeepEveryRule) {
     }
     EXPECT_GE(with_findings, 2u) << "the findings files are read";
 }
+
+// A name and the ERROR!(n) text of its value are the same call or constant;
+// another value is not.
+TEST(Reader, DiffComparesTripletsAndConstantsByValue) {
+    const std::string call = "[00001] [APP] DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)\n"
+                             "        Return Code = [TWRC_SUCCESS]\n"
+                             "pData   = <0x0bf3d650>\n"
+                             "  TW_CAPABILITY = {\n"
+                             "    Cap        = [ICAP_PIXELTYPE]\n"
+                             "    ConType    = [TWON_ONEVALUE]\n"
+                             "    hContainer = <0x0012a4e0>\n"
+                             "    TW_ONEVALUE = {\n"
+                             "      ItemType = [TWTY_UINT16]\n"
+                             "      Item     = [TWPT_GRAY]\n"
+                             "    }\n"
+                             "  }\n\n"
+                             "TWAIN Status = [4]\n";
+    struct Row {
+        std::string from, to, differs;  // "" when the calls are the same
+    } rows[] = {
+        {"DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)", "ERROR!(1)/ERROR!(1) (ERROR!(257))", ""},
+        {"[TWRC_SUCCESS]", "[ERROR!(0)]", ""},
+        {"Item     = [TWPT_GRAY]", "Item     = [ERROR!(2)]", "TW_CAPABILITY.TW_ONEVALUE.Item"},
+        {"Item     = [TWPT_GRAY]", "Item     = [ERROR!(1)]", ""},
+        {"Item     = [TWPT_GRAY]", "Item     = [TWPT_RGB]", "TW_CAPABILITY.TW_ONEVALUE.Item"},
+        {"[TWTY_UINT16]", "[TWTY_INT16]", "TW_CAPABILITY.TW_ONEVALUE.ItemType"},
+        {"<0x0012a4e0>", "<0x0099a4e0>", ""},
+        {"[TWRC_SUCCESS]", "[TWRC_CHECKSTATUS]", "Return Code"},
+        {"(ICAP_PIXELTYPE)", "(ICAP_BITDEPTH)", "triplet"},
+    };
+    const Session a = Session::from_text(call);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.to);
+        std::string text = call;
+        text.replace(text.find(row.from), row.from.size(), row.to);
+        const Session b = Session::from_text(text);
+        ASSERT_EQ(b.calls.size(), 1u);
+        auto diffs = compare_calls(a.calls[0], b.calls[0]);
+        EXPECT_EQ(diffs.empty() ? "" : diffs[0].path, row.differs);
+    }
+}
