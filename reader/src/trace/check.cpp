@@ -1,6 +1,8 @@
 #include "trace/check.hpp"
 
+#include "trace/names.hpp"
 #include "trace/text.hpp"
+#include "tracelet/twain.h"
 
 namespace tracelet::trace {
 
@@ -69,7 +71,7 @@ void Checker::end_of_load(const std::string& why) {
 
 void Checker::check_status(const Call& c) {
     if (c.claimed_event() || c.from_source()) return;  // the source's notifications do not answer for the application
-    bool is_status = c.dg == "DG_CONTROL" && c.dat == "DAT_STATUS" && c.msg == "MSG_GET";
+    bool is_status = triplet_code(c.dg, c.dat, c.msg) == triplet_value(DG_CONTROL, DAT_STATUS, MSG_GET);
     if (pending_) {
         if (!is_status) {
             Finding f{"no-status", pending_->call, pending_->file, pending_->line, pending_->triplet,
@@ -94,7 +96,7 @@ void Checker::check_state(const Call& c, const SessionStates::Step& s) {
             report("event-state", c,
                    "the source claimed " + what + " (" + c.rc + ") in state " + std::to_string(s.before) +
                        "; DAT_EVENT/MSG_PROCESSEVENT events are only processed in states 5 to 7");
-        } else if (m && m->raw == "MSG_XFERREADY" && s.before != 5) {
+        } else if (m && msg_code(m->raw) == MSG_XFERREADY && s.before != 5) {
             report("event-state", c,
                    "the source signalled MSG_XFERREADY in state " + std::to_string(s.before) +
                        "; a transfer is announced only in state 5, after the previous one was ended with MSG_ENDXFER");
@@ -116,7 +118,7 @@ void Checker::check_state(const Call& c, const SessionStates::Step& s) {
     }
     // Callback registration is left out: some source managers pass it on to
     // the source they hold open.
-    if (t->sent_by == "app>dsm" && c.dat != "DAT_CALLBACK" && c.dat != "DAT_CALLBACK2") {
+    if (t->sent_by == "app>dsm" && c.dat_value() != DAT_CALLBACK && c.dat_value() != DAT_CALLBACK2) {
         report("dsm-only", c,
                c.dg + "/" + c.dat + "/" + c.msg +
                    " reached the data source; the source manager answers it itself and never passes it on");
@@ -126,7 +128,7 @@ void Checker::check_state(const Call& c, const SessionStates::Step& s) {
     std::string msg = c.dg + "/" + c.dat + "/" + c.msg + " sent in state " + std::to_string(s.sent_in) +
                       "; the TWAIN standard allows it only in state" + (t->mask & (t->mask - 1) ? "s " : " ") +
                       describe_states(t->mask);
-    if (c.rc == "TWRC_SUCCESS")
+    if (c.rc_value() == TWRC_SUCCESS)
         msg += " (the source accepted it with TWRC_SUCCESS; it should have failed with TWCC_SEQERROR)";
     else if (c.has_result)
         msg += " (the source answered " + c.rc + ")";
@@ -147,7 +149,8 @@ void Checker::settle_image() {
 }
 
 void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
-    if (c.dat == "DAT_IMAGEINFO" && c.has_result && !c.failed()) {
+    const long long dat = c.dat_value(), rc = c.rc_value();
+    if (dat == DAT_IMAGEINFO && c.has_result && !c.failed()) {
         long long len = 0;
         if (int_field(c.block("TW_IMAGEINFO"), "ImageLength", len)) {
             last_image_length_ = len;
@@ -155,7 +158,7 @@ void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
         }
         return;
     }
-    if (c.dat != "DAT_IMAGEMEMXFER" || c.msg != "MSG_GET" || !c.has_result || c.failed()) return;
+    if (dat != DAT_IMAGEMEMXFER || c.msg_value() != MSG_GET || !c.has_result || c.failed()) return;
     const Node* x = c.block("TW_IMAGEMEMXFER");
     if (!x) return;
 
@@ -171,9 +174,9 @@ void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
         image_.active = true;
         image_.length = last_image_length_;
     }
-    bool data = c.rc == "TWRC_SUCCESS" || c.rc == "TWRC_XFERDONE";
+    bool data = rc == TWRC_SUCCESS || rc == TWRC_XFERDONE;
     const Field* comp = x->field("Compression");
-    if (comp && comp->raw != "TWCP_NONE") image_.check_rows = false;
+    if (comp && constant_value(comp->raw) != TWCP_NONE) image_.check_rows = false;
     long long rows = 0, xoff = 0, yoff = 0;
     if (data && int_field(x, "Rows", rows) && int_field(x, "XOffset", xoff) && xoff == 0) {
         if (image_.check_rows && int_field(x, "YOffset", yoff) && yoff != image_.rows)
@@ -182,13 +185,13 @@ void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
                        " rows were transferred before it");
         image_.rows += rows;
     }
-    if (c.rc == "TWRC_XFERDONE") {
+    if (rc == TWRC_XFERDONE) {
         image_.done = true;
         image_.done_call = c.id();
         image_.done_triplet = c.triplet();
         image_.file = c.file;
         image_.line = c.line;
-    } else if (c.rc == "TWRC_CANCEL") {
+    } else if (rc == TWRC_CANCEL) {
         image_.check_rows = false;
     }
 }
@@ -197,30 +200,31 @@ void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
 
 void Checker::check_endxfer(const Call& c, const SessionStates::Step& s) {
     if (!c.has_result || c.failed()) return;
-    if (c.msg == "MSG_ENABLEDS" || c.msg == "MSG_ENABLEDSUIONLY") {
+    const long long dat = c.dat_value(), msg = c.msg_value();
+    if (msg == MSG_ENABLEDS || msg == MSG_ENABLEDSUIONLY) {
         pending_count_ = -2;
         transfers_in_cycle_ = 0;
         return;
     }
-    if (c.dat == "DAT_CAPABILITY" && c.cap == "CAP_XFERCOUNT" &&
-        (c.msg == "MSG_SET" || c.msg == "MSG_GET" || c.msg == "MSG_GETCURRENT" || c.msg == "MSG_RESET")) {
+    if (dat == DAT_CAPABILITY && c.cap_value() == CAP_XFERCOUNT &&
+        (msg == MSG_SET || msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_RESET)) {
         const Node* cap = c.block("TW_CAPABILITY");
         long long v = 0;
         if (cap && int_field(cap->child("TW_ONEVALUE"), "Item", v)) xfer_count_ = v > 0 ? v : -1;
         return;
     }
-    if (c.dat != "DAT_PENDINGXFERS") return;
+    if (dat != DAT_PENDINGXFERS) return;
     long long count = 0;
     if (!int_field(c.block("TW_PENDINGXFERS"), "Count", count)) return;
-    if (c.msg == "MSG_GET") {
+    if (msg == MSG_GET) {
         if (s.before >= 5) pending_count_ = count;
         return;
     }
-    if (c.msg == "MSG_RESET") {
+    if (msg == MSG_RESET) {
         pending_count_ = 0;
         return;
     }
-    if (c.msg != "MSG_ENDXFER") return;
+    if (msg != MSG_ENDXFER) return;
     ++transfers_in_cycle_;
     if (count < -1) {
         report("endxfer-count", c,

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "trace/names.hpp"
 #include "trace/text.hpp"
 
 namespace tracelet::trace {
@@ -45,8 +46,9 @@ bool scalar_number(std::string_view s, Json& out) {
 // Items of a container are texts when the container says so.
 bool items_are_text(const Node& container, const Call& c) {
     const Field* t = container.field("ItemType");
-    if (t && starts_with(t->raw, "TWTY_STR")) return true;
-    return c.cap == "CAP_NV_VERSION";  // "1.2" is a version, not a number
+    const auto type = t ? constant_value(t->raw) : std::nullopt;
+    if (type && *type >= TWTY_STR32 && *type <= TWTY_STR255) return true;
+    return c.cap_value() == CAP_NV_VERSION;  // "1.2" is a version, not a number
 }
 
 Json node_json_in(const Node& n, const Call& c, const Node* container) {
@@ -110,7 +112,7 @@ Json call_json(const Call& c, const SessionStates::Step& step, const std::string
     j["dg"] = c.dg;
     j["dat"] = c.dat;
     j["msg"] = c.msg;
-    j["cap"] = c.dat == "DAT_CAPABILITY" && c.has_triplet ? Json(c.cap) : Json(nullptr);
+    j["cap"] = c.dat_value() == DAT_CAPABILITY && c.has_triplet ? Json(c.cap) : Json(nullptr);
     j["rc"] = c.has_result ? Json(c.rc) : Json(nullptr);
     j["pData"] = c.has_result ? Json("0x" + (starts_with(c.pdata, "0x") ? c.pdata.substr(2) : c.pdata)) : Json(nullptr);
     j["state_before"] = step.before;

@@ -74,7 +74,7 @@ struct Call {
     // A call the source made through the manager's entry (a notification).
     bool from_source() const { return tag == "DS"; }
     // ... sent while the application's MSG_ENABLEDS had not returned yet.
-    bool during_enable() const { return during == "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS"; }
+    bool during_enable() const;
     const Node* block(std::string_view type) const;
     std::string triplet() const;  // "DG/DAT/MSG (CAP)" as in the log
     std::string label() const;    // the triplet, "[DS] " or "(claimed event) " in front where it applies

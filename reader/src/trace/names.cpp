@@ -1,6 +1,7 @@
 #include "trace/names.hpp"
 
 #include "trace/states.hpp"
+#include "tracelet/twain.h"
 
 namespace tracelet::trace {
 
@@ -18,6 +19,19 @@ long long msg_code(std::string_view name) { return code(NameKind::Msg, name); }
 long long cap_code(std::string_view name) { return code(NameKind::Cap, name); }
 long long rc_code(std::string_view name) { return code(NameKind::Rc, name); }
 long long cc_code(std::string_view name) { return code(NameKind::Cc, name); }
+
+long long triplet_code(std::string_view dg, std::string_view dat, std::string_view msg) {
+    long long g = dg_code(dg), d = dat_code(dat), m = msg_code(msg);
+    if (g < 0 || d < 0 || m < 0) return -1;
+    return triplet_value(static_cast<std::uint32_t>(g), static_cast<std::uint16_t>(d), static_cast<std::uint16_t>(m));
+}
+
+long long triplet_code(std::string_view text) {
+    std::size_t a = text.find('/');
+    std::size_t b = a == std::string_view::npos ? a : text.find('/', a + 1);
+    if (b == std::string_view::npos) return -1;
+    return triplet_code(text.substr(0, a), text.substr(a + 1, b - a - 1), text.substr(b + 1));
+}
 
 std::optional<long long> constant_value(std::string_view name) {
     auto v = twnames::ConstantValue(name);
@@ -42,7 +56,10 @@ long long Call::dat_value() const { return dat_code(dat); }
 long long Call::msg_value() const { return msg_code(msg); }
 long long Call::cap_value() const { return cap_code(cap); }
 long long Call::rc_value() const { return rc_code(rc); }
-bool Call::failed() const { return rc_value() == 1; }  // TWRC_FAILURE
+bool Call::failed() const { return rc_value() == TWRC_FAILURE; }
+bool Call::during_enable() const {
+    return triplet_code(during) == triplet_value(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS);
+}
 
 logmodel::CallFacts call_facts(const Call& c) {
     logmodel::CallFacts f;

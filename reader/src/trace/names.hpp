@@ -28,6 +28,15 @@ long long cap_code(std::string_view name);
 long long rc_code(std::string_view name);
 long long cc_code(std::string_view name);
 
+// A triplet by value, DG << 32 | DAT << 16 | MSG, from its three names or
+// from a "DG/DAT/MSG" text; -1 when a part is neither a name nor "ERROR!(n)".
+long long triplet_code(std::string_view dg, std::string_view dat, std::string_view msg);
+long long triplet_code(std::string_view text);
+// The same for a triplet's values.
+constexpr long long triplet_value(std::uint32_t dg, std::uint16_t dat, std::uint16_t msg) {
+    return static_cast<long long>(dg) << 32 | static_cast<long long>(dat) << 16 | msg;
+}
+
 // The value of any named constant of any table (TWPT_GRAY, TWON_ARRAY,
 // TWTY_UINT16, ...), or n for "ERROR!(n)"; nothing for other text.
 std::optional<long long> constant_value(std::string_view name);

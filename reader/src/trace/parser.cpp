@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "trace/names.hpp"
 #include "trace/text.hpp"
 #include "tracelet/logmodel.h"
 
@@ -44,7 +45,7 @@ const Node* Call::block(std::string_view type) const {
 
 std::string Call::triplet() const {
     std::string s = dg + "/" + dat + "/" + msg;
-    if (dat == "DAT_CAPABILITY" && has_triplet) s += " (" + cap + ")";
+    if (has_triplet && dat_value() == DAT_CAPABILITY) s += " (" + cap + ")";
     return s;
 }
 
@@ -388,9 +389,9 @@ void Parser::result_line(std::string_view rc) {
         // No triplet line of its own: an event the source claimed.
         flush();
         start_call();
-        cur_.dg = "DG_CONTROL";
-        cur_.dat = "DAT_EVENT";
-        cur_.msg = "MSG_PROCESSEVENT";
+        cur_.dg = name_of(NameKind::Dg, DG_CONTROL);
+        cur_.dat = name_of(NameKind::Dat, DAT_EVENT);
+        cur_.msg = name_of(NameKind::Msg, MSG_PROCESSEVENT);
         cur_.prev_seq = last_seq_;
     }
     cur_.has_result = true;

@@ -12,7 +12,11 @@ extern const char* const kBuiltinValidStates;  // generated from data/twain-vali
 
 namespace {
 
+// A triplet's key: its value where its names are known (so that a call a log
+// printed as "ERROR!(n)" finds its row), else its text.
 std::string key(std::string_view dg, std::string_view dat, std::string_view msg) {
+    long long v = triplet_code(dg, dat, msg);
+    if (v >= 0) return "#" + std::to_string(v);
     std::string k;
     k.reserve(dg.size() + dat.size() + msg.size() + 2);
     k.append(dg).push_back('/');
@@ -113,7 +117,7 @@ bool int_field(const Node* n, std::string_view name, long long& out) {
 
 namespace {
 
-constexpr const char* kEnable = "DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS";
+constexpr long long kEnable = triplet_value(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS);
 
 // The state one call leads to from `state`, by the machine. enabling: the
 // source's notification came while an application MSG_ENABLEDS was in flight.
@@ -129,7 +133,7 @@ SessionStates::Step SessionStates::step(const Call& c) {
     if (c.load != load_) {
         load_ = c.load;
         state_ = logged_ = logmodel::kStateAtLoad;
-        in_flight_.clear();
+        in_flight_ = false;
         notice_seen_ = false;
     }
     const logmodel::CallFacts f = call_facts(c);
@@ -175,13 +179,14 @@ SessionStates::Step SessionStates::step(const Call& c) {
     s.after = log_agrees || s.before != state_ ? next(s.before, c, f, enabling, reading_) : log_after;
     s.corrected = s.after != log_after;
     s.sent_in = s.before;
-    if (enabling && in_flight_.empty()) {
-        in_flight_ = c.during.empty() ? kEnable : c.during;
+    if (enabling && !in_flight_) {
+        in_flight_ = true;
+        in_flight_call_ = c.during.empty() ? kEnable : triplet_code(c.during);
         in_flight_state_ = s.before;
-    } else if (!in_flight_.empty() && c.has_triplet && !c.from_source() &&
-               in_flight_ == c.dg + "/" + c.dat + "/" + c.msg) {
+    } else if (in_flight_ && c.has_triplet && !c.from_source() && in_flight_call_ >= 0 &&
+               in_flight_call_ == triplet_code(c.dg, c.dat, c.msg)) {
         s.sent_in = in_flight_state_;
-        in_flight_.clear();
+        in_flight_ = false;
     }
     state_ = s.after;
     return s;

@@ -72,7 +72,8 @@ private:
     int load_ = -1;
     int state_ = logmodel::kStateAtLoad;
     bool notice_seen_ = false;  // calls showed a transfer ready whose block is still to come
-    std::string in_flight_;     // the application call a notification arrived during ("DG/DAT/MSG")
+    bool in_flight_ = false;    // a notification arrived during an application call not yet seen
+    long long in_flight_call_ = -1;  // that call, by value (triplet_code); -1 when its names are unknown
     int in_flight_state_ = 0;
     int logged_ = logmodel::kStateAtLoad;  // the state the log's own lines are at
 };

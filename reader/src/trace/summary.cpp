@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iomanip>
 
+#include "trace/names.hpp"
 #include "trace/session.hpp"
 #include "trace/text.hpp"
 
@@ -78,13 +79,14 @@ void Summary::call(Call&& c) {
                                    s.previous, s.before, s.inferred});
     if (s.after != s.before) timeline_.push_back(Change{c.id(), c.label(), s.before, s.after, s.corrected});
 
-    if (c.dat == "DAT_CAPABILITY" && c.has_result) {
+    const long long dat = c.dat_value(), msg = c.msg_value(), rc = c.rc_value();
+    if (dat == DAT_CAPABILITY && c.has_result) {
         Capability& cap = caps_[c.cap];
         ++cap.calls;
         const Node* b = c.block("TW_CAPABILITY");
         std::string value = capability_value(b);
-        if (c.msg == "MSG_SET") cap.sets.push_back(CapSet{c.id(), value, c.rc});
-        bool negotiated = c.msg == "MSG_SET" || c.msg == "MSG_GET" || c.msg == "MSG_GETCURRENT" || c.msg == "MSG_RESET";
+        if (msg == MSG_SET) cap.sets.push_back(CapSet{c.id(), value, c.rc});
+        bool negotiated = msg == MSG_SET || msg == MSG_GET || msg == MSG_GETCURRENT || msg == MSG_RESET;
         if (negotiated && !c.failed() && !value.empty()) {
             cap.value = value;
             cap.container = container_type(b);
@@ -92,7 +94,7 @@ void Summary::call(Call&& c) {
         }
     }
 
-    if (c.dat == "DAT_IMAGEINFO" && c.has_result && !c.failed()) {
+    if (dat == DAT_IMAGEINFO && c.has_result && !c.failed()) {
         const Node* ii = c.block("TW_IMAGEINFO");
         Page& target = page_open_ && s.before == 7 ? pages_.back() : info_;
         target.width = raw_of(ii, "ImageWidth");
@@ -103,20 +105,19 @@ void Summary::call(Call&& c) {
         target.compression = raw_of(ii, "Compression");
     }
 
-    bool xfer = c.msg == "MSG_GET" &&
-                (c.dat == "DAT_IMAGEMEMXFER" || c.dat == "DAT_IMAGENATIVEXFER" || c.dat == "DAT_IMAGEFILEXFER");
+    bool xfer = msg == MSG_GET && (dat == DAT_IMAGEMEMXFER || dat == DAT_IMAGENATIVEXFER || dat == DAT_IMAGEFILEXFER);
     if (xfer && c.has_result) {
         if (s.before == 6 || !page_open_) {
             Page p = info_;
             p.first_call = c.id();
-            p.mechanism = c.dat == "DAT_IMAGEMEMXFER" ? "memory" : c.dat == "DAT_IMAGENATIVEXFER" ? "native" : "file";
+            p.mechanism = dat == DAT_IMAGEMEMXFER ? "memory" : dat == DAT_IMAGENATIVEXFER ? "native" : "file";
             pages_.push_back(p);
             page_open_ = true;
         }
         Page& p = pages_.back();
         p.last_call = c.id();
         p.result = c.rc;
-        if (c.dat == "DAT_IMAGEMEMXFER") {
+        if (dat == DAT_IMAGEMEMXFER) {
             long long written = 0;
             if (int_field(c.block("TW_IMAGEMEMXFER"), "BytesWritten", written) && !c.failed()) {
                 ++p.buffers;
@@ -124,12 +125,12 @@ void Summary::call(Call&& c) {
                 p.min_buffer = p.min_buffer < 0 ? written : std::min(p.min_buffer, written);
                 p.max_buffer = std::max(p.max_buffer, written);
             }
-        } else if (c.dat == "DAT_IMAGENATIVEXFER") {
+        } else if (dat == DAT_IMAGENATIVEXFER) {
             p.handle = raw_of(c.block("TW_UINT32"), "Item");
         }
     }
     // A page ends with its transfer: the last buffer, a cancel, MSG_ENDXFER.
-    if ((xfer && (c.rc == "TWRC_XFERDONE" || c.rc == "TWRC_CANCEL")) || c.dat == "DAT_PENDINGXFERS" ||
+    if ((xfer && (rc == TWRC_XFERDONE || rc == TWRC_CANCEL)) || dat == DAT_PENDINGXFERS ||
         (s.before == 7 && s.after < 7))
         page_open_ = false;
 
