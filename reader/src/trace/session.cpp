@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "trace/reader.hpp"
+#include "tracelet/twain.h"
 #include "trace/text.hpp"
 
 namespace tracelet::trace {
@@ -41,7 +42,7 @@ std::string load_time(const std::string& file_name) {
 
 std::string product_name(const Session& s) {
     for (const Call& c : s.calls) {
-        if (!c.has_result || c.failed() || c.dat != "DAT_IDENTITY") continue;
+        if (!c.has_result || c.failed() || c.dat_value() != DAT_IDENTITY) continue;
         const Field* name = nullptr;
         if (const Node* id = c.block("TW_IDENTITY")) name = id->field("ProductName");
         if (name && !name->raw.empty()) return name->raw;
