@@ -88,8 +88,17 @@ int main(int argc, char** argv) {
 
     std::string a, b;
     DiffOptions diff_options;
-    auto* diff = app.add_subcommand("diff", "Compare two sessions call by call, ignoring addresses, handles and "
-                                            "sequence numbers; exit status 1 when they differ");
+    auto* diff = app.add_subcommand("diff", "Compare what two sessions did, call by call; exit status 1 when they differ");
+    diff->footer(
+        "Compared: each call's triplet and capability by value (a name and its\n"
+        "ERROR!(n) text are the same), its return code, the constants in its structures\n"
+        "by value and its other values as printed, the error markers and the 5120-byte\n"
+        "cut, and its state transition as the reader gives it (the state it was sent in\n"
+        "and the state after it, inferred ones included; not the log's raw state\n"
+        "lines). A transition one log shows through a call the other lacks (a source's\n"
+        "notice) is reported once, as that call. Not compared: pData addresses,\n"
+        "handles, identity Ids, sequence numbers, times, file names, logger messages,\n"
+        "and the structure of a call one trace did not dump at all.");
     diff->add_option("A", a, "first session: a log file or a folder")->required()->check(CLI::ExistingPath);
     diff->add_option("B", b, "second session: a log file or a folder")->required()->check(CLI::ExistingPath);
     diff->add_option("-c,--context", diff_options.context, "equal calls to show before the first divergence")
@@ -106,7 +115,8 @@ int main(int argc, char** argv) {
     auto* html = app.add_subcommand("html", "One self-contained HTML page: state strip, collapsible calls, filter");
     html->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
     html->add_option("-o,--output", out_path, "write to this file instead of standard output");
-    html->add_option("-t,--title", title, "page title (default: the first file's name)");
+    html->add_option("-t,--title", title, "page title (default: the source's product name, the first load's time "
+                                            "and the count of files and loads)");
 
     try {
         app.parse(argc, argv);
@@ -144,7 +154,7 @@ int main(int argc, char** argv) {
         if (*html) {
             Session s = Session::load(paths);
             Output out(out_path);
-            write_html(s, out.stream(), title.empty() ? (s.files.empty() ? "trace" : s.files.front()) : title);
+            write_html(s, out.stream(), title.empty() ? session_title(s) : title);
             return 0;
         }
     } catch (const CLI::Error& e) {

@@ -118,10 +118,12 @@ TEST(Reader, ValidStatesTableRefusesMalformedRows) {
     EXPECT_EQ(describe_states(ok.find("DG_X", "DAT_Y", "MSG_Z")->mask), "4, 6 or 7") << "two rows add up";
 }
 
-// Logs of real sessions dropped into tests/data/real: every line readable but
-// for the 5120-byte cut, every call but the last complete, no finding, and no
-// difference from the session itself.
+// Logs of real sessions in tests/data/real: every line readable but for the
+// 5120-byte cut, every call but the last complete, exactly the findings kept
+// beside the log in <name>.findings (none where there is no such file), and
+// no difference from the session itself.
 TEST(Reader, RealLogsReadCleanlyAndKeepEveryRule) {
+    std::size_t with_findings = 0;
     for (const auto& e : std::filesystem::directory_iterator(data_path("real"))) {
         if (!e.is_directory() && !is_log_file_name(e.path().filename().string())) continue;
         SCOPED_TRACE(e.path().string());
@@ -130,8 +132,42 @@ TEST(Reader, RealLogsReadCleanlyAndKeepEveryRule) {
         for (const Problem& p : s.problems)
             EXPECT_NE(p.what.find("cut at 5120 bytes"), std::string::npos) << p.line << ": " << p.what;
         for (std::size_t i = 0; i + 1 < s.calls.size(); ++i) EXPECT_FALSE(s.calls[i].incomplete) << s.calls[i].id();
-        EXPECT_EQ(findings(s), "");
+        const std::string expected = e.path().string() + ".findings";
+        with_findings += std::filesystem::exists(expected);
+        EXPECT_EQ(findings(s), std::filesystem::exists(expected) ? read_file(expected) : "");
         std::ostringstream diff;
-        EXPECT_EQ(diff_sessions(s, s, diff), 0u);
+        EXPECT_EQ(diff_sessions(s, s, diff), 0u) << diff.str();
+    }
+    EXPECT_GE(with_findings, 2u) << "the findings files are read";
+}
+
+// A name and the ERROR!(n) text of its value are the same call or constant;
+// another value is not; addresses do not count. Each row changes one text of
+// call 00005 (an enumeration of ICAP_PIXELTYPE).
+TEST(Reader, DiffComparesTripletsAndConstantsByValue) {
+    const std::string text = read_file(data_path("session-memory.txt"));
+    struct Row {
+        std::string from, to, differs;
+    } rows[] = {
+        {"DAT_CAPABILITY/MSG_GET (ICAP_PIXELTYPE)", "ERROR!(1)/ERROR!(1) (ERROR!(257))", ""},
+        {"[TWRC_SUCCESS]", "[ERROR!(0)]", ""},
+        {"1:TWPT_GRAY", "1:ERROR!(1)", ""},
+        {"1:TWPT_GRAY", "1:ERROR!(2)", "TW_CAPABILITY.TW_ENUMERATION.ItemList[1] "},
+        {"[TWTY_UINT16]", "[TWTY_INT16]", "TW_CAPABILITY.TW_ENUMERATION.ItemType "},
+        {"<0x0012a520>", "<0x0099a520>", ""},
+        {"[TWRC_SUCCESS]", "[TWRC_CHECKSTATUS]", "Return Code "},
+        {"(ICAP_PIXELTYPE)", "(ICAP_BITDEPTH)", "only in A, only in B, "},
+    };
+    const Session a = Session::from_text(text);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.to);
+        std::string changed = text;
+        changed.replace(changed.find(row.from, changed.find("[00005]")), row.from.size(), row.to);
+        std::string differs;
+        for (const Aligned& st : align(a, Session::from_text(changed)))
+            differs += st.kind == Aligned::Same      ? ""
+                       : st.kind == Aligned::Changed ? st.diffs[0].path + " "
+                                                     : st.kind == Aligned::OnlyA ? "only in A, " : "only in B, ";
+        EXPECT_EQ(differs, row.differs);
     }
 }

@@ -41,9 +41,11 @@ void expect_output(const Row& row) {
 }  // namespace
 
 // Each rule with a log that breaks it, at the edge where there is one, and a
-// log that keeps it; more ways to break a rule; whole sessions that keep them
-// all, and the reconstructed callback session whose application never asks
-// for the status after its two failures. Unreadable lines are notes.
+// log that keeps it; more ways to break a rule; a source's notice between a
+// failure and the application's next call, which neither answers for the
+// application nor is its next call; whole sessions that keep them all, and
+// the reconstructed and recorded callback sessions whose application never
+// asks for the status after its two failures. Unreadable lines are notes.
 TEST(Program, CheckFindsExactlyTheBrokenRules) {
     for (const Rule& rule : check_rules()) {
         expect_output({std::string("check check/") + rule.id + "-broken.txt", 1});
@@ -53,6 +55,8 @@ TEST(Program, CheckFindsExactlyTheBrokenRules) {
                                            {"check check/endxfer-count-above-xfercount.txt", 1},
                                            {"check check/endxfer-count-negative.txt", 1},
                                            {"check check/no-status-at-end.txt", 1},
+                                           {"check check/no-status-notice-then-status.txt", 0},
+                                           {"check check/no-status-notice-then-other-call.txt", 1},
                                            {"check session-memory.txt", 0},
                                            {"check session-native.txt", 0},
                                            {"check irregular.txt", 0},
@@ -62,7 +66,9 @@ TEST(Program, CheckFindsExactlyTheBrokenRules) {
                                            {"check parser/cuts.txt", 1},
                                            {"check parser/messages-and-jump.txt", 0},
                                            {"check reconstructed/callback-memory-silent", 1},
-                                           {"check reconstructed/callback-memory-notified", 1}})
+                                           {"check reconstructed/callback-memory-notified", 1},
+                                           {"check real/linux-reference-dsm-memory", 1},
+                                           {"check real/linux-reference-dsm-memory-callbacks", 1}})
         expect_output(row);
 }
 
@@ -82,18 +88,21 @@ TEST(Program, JsonLinesOfEveryKindOfLog) {
 TEST(Program, SummaryOfWholeSessions) {
     for (const char* args : {"summary session-memory.txt", "summary session-native.txt", "summary two_loads",
                              "summary garbage.txt", "summary overflow.txt", "summary reconstructed/callback-memory-silent",
-                             "summary reconstructed/callback-memory-notified"})
+                             "summary reconstructed/callback-memory-notified", "summary real/linux-reference-dsm-memory",
+                             "summary real/linux-reference-dsm-memory-callbacks"})
         expect_output({args, 0});
 }
 
 // One value changed; other addresses, handles and identity Ids; a call left
-// out, an error marker lost and a return code changed; a session against itself.
+// out, an error marker lost and a return code changed; a session against itself;
+// one recorded session traced before and after the trace saw the source's notices.
 TEST(Program, DiffAlignsCallsAndShowsWhatDiffers) {
     for (const Row& row : std::vector<Row>{
              {"diff session-memory.txt session-memory-600dpi.txt", 1},
              {"diff session-memory.txt session-memory-moved.txt", 0},
              {"diff session-memory.txt session-memory-edited.txt", 1},
-             {"diff reconstructed/callback-memory-silent reconstructed/callback-memory-silent", 0}})
+             {"diff reconstructed/callback-memory-silent reconstructed/callback-memory-silent", 0},
+             {"diff real/linux-reference-dsm-memory real/linux-reference-dsm-memory-callbacks", 1}})
         expect_output(row);
     EXPECT_EQ(run_program("").status, 2) << "a subcommand is required";
     EXPECT_EQ(run_program("check " + data_path("no-such.txt")).status, 2);
@@ -110,11 +119,8 @@ TEST(Program, HtmlPageInHeadlessChromium) {
     const std::string h = read_file(page);
     EXPECT_EQ(h.find("://"), std::string::npos) << "nothing is fetched";
     EXPECT_EQ(h.find(" src="), std::string::npos);
-    if (run_command("command -v chromium").status != 0) GTEST_SKIP() << "chromium is not installed";
-    ProgramRun dom = run_command(
-        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir='" + dir +
-        "/profile' --dump-dom 'file://" + page + "#failures' 2>/dev/null");
+    if (!chromium_installed()) GTEST_SKIP() << "chromium is not installed";
+    ProgramRun dom = headless_dom("file://" + page + "#failures", dir + "/profile");
     ASSERT_EQ(dom.status, 0) << dom.out;
     auto count = [&](const std::string& part) {
         std::size_t n = 0;

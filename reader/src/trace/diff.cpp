@@ -4,18 +4,37 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "trace/names.hpp"
+#include "trace/text.hpp"
+
 namespace tracelet::trace {
 
 namespace {
 
+// The same value, printed the same way, as a name and its ERROR!(n) text, or
+// as two numbers.
+bool same_value(std::string_view a, std::string_view b) {
+    if (same_constant(a, b)) return true;
+    long long va = 0, vb = 0;
+    return (parse_int(a, va) || parse_hex(a, va)) && (parse_int(b, vb) || parse_hex(b, vb)) && va == vb;
+}
+
+// A part of a call's identity by value, or as printed where no table knows it.
+std::string part_key(long long value, std::string_view printed) {
+    return value >= 0 ? std::to_string(value) : "?" + std::string(printed);
+}
+
+// What identifies a call when the two lists are matched: its triplet (and
+// capability) by value, or the message of a claimed event.
 std::string key(const Call& c) {
-    std::string k = c.has_triplet ? c.triplet() : "event";
-    if (c.from_source()) k = "[DS] " + k;
+    std::string k = c.from_source() ? "[DS] " : "";
     if (!c.has_triplet) {
         const Node* ev = c.block("TW_EVENT");
         const Field* m = ev ? ev->field("TWMessage") : nullptr;
-        if (m) k += " " + m->raw;
+        return k + "event " + (m ? part_key(msg_code(m->raw), m->raw) : std::string());
     }
+    k += part_key(c.dg_value(), c.dg) + "/" + part_key(c.dat_value(), c.dat) + "/" + part_key(c.msg_value(), c.msg);
+    if (!c.cap.empty()) k += " " + part_key(c.cap_value(), c.cap);
     return k;
 }
 
@@ -43,7 +62,7 @@ void compare_nodes(const Node& a, const Node& b, const std::string& path, std::v
         for (std::size_t i = 0; i < n; ++i) {
             std::string va = i < a.items.size() ? a.items[i] : "(absent)";
             std::string vb = i < b.items.size() ? b.items[i] : "(absent)";
-            if (va != vb) out.push_back({path + "[" + std::to_string(i) + "]", va, vb});
+            if (!same_value(va, vb)) out.push_back({path + "[" + std::to_string(i) + "]", va, vb});
         }
         return;
     }
@@ -65,7 +84,7 @@ void compare_nodes(const Node& a, const Node& b, const std::string& path, std::v
             compare_nodes(*fa.node, *fb->node, p, out);
         } else if (fa.node || fb->node) {
             out.push_back({p, shown(fa), shown(*fb)});
-        } else if (!ignored(a, fa) && (fa.raw != fb->raw || fa.delim != fb->delim)) {
+        } else if (!ignored(a, fa) && (fa.delim != fb->delim || !same_value(fa.raw, fb->raw))) {
             out.push_back({p, shown(fa), shown(*fb)});
         }
     }
@@ -77,17 +96,50 @@ std::string describe(const Call& c) {
     return c.label() + " -> " + (c.has_result ? c.rc : std::string("(no result)"));
 }
 
+// A call's transition as its session's reading gives it: the state it was
+// sent in and the state after it.
+std::string transition(const SessionStates::Step& s) {
+    return std::to_string(s.sent_in) + " -> " + std::to_string(s.after) + (s.inferred || s.corrected ? " (inferred)" : "");
+}
+
+bool moves(const SessionStates::Step& s) { return s.previous != s.after || s.before != s.previous; }
+
+// Adds the state differences to the matched calls (see align()).
+void compare_states(const Session& sa, const Session& sb, std::vector<Aligned>& steps) {
+    if (sa.steps.size() != sa.calls.size() || sb.steps.size() != sb.calls.size()) return;
+    bool opened = false;  // by a call only one side has; closed when the states meet again
+    for (Aligned& st : steps) {
+        if (st.kind == Aligned::OnlyA || st.kind == Aligned::OnlyB) {
+            opened = opened || moves(st.kind == Aligned::OnlyA ? sa.steps[st.a] : sb.steps[st.b]);
+            continue;
+        }
+        const SessionStates::Step &x = sa.steps[st.a], &y = sb.steps[st.b];
+        if (x.sent_in == y.sent_in && x.after == y.after) {
+            opened = false;
+        } else if (!opened) {
+            st.diffs.insert(st.diffs.begin(), FieldDiff{"TWAIN state", transition(x), transition(y)});
+            st.kind = Aligned::Changed;
+        }
+    }
+}
+
 }  // namespace
 
 std::vector<FieldDiff> compare_calls(const Call& a, const Call& b) {
     std::vector<FieldDiff> out;
-    if (key(a) != key(b)) out.push_back({"triplet", key(a), key(b)});
-    if (a.rc != b.rc) out.push_back({"Return Code", a.rc, b.rc});
-    auto state = [](const Call& c) { return c.state_after >= 0 ? std::to_string(c.state_after) : std::string("-"); };
-    if (a.state_after != b.state_after) out.push_back({"TWAIN Status", state(a), state(b)});
+    if (key(a) != key(b)) out.push_back({"triplet", a.label(), b.label()});
+    if (a.has_result != b.has_result || a.rc_value() != b.rc_value() || (a.rc_value() < 0 && a.rc != b.rc)) out.push_back({"Return Code", a.rc, b.rc});
     if (a.error_marker != b.error_marker)
         out.push_back({"error marker", a.error_marker ? "yes" : "no", b.error_marker ? "yes" : "no"});
     if (a.overflow != b.overflow) out.push_back({"text cut at 5120 bytes", a.overflow ? "yes" : "no", b.overflow ? "yes" : "no"});
+    // A trace that did not know a call's structure (an older version, a
+    // triplet new to it) prints pData's address and nothing under it: that
+    // says how it was printed, not what the call held.
+    auto unprinted = [](const Call& c) {
+        long long address = 0;
+        return c.blocks.empty() && parse_hex(c.pdata, address) && address != 0;
+    };
+    if (unprinted(a) != unprinted(b)) return out;
     std::size_t n = std::max(a.blocks.size(), b.blocks.size());
     for (std::size_t i = 0; i < n; ++i) {
         if (i >= a.blocks.size())
@@ -117,21 +169,25 @@ std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t win
         auto it = std::lower_bound(positions.begin(), positions.end(), from);
         return it == positions.end() ? SIZE_MAX : *it;
     };
+    auto matched = [&](std::size_t i, std::size_t j) {
+        Aligned st{Aligned::Same, i, j, compare_calls(A[i], B[j])};
+        if (!st.diffs.empty()) st.kind = Aligned::Changed;
+        return st;
+    };
 
     std::vector<Aligned> out;
     std::size_t i = 0, j = 0;
     while (i < A.size() || j < B.size()) {
         if (i < A.size() && j < B.size() && ka[i] == kb[j]) {
-            out.push_back({compare_calls(A[i], B[j]).empty() ? Aligned::Same : Aligned::Changed, i, j});
-            ++i, ++j;
+            out.push_back(matched(i++, j++));
             continue;
         }
         if (i >= A.size()) {
-            out.push_back({Aligned::OnlyB, i, j++});
+            out.push_back({Aligned::OnlyB, i, j++, {}});
             continue;
         }
         if (j >= B.size()) {
-            out.push_back({Aligned::OnlyA, i++, j});
+            out.push_back({Aligned::OnlyA, i++, j, {}});
             continue;
         }
         // The nearest point where the two lists meet again: the fewest
@@ -146,12 +202,15 @@ std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t win
             if (p != SIZE_MAX && p - i <= window && db + (p - i) < best) best = db + (p - i), skip_a = p - i, skip_b = db;
         }
         if (best == SIZE_MAX) {  // nothing in reach: take the pair as changed
-            out.push_back({Aligned::Changed, i++, j++});
+            Aligned st = matched(i++, j++);
+            st.kind = Aligned::Changed;
+            out.push_back(std::move(st));
             continue;
         }
-        for (std::size_t k = 0; k < skip_a; ++k) out.push_back({Aligned::OnlyA, i++, j});
-        for (std::size_t k = 0; k < skip_b; ++k) out.push_back({Aligned::OnlyB, i, j++});
+        for (std::size_t k = 0; k < skip_a; ++k) out.push_back({Aligned::OnlyA, i++, j, {}});
+        for (std::size_t k = 0; k < skip_b; ++k) out.push_back({Aligned::OnlyB, i, j++, {}});
     }
+    compare_states(sa, sb, out);
     return out;
 }
 
@@ -169,8 +228,8 @@ std::size_t diff_sessions(const Session& sa, const Session& sb, std::ostream& ou
         if (first == steps.size()) first = k;
     }
     std::size_t total = changed + only_a + only_b;
-    out << "A: " << sa.calls.size() << " calls, B: " << sb.calls.size() << " calls (addresses, handles, identity Ids "
-        << "and sequence numbers ignored)\n";
+    out << "A: " << sa.calls.size() << " calls, B: " << sb.calls.size() << " calls (compared by value; addresses, "
+        << "handles, identity Ids, sequence numbers and times ignored)\n";
     if (total == 0) {
         out << "The sessions do not differ.\n";
         return 0;
@@ -184,7 +243,7 @@ std::size_t diff_sessions(const Session& sa, const Session& sb, std::ostream& ou
             out << "  = A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
             break;
         case Aligned::Changed: {
-            auto diffs = compare_calls(*a, *b);
+            const std::vector<FieldDiff>& diffs = s.diffs;
             out << "  ! A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
             std::size_t shown = 0;
             for (const FieldDiff& d : diffs) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "trace/reader.hpp"
+#include "tracelet/twain.h"
 #include "trace/text.hpp"
 
 namespace tracelet::trace {
@@ -27,6 +28,42 @@ Session Session::from_text(std::string_view text, ParseOptions options) {
     Session s;
     Parser::parse_text(text, s, options);
     return s;
+}
+
+namespace {
+
+// "Twainlog_20261207_233753_0515.txt" -> "2026-12-07 23:37:53".
+std::string load_time(const std::string& file_name) {
+    if (!is_log_file_name(file_name)) return "";
+    const std::string d = file_name.substr(9, 8), t = file_name.substr(18, 6);
+    return d.substr(0, 4) + "-" + d.substr(4, 2) + "-" + d.substr(6, 2) + " " + t.substr(0, 2) + ":" + t.substr(2, 2) +
+           ":" + t.substr(4, 2);
+}
+
+std::string product_name(const Session& s) {
+    for (const Call& c : s.calls) {
+        if (!c.has_result || c.failed() || c.dat_value() != DAT_IDENTITY) continue;
+        const Field* name = nullptr;
+        if (const Node* id = c.block("TW_IDENTITY")) name = id->field("ProductName");
+        if (name && !name->raw.empty()) return name->raw;
+    }
+    return "";
+}
+
+std::string counted(std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::string session_title(const Session& s) {
+    std::string title = product_name(s);
+    const std::size_t first_file = s.calls.empty() ? 0 : static_cast<std::size_t>(s.calls.front().file);
+    const std::string time = first_file < s.files.size() ? load_time(s.files[first_file]) : "";
+    if (!time.empty()) title += (title.empty() ? "" : ", ") + time;
+    if (title.empty()) title = "TWAIN session";
+    const std::size_t loads = s.calls.empty() ? 0 : static_cast<std::size_t>(s.calls.back().load) + 1;
+    return title + " (" + counted(s.files.size(), "file") + ", " + counted(loads, "load") + ")";
 }
 
 namespace {

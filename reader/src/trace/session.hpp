@@ -30,6 +30,13 @@ private:
     SessionStates tracker_;
 };
 
+// What a page or report about the session is called: the source's
+// ProductName and the local time of its first load (from the log file's name),
+// with the count of files and loads:
+//   "TWAIN2 Software Scanner, 2026-12-07 23:37:53 (2 files, 3 loads)"
+// Either part is left out when the log does not show it.
+std::string session_title(const Session& s);
+
 // The value a capability call shows: the one value, the current item of an
 // enumeration or range, or the items of an array.
 std::string capability_value(const Node* capability);
