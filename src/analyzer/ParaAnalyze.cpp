@@ -6,7 +6,7 @@
 #include <string.h>
 #include <time.h>
 
-#include "shell/Platform.h"
+#include "platform/Platform.h"
 #include "tracelet/logmodel.h"
 
 const char* const CRLF = "\r\n";
@@ -198,7 +198,7 @@ bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
     time_t now = tracelet::platform::CalendarSeconds();
     struct tm local;
     char when[64] = "";
-    if (localtime_r(&now, &local) && asctime_r(&local, when)) {
+    if (tracelet::platform::LocalTime(now, &local) && asctime_r(&local, when)) {
         size_t n = strlen(when);
         if (n && when[n - 1] == '\n') when[n - 1] = '\0';
     }

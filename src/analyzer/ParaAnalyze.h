@@ -17,17 +17,26 @@
 #include <stdint.h>
 #include <string.h>
 
-#include "tracelet/twain.h"
+#include "platform/Platform.h"
 #include "tables/twaintbl.h"
+#include "tracelet/logmodel.h"
+#include "tracelet/twain.h"
 #include "tracelet/twain_nv.h"
 
-#define TRACELET_HIDDEN __attribute__((visibility("hidden")))
-#define TRACELET_EXPORT __attribute__((visibility("default")))
 #define TRACELET_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
 // Bytes of text the log text buffer holds; a buffer handed to the analyzer
 // has one byte more for the closing NUL.
-constexpr size_t kLogTextSize = 5120;
+using tracelet::logmodel::kLogTextSize;
+
+// The log texts of the reads: the note that ends an item list at a page
+// that cannot be read (item number, then CR LF), and the note, once per
+// log, that the checks are refused and reads go unchecked (CR LF).
+constexpr char kListCutNote[] = "        !!! list cut short: item %lu is not readable memory !!!%s";
+// The second stands where the refusal was met: among the items of a list
+// (eight blanks), or among a container's members (six).
+constexpr char kUncheckedNote[] = "      !!! memory checks refused by the system: reads are not checked !!!%s";
+constexpr char kUncheckedItemNote[] = "        !!! memory checks refused by the system: reads are not checked !!!%s";
 // Size of the name buffer every lookup writes into.
 constexpr size_t kNameSize = 64;
 

@@ -10,7 +10,7 @@
 
 #include <stdio.h>
 
-#include "analyzer/ForeignReader.h"
+#include "platform/ForeignReader.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 // faulting.
 #include <stdio.h>
 
-#include "analyzer/ForeignReader.h"
+#include "platform/ForeignReader.h"
 #include "analyzer/ParaAnalyze.h"
-#include "shell/CDSMInterface.h"
+#include "platform/CDSMInterface.h"
 
 namespace {
 

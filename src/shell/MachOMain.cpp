@@ -3,7 +3,7 @@
 #include "log/TwainLogFile.h"
 #include "shell/DataSource.h"
 #include "shell/Paths.h"
-#include "shell/Platform.h"
+#include "platform/Platform.h"
 
 TripletOperator* g_pcTripletOperator = nullptr;
 void* g_TwainWrapperBundleRef = nullptr;

@@ -6,7 +6,7 @@
 
 #include "LogText.h"
 #include "analyzer/ParaAnalyze.h"
-#include "shell/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -1,6 +1,11 @@
 // Pins the TWAIN structure layouts of both profiles: every field offset and
 // every structure size the trace reads. A declaration that drifts from the
-// layout its peers use fails the build here.
+// layout its peers use fails the build of whatever includes tracelet/twain.h
+// (which includes this at its end); the vendor structures are pinned beside
+// their declarations in tracelet/twain_nv.h.
+#ifndef TRACELET_TWAIN_LAYOUT_H
+#define TRACELET_TWAIN_LAYOUT_H
+
 #include <stddef.h>
 
 #include "tracelet/twain.h"
@@ -316,3 +321,10 @@ PIN_FIELD(TW_ENTRYPOINT, DSM_MemAllocate, 12, 16);
 PIN_FIELD(TW_ENTRYPOINT, DSM_MemFree, 20, 24);
 PIN_FIELD(TW_ENTRYPOINT, DSM_MemLock, 28, 32);
 PIN_FIELD(TW_ENTRYPOINT, DSM_MemUnlock, 36, 40);
+
+#undef PIN_WIDTH
+#undef PIN_FIELD
+#undef PIN_SIZE
+#undef TRACELET_LAYOUT
+
+#endif  // TRACELET_TWAIN_LAYOUT_H
