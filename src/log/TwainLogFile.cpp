@@ -6,7 +6,7 @@
 #include "analyzer/ParaAnalyze.h"
 #include "log/TwainLog.h"
 #include "platform/Platform.h"
-#include "shell/Paths.h"
+#include "platform/Paths.h"
 
 FILE* g_pLogFile = nullptr;
 CTwainLog* g_pcTwainLog = nullptr;
