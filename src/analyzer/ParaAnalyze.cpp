@@ -224,6 +224,83 @@ bool CParaAnalyze::ResultMake() {
     return true;
 }
 
+size_t CParaAnalyze::CallText(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                              TW_UINT16 MSG, char* pData, TW_UINT16 RC, char* out) {
+    using tracelet::logmodel::kMarkerEnd;
+    using tracelet::logmodel::kMarkerStart;
+    using tracelet::logmodel::kOverflowNote;
+    out[0] = '\0';
+    TripletAnalyze(pOrigin, pDest, DG, DAT, MSG, pData, out, kTripletLineRoom);
+    size_t length = OutputLength();
+    char* const block = out + length;
+    ParaAnalyze(pOrigin, pDest, DG, DAT, MSG, pData, RC, block, kLogTextSize);
+    // The text went past its buffer: its first kLogTextSize bytes, then the
+    // note, with no line end.
+    const bool cut = OutputCut();
+    length += OutputLength();
+    if (cut) {
+        memcpy(out + length, kOverflowNote.data(), kOverflowNote.size());
+        length += kOverflowNote.size();
+    }
+    if (RC == TWRC_FAILURE) {
+        for (const std::string_view line : {kMarkerStart, kMarkerEnd}) {
+            memcpy(out + length, line.data(), line.size());
+            memcpy(out + length + line.size(), "\r\n", 2);
+            length += line.size() + 2;
+        }
+    }
+    out[length] = '\0';
+    SetOutput(nullptr, 0);
+    return length;
+}
+
+// The dump of each data argument type: the operation that prints pData's
+// structure for it.
+namespace {
+struct DatOperation {
+    TW_UINT16 dat;
+    bool (CParaAnalyze::*operation)();
+};
+constexpr DatOperation kDatOperations[] = {
+    {DAT_NULL, &CParaAnalyze::DatNullAnalyze},
+    {DAT_CAPABILITY, &CParaAnalyze::DatCapabilityAnalyze},
+    {DAT_EVENT, &CParaAnalyze::DatEventAnalyze},
+    {DAT_IDENTITY, &CParaAnalyze::DatIdentityAnalyze},
+    {DAT_PARENT, &CParaAnalyze::DatParentAnalyze},
+    {DAT_PENDINGXFERS, &CParaAnalyze::DatPendingXfersAnalyze},
+    {DAT_SETUPMEMXFER, &CParaAnalyze::DatSetupMemXferAnalyze},
+    {DAT_SETUPFILEXFER, &CParaAnalyze::DatSetupFileXferAnalyze},
+    {DAT_STATUS, &CParaAnalyze::DatStatusAnalyze},
+    {DAT_USERINTERFACE, &CParaAnalyze::DatUserInterfaceAnalyze},
+    {DAT_XFERGROUP, &CParaAnalyze::DatXferGroupAnalyze},
+    {DAT_TWUNKIDENTITY, &CParaAnalyze::DatTwunkIdentityAnalyze},
+    {DAT_CUSTOMDSDATA, &CParaAnalyze::DatCustomDsDataAnalyze},
+    {DAT_IMAGEINFO, &CParaAnalyze::DatImageInfoAnalyze},
+    {DAT_IMAGELAYOUT, &CParaAnalyze::DatImageLayoutAnalyze},
+    {DAT_IMAGEMEMXFER, &CParaAnalyze::DatImageMemXferAnalyze},
+    {DAT_IMAGENATIVEXFER, &CParaAnalyze::DatImageNativeXferAnalyze},
+    {DAT_IMAGEFILEXFER, &CParaAnalyze::DatImageFileXferAnalyze},
+    {DAT_CIECOLOR, &CParaAnalyze::DatCieColorAnalyze},
+    {DAT_GRAYRESPONSE, &CParaAnalyze::DatGrayResponseAnalyze},
+    {DAT_RGBRESPONSE, &CParaAnalyze::DatRgbResponseAnalyze},
+    {DAT_JPEGCOMPRESSION, &CParaAnalyze::DatJpegCompressionAnalyze},
+    {DAT_PALETTE8, &CParaAnalyze::DatPalette8Analyze},
+    {DAT_EXTIMAGEINFO, &CParaAnalyze::DatExtImageInfoAnalyze},
+    {DAT_ENTRYPOINT, &CParaAnalyze::DatEntryPointAnalyze},
+    {DAT_NV_AUTOEXPOSURE, &CParaAnalyze::DatNvAutoExposureAnalyze},
+    {DAT_NV_RGBMATRIX, &CParaAnalyze::DatNvRgbMatrixAnalyze},
+    {DAT_NV_COLORSMOOTHING, &CParaAnalyze::DatNvColorSmoothingAnalyze},
+    {DAT_NV_EVENT, &CParaAnalyze::DatNvEventAnalyze},
+    {DAT_NV_HARDWAREINFO, &CParaAnalyze::DatHardwareInfoAnalyze},
+    {DAT_NV_SKEWINFO, &CParaAnalyze::DatNvSkewInfoAnalyze},
+    {DAT_NV_UNSHARPMASKPARAM, &CParaAnalyze::DatUnsharpMaskAnalyze},
+    {DAT_NV_REDCORRECTIONMATRIX, &CParaAnalyze::DatNvRedCorrectionMatrixAnalyze},
+    {DAT_NV_TWAINCALLBACKMSG, &CParaAnalyze::DatNvTwainCallbackMsgAnalyze},
+    {DAT_NV_SETTINGFRAME, &CParaAnalyze::DatNvSettingFrameAnalyze},
+    {DAT_NV_USMINFO, &CParaAnalyze::DatNvUsmInfoAnalyze},
+};
+}  // namespace
+
 bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
                                TW_UINT16 MSG, char* pData, TW_UINT16 RC, char* pOutput,
                                size_t nOutputSize) {
@@ -240,44 +317,11 @@ bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
     if (DAT == DAT_EVENT && !shown) return true;
 
     bool result = true;
-    switch (DAT) {
-        case DAT_NULL: result = DatNullAnalyze(); break;
-        case DAT_CAPABILITY: result = DatCapabilityAnalyze(); break;
-        case DAT_EVENT: result = DatEventAnalyze(); break;
-        case DAT_IDENTITY: result = DatIdentityAnalyze(); break;
-        case DAT_PARENT: result = DatParentAnalyze(); break;
-        case DAT_PENDINGXFERS: result = DatPendingXfersAnalyze(); break;
-        case DAT_SETUPMEMXFER: result = DatSetupMemXferAnalyze(); break;
-        case DAT_SETUPFILEXFER: result = DatSetupFileXferAnalyze(); break;
-        case DAT_STATUS: result = DatStatusAnalyze(); break;
-        case DAT_USERINTERFACE: result = DatUserInterfaceAnalyze(); break;
-        case DAT_XFERGROUP: result = DatXferGroupAnalyze(); break;
-        case DAT_TWUNKIDENTITY: result = DatTwunkIdentityAnalyze(); break;
-        case DAT_CUSTOMDSDATA: result = DatCustomDsDataAnalyze(); break;
-        case DAT_IMAGEINFO: result = DatImageInfoAnalyze(); break;
-        case DAT_IMAGELAYOUT: result = DatImageLayoutAnalyze(); break;
-        case DAT_IMAGEMEMXFER: result = DatImageMemXferAnalyze(); break;
-        case DAT_IMAGENATIVEXFER: result = DatImageNativeXferAnalyze(); break;
-        case DAT_IMAGEFILEXFER: result = DatImageFileXferAnalyze(); break;
-        case DAT_CIECOLOR: result = DatCieColorAnalyze(); break;
-        case DAT_GRAYRESPONSE: result = DatGrayResponseAnalyze(); break;
-        case DAT_RGBRESPONSE: result = DatRgbResponseAnalyze(); break;
-        case DAT_JPEGCOMPRESSION: result = DatJpegCompressionAnalyze(); break;
-        case DAT_PALETTE8: result = DatPalette8Analyze(); break;
-        case DAT_EXTIMAGEINFO: result = DatExtImageInfoAnalyze(); break;
-        case DAT_ENTRYPOINT: result = DatEntryPointAnalyze(); break;
-        case DAT_NV_AUTOEXPOSURE: result = DatNvAutoExposureAnalyze(); break;
-        case DAT_NV_RGBMATRIX: result = DatNvRgbMatrixAnalyze(); break;
-        case DAT_NV_COLORSMOOTHING: result = DatNvColorSmoothingAnalyze(); break;
-        case DAT_NV_EVENT: result = DatNvEventAnalyze(); break;
-        case DAT_NV_HARDWAREINFO: result = DatHardwareInfoAnalyze(); break;
-        case DAT_NV_SKEWINFO: result = DatNvSkewInfoAnalyze(); break;
-        case DAT_NV_UNSHARPMASKPARAM: result = DatUnsharpMaskAnalyze(); break;
-        case DAT_NV_REDCORRECTIONMATRIX: result = DatNvRedCorrectionMatrixAnalyze(); break;
-        case DAT_NV_TWAINCALLBACKMSG: result = DatNvTwainCallbackMsgAnalyze(); break;
-        case DAT_NV_SETTINGFRAME: result = DatNvSettingFrameAnalyze(); break;
-        case DAT_NV_USMINFO: result = DatNvUsmInfoAnalyze(); break;
-        default: break;  // no dump for this data argument type
+    // No dump for a data argument type the table does not hold.
+    for (const DatOperation& row : kDatOperations) {
+        if (row.dat != DAT) continue;
+        result = (this->*row.operation)();
+        break;
     }
 
     if (RC == TWRC_FAILURE || !shown) return result;

@@ -28,6 +28,13 @@
 // Bytes of text the log text buffer holds; a buffer handed to the analyzer
 // has one byte more for the closing NUL.
 using tracelet::logmodel::kLogTextSize;
+// Room for a triplet line: the sequence, the tag and four names of at most
+// 63 bytes take far less.
+constexpr size_t kTripletLineRoom = 512;
+// Room for the whole text of one call: the triplet line, the result block,
+// the overflow note and the marker block.
+constexpr size_t kCallTextSize = kTripletLineRoom + kLogTextSize + tracelet::logmodel::kOverflowNote.size() +
+                                 tracelet::logmodel::kMarkerStart.size() + tracelet::logmodel::kMarkerEnd.size() + 4;
 
 // The log texts of the reads: the note that ends an item list at a page
 // that cannot be read (item number, then CR LF), and the note, once per
@@ -149,6 +156,14 @@ public:
     // With no log open: moves the numbering and the state exactly as
     // TripletAnalyze and ParaAnalyze would for the call, rendering nothing.
     void TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC);
+
+    // --- The whole text of one call ----------------------------------------
+    // The triplet line, the result block (its first kLogTextSize bytes, then
+    // the overflow note when it was longer) and, after a failure, the marker
+    // block, into `out` (kCallTextSize bytes and a NUL); its length. Moves
+    // the numbering and the state as TripletAnalyze and ParaAnalyze do.
+    size_t CallText(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                    char* pData, TW_UINT16 RC, char* out);
 
     // --- Triplet line ------------------------------------------------------
     bool TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
