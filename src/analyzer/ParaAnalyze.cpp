@@ -1,51 +1,18 @@
-// The analyzer object: name lookups, TWAIN state, the triplet line and the
-// result block. The output it appends through is in TraceOutput.cpp.
+// The analyzer object: TWAIN state, the triplet line, the result block, the
+// dispatch by data argument type, and the whole text of a call.
 #include "analyzer/ParaAnalyze.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include "platform/Platform.h"
+#include "render/Format.h"
 #include "tracelet/logmodel.h"
 
-const char* const CRLF = "\r\n";
 
 // Constant-initialised (constexpr constructor), so it exists before any
 // load-time code of the data source runs.
 CParaAnalyze g_cParaAnalyze;
-
-// ---------------------------------------------------------------------------
-// Name lookups
-
-bool FindName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
-    // The last row is the ERROR! row: found by position, never by value.
-    for (size_t i = 0; i + 1 < rows; ++i) {
-        if (table[i].value == value) {
-            const size_t n = strnlen(table[i].name, kNameSize - 1);
-            memcpy(out, table[i].name, n);
-            out[n] = '\0';
-            return true;
-        }
-    }
-    return false;
-}
-
-void ValToName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
-    if (!FindName(table, rows, value, out))
-        TraceFormat(out, kNameSize, "%s(%d)", rows ? table[rows - 1].name : "ERROR!",
-                    static_cast<int32_t>(value));
-}
-
-void CapToName(TW_UINT16 cap, char* out) {
-    const bool found = cap > 0x8000 ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, out)
-                                    : FindName(cap_macros, TableRows(cap_macros), cap, out);
-    if (found) return;
-    if (cap > 0x8000)
-        ValToName(icap_nv_macros, cap, out);
-    else
-        ValToName(icap_macros, cap, out);
-}
 
 // ---------------------------------------------------------------------------
 // TWAIN state
@@ -62,7 +29,8 @@ int32_t CParaAnalyze::SetTwainStatus(int32_t status) {
 int32_t CParaAnalyze::MakeTwainStatusString(char* buffer) {
     if (!buffer) return 0;
     // The longest text this can make is 2 + 16 + 11 + 1 + 2 bytes.
-    return snprintf(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, m_nTwainStatus, CRLF);
+    return static_cast<int32_t>(
+        TRACE_FORMAT_TO(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, static_cast<int>(m_nTwainStatus), CRLF));
 }
 
 int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
@@ -148,8 +116,8 @@ bool CParaAnalyze::CreateStringOfTriplet() {
     if (!m_pSourceCall && IsUnlistedTriplet(m_DAT, m_MSG)) return false;
 
     ++m_lSequence;
-    AppendF(tracelet::logmodel::kSequenceFormat, static_cast<long>(m_lSequence));
-    AppendF(tracelet::logmodel::kTagFormat, m_pSourceCall ? tracelet::logmodel::kTagSource.data() : m_szTag);
+    TRACE_APPEND(m_out, tracelet::logmodel::kSequenceFormat, static_cast<long>(m_lSequence));
+    TRACE_APPEND(m_out, tracelet::logmodel::kTagFormat, m_pSourceCall ? tracelet::logmodel::kTagSource.data() : m_szTag);
 
     char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
     MakeTripletNames(m_DG, m_DAT, m_MSG, szDG, szDAT, szMSG);
@@ -157,9 +125,9 @@ bool CParaAnalyze::CreateStringOfTriplet() {
     if (m_DAT == DAT_CAPABILITY) {
         char szCap[kNameSize] = {};
         GetStringOfCapability(reinterpret_cast<const TW_CAPABILITY*>(m_pData), szCap, sizeof szCap);
-        AppendF("%s/%s/%s (%s)%s", szDG, szDAT, szMSG, szCap, CRLF);
+        TRACE_APPEND(m_out, "%s/%s/%s (%s)%s", szDG, szDAT, szMSG, szCap, CRLF);
     } else {
-        AppendF("%s/%s/%s%s", szDG, szDAT, szMSG, CRLF);
+        TRACE_APPEND(m_out, "%s/%s/%s%s", szDG, szDAT, szMSG, CRLF);
     }
     return true;
 }
@@ -171,7 +139,7 @@ bool CParaAnalyze::GetStringOfCapability(const TW_CAPABILITY* pCap, char* pOut, 
     char text[kNameSize];
     const bool hit = vendor ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, text)
                             : FindName(cap_macros, TableRows(cap_macros), cap, text);
-    if (!hit) TraceFormat(text, sizeof text, "ERROR!(%d)", cap);
+    if (!hit) TRACE_FORMAT_TO(text, sizeof text, "ERROR!(%d)", cap);
     if (strlen(text) + 1 > nSize) return false;
     memcpy(pOut, text, strlen(text) + 1);
     if (hit) return true;
@@ -192,9 +160,9 @@ void CParaAnalyze::Init(const char* pTag) {
 bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
     SetOutput(pOutput, nOutputSize);
     static constexpr char kSlashes[] = "////////////////////////////////////////////////%s";
-    AppendF(kSlashes, CRLF);
-    AppendF("           TWAIN Tracelet Ver1.10%s", CRLF);
-    AppendF(kSlashes, CRLF);
+    TRACE_APPEND(m_out, kSlashes, CRLF);
+    TRACE_APPEND(m_out, "           TWAIN Tracelet Ver1.10%s", CRLF);
+    TRACE_APPEND(m_out, kSlashes, CRLF);
     time_t now = tracelet::platform::CalendarSeconds();
     struct tm local;
     char when[64] = "";
@@ -202,7 +170,7 @@ bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
         size_t n = strlen(when);
         if (n && when[n - 1] == '\n') when[n - 1] = '\0';
     }
-    AppendF("  << Current time = %s >>%s", when, CRLF);
+    TRACE_APPEND(m_out, "  << Current time = %s >>%s", when, CRLF);
     return true;
 }
 
@@ -216,11 +184,11 @@ bool CParaAnalyze::ResultMake() {
         char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
         MakeTripletNames(m_pSourceCall->duringDG, m_pSourceCall->duringDAT,
                          m_pSourceCall->duringMSG, szDG, szDAT, szMSG);
-        AppendF(tracelet::logmodel::kDuringFormat, szDG, szDAT, szMSG, CRLF);
+        TRACE_APPEND(m_out, tracelet::logmodel::kDuringFormat, szDG, szDAT, szMSG, CRLF);
     }
     ValToName(twrc_macros, m_RC, m_szName);
-    AppendF(tracelet::logmodel::kResultFormat, m_szName, CRLF);
-    AppendF(tracelet::logmodel::kPDataFormat, Low32(m_pData), CRLF);
+    TRACE_APPEND(m_out, tracelet::logmodel::kResultFormat, m_szName, CRLF);
+    TRACE_APPEND(m_out, tracelet::logmodel::kPDataFormat, Handle(m_pData), CRLF);
     return true;
 }
 
@@ -328,6 +296,6 @@ bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
 
     const int32_t state =
         m_pSourceCall ? m_pSourceCall->nState : UpDateTwainStatus(DG, DAT, MSG, pData);
-    AppendF(tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
+    TRACE_APPEND(m_out, tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
     return result;
 }
