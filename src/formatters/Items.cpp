@@ -38,29 +38,76 @@ size_t SlotText(const void* slot, size_t width, char* text) {
     return n;
 }
 
-// One line of an item list: its index, the value of the item copied into
-// `slot`, "," unless it is the last, CR LF.
-void ItemLine(TextOut& out, TW_UINT16 cap, TW_UINT16 type, TW_UINT32 index, const unsigned char* slot,
-              const char* end) {
-    const int i = static_cast<int>(index);
-    switch (type) {
-        case TWTY_FIX32: TRACE_APPEND(out, "        %3d:%.3f%s", i, Fix(CopyIn<TW_FIX32>(slot)), end); return;
-        case TWTY_INT8:
-            // Widened with its sign: 0xFF prints as 0xffffffff.
-            TRACE_APPEND(out, "        %3d:0x%02x%s", i, static_cast<unsigned>(Signed(CopyIn<TW_INT8>(slot))), end);
-            return;
-        case TWTY_UINT8: TRACE_APPEND(out, "        %3d:0x%02x%s", i, static_cast<unsigned>(slot[0]), end); return;
-        case TWTY_INT16: TRACE_APPEND(out, "        %3d:%d%s", i, CopyIn<TW_INT16>(slot), end); return;
-        case TWTY_INT32: TRACE_APPEND(out, "        %3d:%d%s", i, CopyIn<TW_INT32>(slot), end); return;
-        // Printed as signed: 0xFFFFFFFF is -1.
-        case TWTY_UINT32: TRACE_APPEND(out, "        %3d:%d%s", i, Signed(CopyIn<TW_UINT32>(slot)), end); return;
-        case TWTY_BOOL: TRACE_APPEND(out, "        %3d:%s%s", i, Bool(CopyIn<TW_BOOL>(slot)), end); return;
-        default: {
-            char value[kSlotBytes + 1];
-            ValueText(cap, type, slot, value);
-            TRACE_APPEND(out, "        %3d:%s%s", i, value, end);
-            return;
+// One line of an item list of a numeric type: its index, the value of the
+// item at `from`, "," unless it is the last, CR LF.
+template <TW_UINT16 Type>
+inline void NumericLine(TextOut& out, int i, const unsigned char* from, bool last) {
+    if constexpr (Type == TWTY_FIX32) {
+        const double v = Fix(CopyIn<TW_FIX32>(from));
+        if (last) TRACE_APPEND(out, "        %3d:%.3f\r\n", i, v);
+        else TRACE_APPEND(out, "        %3d:%.3f,\r\n", i, v);
+    } else if constexpr (Type == TWTY_INT8 || Type == TWTY_UINT8) {
+        // A TW_INT8 is widened with its sign: 0xFF prints as 0xffffffff.
+        const unsigned v = Type == TWTY_INT8 ? static_cast<unsigned>(Signed(CopyIn<TW_INT8>(from))) : from[0];
+        if (last) TRACE_APPEND(out, "        %3d:0x%02x\r\n", i, v);
+        else TRACE_APPEND(out, "        %3d:0x%02x,\r\n", i, v);
+    } else if constexpr (Type == TWTY_BOOL) {
+        const char* v = Bool(CopyIn<TW_BOOL>(from));
+        if (last) TRACE_APPEND(out, "        %3d:%s\r\n", i, v);
+        else TRACE_APPEND(out, "        %3d:%s,\r\n", i, v);
+    } else {
+        // A TW_UINT32 prints as signed: 0xFFFFFFFF is -1.
+        const int v = Type == TWTY_INT16 ? CopyIn<TW_INT16>(from)
+                      : Type == TWTY_INT32 ? CopyIn<TW_INT32>(from)
+                                           : Signed(CopyIn<TW_UINT32>(from));
+        if (last) TRACE_APPEND(out, "        %3d:%d\r\n", i, v);
+        else TRACE_APPEND(out, "        %3d:%d,\r\n", i, v);
+    }
+}
+
+// The state of one item list as its lines are written.
+struct ListWalk {
+    TextOut& out;
+    ForeignReader& in;
+    const unsigned char* items;
+    size_t width;
+    TW_UINT32 count;    // NumItems
+    size_t inBlock;     // whole items the block holds
+    TW_UINT32 next = 0;  // the next item's number
+
+    // The item `next` when it may be listed and its bytes read, else null
+    // (the list ends; a note says why where it must).
+    const unsigned char* Next() {
+        if (next >= count || out.Full() || !out.HasBuffer() || next >= inBlock || !items) return nullptr;
+        const unsigned char* from = items + static_cast<size_t>(next) * width;
+        const size_t readable = in.Readable(from, width);
+        if (in.TakeRefusalNote()) TRACE_APPEND(out, kUncheckedItemNote, CRLF);
+        if (readable < width) {
+            if (in.HitUnreadable()) TRACE_APPEND(out, kListCutNote, static_cast<unsigned long>(next), CRLF);
+            return nullptr;
         }
+        return from;
+    }
+};
+
+template <TW_UINT16 Type>
+void NumericLines(ListWalk& w) {
+    for (; const unsigned char* from = w.Next(); ++w.next)
+        NumericLine<Type>(w.out, static_cast<int>(w.next), from, w.next + 1 == w.count);
+}
+
+// The lines of the items of any other type, each copied out first (a text:
+// up to its NUL within its slot).
+void OtherLines(ListWalk& w, TW_UINT16 cap, TW_UINT16 type) {
+    unsigned char slot[kSlotBytes + 1];
+    char value[kSlotBytes + 1];
+    for (; const unsigned char* from = w.Next(); ++w.next) {
+        size_t bytes = w.width;
+        if (IsTextType(type)) bytes = strnlen(reinterpret_cast<const char*>(from), w.width);
+        CopyItem(slot, from, bytes);
+        slot[bytes] = 0;
+        ValueText(cap, type, slot, value);
+        TRACE_APPEND(w.out, "        %3d:%s%s", static_cast<int>(w.next), value, w.next + 1 == w.count ? "\r\n" : ",\r\n");
     }
 }
 
@@ -153,40 +200,32 @@ void NvVersionText(TW_UINT16 version, char* text) {
 // the page of the first item as readable.
 void ItemList(TextOut& out, TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
               size_t itemBytes, ForeignReader* reader) {
-    // One item's bytes, copied out of the container (a text: up to its NUL).
-    unsigned char slot[kSlotBytes + 1];
     ForeignReader own(items, itemBytes);
     ForeignReader& in = reader ? *reader : own;
 
     TRACE_APPEND(out, "      ItemList = {%s", CRLF);
     const size_t width = TwainItemSize(itemType);
-    const bool listed = width != 0 && itemType != TWTY_FRAME;
-    const size_t inBlock = width == 0 ? SIZE_MAX : itemBytes / width;
     const unsigned char* item = static_cast<const unsigned char*>(items);
-    // At most one item per 14 bytes of log text is ever listed.
-    const size_t most = numItems < kLogTextSize / 14 + 1 ? numItems : kLogTextSize / 14 + 1;
-    if (listed) in.Expect(item, most * width);
-
-    for (TW_UINT32 i = 0; i < numItems; ++i) {
-        if (out.Full() || !out.HasBuffer() || i >= inBlock) break;
-        const char* end = i + 1 != numItems ? ",\r\n" : "\r\n";
-        if (!listed) {
-            TRACE_APPEND(out, "        %3d:%s%s", static_cast<int>(i), kNotImplemented, end);
-            continue;
+    ListWalk walk{out, in, item, width, numItems, width == 0 ? SIZE_MAX : itemBytes / width};
+    if (width == 0 || itemType == TWTY_FRAME) {
+        // Items this list does not show: a line each, nothing read.
+        for (; walk.next < numItems && !out.Full() && out.HasBuffer() && walk.next < walk.inBlock; ++walk.next)
+            TRACE_APPEND(out, "        %3d:%s%s", static_cast<int>(walk.next), kNotImplemented,
+                         walk.next + 1 == numItems ? "\r\n" : ",\r\n");
+    } else {
+        // At most one item per 14 bytes of log text is ever listed.
+        const size_t most = numItems < kLogTextSize / 14 + 1 ? numItems : kLogTextSize / 14 + 1;
+        in.Expect(item, most * width);
+        switch (itemType) {
+            case TWTY_FIX32: NumericLines<TWTY_FIX32>(walk); break;
+            case TWTY_INT8: NumericLines<TWTY_INT8>(walk); break;
+            case TWTY_UINT8: NumericLines<TWTY_UINT8>(walk); break;
+            case TWTY_INT16: NumericLines<TWTY_INT16>(walk); break;
+            case TWTY_INT32: NumericLines<TWTY_INT32>(walk); break;
+            case TWTY_UINT32: NumericLines<TWTY_UINT32>(walk); break;
+            case TWTY_BOOL: NumericLines<TWTY_BOOL>(walk); break;
+            default: OtherLines(walk, cap, itemType); break;
         }
-        if (!item) break;
-        const unsigned char* from = item + static_cast<size_t>(i) * width;
-        const size_t readable = in.Readable(from, width);
-        if (in.TakeRefusalNote()) TRACE_APPEND(out, kUncheckedItemNote, CRLF);
-        if (readable < width) {
-            if (in.HitUnreadable()) TRACE_APPEND(out, kListCutNote, static_cast<unsigned long>(i), CRLF);
-            break;
-        }
-        size_t bytes = width;
-        if (IsTextType(itemType)) bytes = strnlen(reinterpret_cast<const char*>(from), width);
-        CopyItem(slot, from, bytes);
-        slot[bytes] = 0;
-        ItemLine(out, cap, itemType, i, slot, end);
     }
     TRACE_APPEND(out, "      }%s", CRLF);
 }
