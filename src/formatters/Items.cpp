@@ -77,7 +77,7 @@ struct ListWalk {
 
     // The item `next` when it may be listed and its bytes read, else null
     // (the list ends; a note says why where it must).
-    const unsigned char* Next() {
+    __attribute__((always_inline)) const unsigned char* Next() {
         if (next >= count || out.Full() || !out.HasBuffer() || next >= inBlock || !items) return nullptr;
         const unsigned char* from = items + static_cast<size_t>(next) * width;
         const size_t readable = in.Readable(from, width);

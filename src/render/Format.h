@@ -247,7 +247,7 @@ inline bool IsFix(double v) {
     return t <= 1e12 && t >= -1e12 && t == static_cast<double>(static_cast<long long>(t));
 }
 // The same from the value in 65536ths (negative: a "-" even for zero).
-inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
+__attribute__((always_inline)) inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     // v * 1000 = n * 1000 / 65536 = n * 125 / 8192
     const unsigned long long q = n * 125u;
     unsigned long long thousandths = q >> 13;
@@ -261,12 +261,14 @@ inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     memcpy(o + 1, kZeroPadded3.at[frac], 3);
     return o + 4;
 }
-inline char* PutFix3(char* o, double v) {
-    // A value between two 65536ths (none of the trace's) to the nearest.
-    const double scaled = v * 65536.0;
-    const long long t = IsFix(v) ? static_cast<long long>(scaled)
-                        : scaled == scaled && scaled < 1e12 && scaled > -1e12 ? std::llround(scaled)
-                                                                                : 0;
+__attribute__((always_inline)) inline char* PutFix3(char* o, double v) {
+    const double scaled = v * 65536.0;  // exact: a power of two
+    long long t = 0;
+    if (scaled < 1e12 && scaled > -1e12) {  // false for a NaN
+        t = static_cast<long long>(scaled);
+        // A value between two 65536ths (none of the trace's) to the nearest.
+        if (static_cast<double>(t) != scaled) t = std::llround(scaled);
+    }
     const bool negative = t < 0 || (t == 0 && std::signbit(v));
     return PutFix3Units(o, negative ? 0ull - static_cast<unsigned long long>(t) : static_cast<unsigned long long>(t),
                         negative);

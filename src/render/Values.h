@@ -62,7 +62,7 @@ inline unsigned int Handle(R (*f)(A...)) {
 // --- TW_FIX32 -----------------------------------------------------------------
 // Whole + Frac / 65536, exact in a double.
 inline double Fix(const TW_FIX32& f) {
-    return static_cast<double>(f.Frac) * (1.0 / 65536.0) + static_cast<double>(f.Whole);
+    return static_cast<double>(static_cast<int32_t>(f.Whole) * 65536 + f.Frac) * (1.0 / 65536.0);
 }
 // The same from the raw little-endian 32-bit word (low half Whole, high half Frac).
 inline double FixOfWord(uint32_t word) {
