@@ -13,7 +13,6 @@
 #include <time.h>
 
 // Symbol visibility of the data source's own names.
-#define TRACELET_HIDDEN __attribute__((visibility("hidden")))
 #define TRACELET_EXPORT __attribute__((visibility("default")))
 
 namespace tracelet {
