@@ -33,21 +33,40 @@ int32_t CParaAnalyze::MakeTwainStatusString(char* buffer) {
         TRACE_FORMAT_TO(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, static_cast<int>(m_nTwainStatus), CRLF));
 }
 
-int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
-    // The log's state machine, one copy with its readers. A null pData
-    // carries no event and no count: the state stays.
+// What the state and the choice of lines need of a call's pData, read once:
+// the event of an application's MSG_PROCESSEVENT, the count of its
+// MSG_ENDXFER. A null pData carries neither. Only the one field is read,
+// and only where pData is known to hold its structure.
+static tracelet::logmodel::CallFacts FactsOf(TW_UINT16 DAT, TW_UINT16 MSG, const char* pData) {
     tracelet::logmodel::CallFacts call;
     call.dat = DAT;
     call.msg = MSG;
     if (pData && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {
         call.has_event = true;
-        call.event_msg = CopyIn<TW_EVENT>(pData).TWMessage;
+        call.event_msg = CopyIn<TW_UINT16>(pData + offsetof(TW_EVENT, TWMessage));
     } else if (pData && DAT == DAT_PENDINGXFERS && MSG == MSG_ENDXFER) {
         call.has_count = true;
-        call.count = CopyIn<TW_PENDINGXFERS>(pData).Count;
+        call.count = CopyIn<TW_UINT16>(pData + offsetof(TW_PENDINGXFERS, Count));
     }
-    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, call);
+    return call;
+}
+
+int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
+    // The log's state machine, one copy with its readers.
+    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, FactsOf(DAT, MSG, pData));
     return m_nTwainStatus;
+}
+
+void CParaAnalyze::TakeCall(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                            char* pData, TW_UINT16 RC) {
+    m_pOrigin = pOrigin;
+    m_pDest = pDest;
+    m_DG = DG;
+    m_DAT = DAT;
+    m_MSG = MSG;
+    m_pData = pData;
+    m_RC = RC;
+    m_facts = FactsOf(DAT, MSG, pData);
 }
 
 int32_t CParaAnalyze::UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling) {
@@ -67,19 +86,19 @@ static bool IsUnlistedTriplet(TW_UINT16 DAT, TW_UINT16 MSG) {
 // source claims and that moves the session. The event is read only where
 // pData is known to hold a TW_EVENT: with any other data argument type its
 // structure may be smaller, so the call counts as an event nobody claimed.
-static bool IsResultShown(TW_UINT16 DAT, TW_UINT16 MSG, TW_UINT16 RC, const char* pData) {
-    if (DAT == DAT_NULL && MSG == MSG_XFERREADY) return false;
-    if (MSG != MSG_PROCESSEVENT) return true;
-    if (RC != TWRC_DSEVENT || !pData || DAT != DAT_EVENT) return false;
-    const TW_UINT16 msg = CopyIn<TW_EVENT>(pData).TWMessage;
-    return msg == MSG_XFERREADY || msg == MSG_CLOSEDSREQ;
+static bool IsResultShown(const tracelet::logmodel::CallFacts& call, TW_UINT16 RC) {
+    if (call.dat == DAT_NULL && call.msg == MSG_XFERREADY) return false;
+    if (call.msg != MSG_PROCESSEVENT) return true;
+    if (RC != TWRC_DSEVENT || !call.has_event) return false;
+    return call.event_msg == MSG_XFERREADY || call.event_msg == MSG_CLOSEDSREQ;
 }
 
 void CParaAnalyze::TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC) {
+    TakeCall(m_pOrigin, m_pDest, DG, DAT, MSG, pData, RC);
     if (m_pSourceCall || !IsUnlistedTriplet(DAT, MSG)) ++m_lSequence;
     // A source's call moved the state when it was sent.
-    if (m_pSourceCall || RC == TWRC_FAILURE || !IsResultShown(DAT, MSG, RC, pData)) return;
-    UpDateTwainStatus(DG, DAT, MSG, pData);
+    if (m_pSourceCall || RC == TWRC_FAILURE || !IsResultShown(m_facts, RC)) return;
+    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, m_facts);
 }
 
 void CParaAnalyze::MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* szDG,
@@ -101,12 +120,7 @@ void CParaAnalyze::MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, 
 bool CParaAnalyze::TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
                                   TW_UINT16 DAT, TW_UINT16 MSG, char* pData, char* pOutput,
                                   size_t nOutputSize) {
-    m_pOrigin = pOrigin;
-    m_pDest = pDest;
-    m_DG = DG;
-    m_DAT = DAT;
-    m_MSG = MSG;
-    m_pData = pData;
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, m_RC);
     SetOutput(pOutput, nOutputSize);
     return CreateStringOfTriplet();
 }
@@ -134,7 +148,7 @@ bool CParaAnalyze::CreateStringOfTriplet() {
 
 bool CParaAnalyze::GetStringOfCapability(const TW_CAPABILITY* pCap, char* pOut, uint32_t nSize) {
     if (!pCap) return true;
-    const TW_UINT16 cap = CopyIn<TW_CAPABILITY>(pCap).Cap;
+    const TW_UINT16 cap = CopyIn<TW_UINT16>(reinterpret_cast<const char*>(pCap) + offsetof(TW_CAPABILITY, Cap));
     const bool vendor = cap > 0x8000;
     char text[kNameSize];
     const bool hit = vendor ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, text)
@@ -178,7 +192,7 @@ bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
 // Result block
 
 bool CParaAnalyze::ResultMake() {
-    if (!m_pSourceCall && !IsResultShown(m_DAT, m_MSG, m_RC, m_pData)) return false;
+    if (!m_pSourceCall && !IsResultShown(m_facts, m_RC)) return false;
     if (m_pSourceCall && m_pSourceCall->bDuring) {
         // The application call in flight on the sending thread, by its names.
         char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
@@ -197,11 +211,15 @@ size_t CParaAnalyze::CallText(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT3
     using tracelet::logmodel::kMarkerEnd;
     using tracelet::logmodel::kMarkerStart;
     using tracelet::logmodel::kOverflowNote;
+    // The call's facts are taken once, for both parts.
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, RC);
     out[0] = '\0';
-    TripletAnalyze(pOrigin, pDest, DG, DAT, MSG, pData, out, kTripletLineRoom);
+    SetOutput(out, kTripletLineRoom);
+    CreateStringOfTriplet();
     size_t length = OutputLength();
     char* const block = out + length;
-    ParaAnalyze(pOrigin, pDest, DG, DAT, MSG, pData, RC, block, kLogTextSize);
+    SetOutput(block, kLogTextSize);
+    ResultBlock();
     // The text went past its buffer: its first kLogTextSize bytes, then the
     // note, with no line end.
     const bool cut = OutputCut();
@@ -272,30 +290,27 @@ constexpr DatOperation kDatOperations[] = {
 bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
                                TW_UINT16 MSG, char* pData, TW_UINT16 RC, char* pOutput,
                                size_t nOutputSize) {
-    m_pOrigin = pOrigin;
-    m_pDest = pDest;
-    m_DG = DG;
-    m_DAT = DAT;
-    m_MSG = MSG;
-    m_pData = pData;
-    m_RC = RC;
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, RC);
     SetOutput(pOutput, nOutputSize);
+    return ResultBlock();
+}
 
+bool CParaAnalyze::ResultBlock() {
     const bool shown = ResultMake();
-    if (DAT == DAT_EVENT && !shown) return true;
+    if (m_DAT == DAT_EVENT && !shown) return true;
 
     bool result = true;
     // No dump for a data argument type the table does not hold.
     for (const DatOperation& row : kDatOperations) {
-        if (row.dat != DAT) continue;
+        if (row.dat != m_DAT) continue;
         result = (this->*row.operation)();
         break;
     }
 
-    if (RC == TWRC_FAILURE || !shown) return result;
+    if (m_RC == TWRC_FAILURE || !shown) return result;
 
-    const int32_t state =
-        m_pSourceCall ? m_pSourceCall->nState : UpDateTwainStatus(DG, DAT, MSG, pData);
+    if (!m_pSourceCall) m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, m_facts);
+    const int32_t state = m_pSourceCall ? m_pSourceCall->nState : m_nTwainStatus;
     TRACE_APPEND(m_out, tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
     return result;
 }

@@ -237,6 +237,13 @@ public:
     char m_szTag[32];
 
 private:
+    // Takes a call's triplet, pData, return code and facts (once per call).
+    void TakeCall(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                  char* pData, TW_UINT16 RC);
+    // The result block of the call taken.
+    bool ResultBlock();
+
+    tracelet::logmodel::CallFacts m_facts;  // what the call's pData says for the state
     tracelet::render::TextOut m_out;  // the text being composed, in m_pOutput
     const SourceCall* m_pSourceCall;  // the source's call being rendered, or null
 
