@@ -101,7 +101,7 @@ fault capability-head-bound src/formatters/TwCapability.cpp "$U $E" \
 # (Items that are read are bounded by the reader as well; items that are not,
 # frames and unknown types, only by the count clamped to the block.)
 fault capability-count-clamp src/formatters/Items.cpp "$U $E" \
-    'if (out.Full() || !out.HasBuffer() || i >= inBlock) break;' 'if (out.Full() || !out.HasBuffer()) break;'
+    'out.HasBuffer() && walk.next < walk.inBlock; ++walk.next)' 'out.HasBuffer(); ++walk.next)'
 fault capability-failed-call-container src/formatters/TwCapability.cpp "$U $E" \
     'if (!failed) DumpContainer(out, cap);' 'DumpContainer(out, cap);'
 fault image-fields-swapped src/formatters/TwImage.cpp "$U $E" \
