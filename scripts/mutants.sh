@@ -58,10 +58,10 @@ fault shell-entrypoint-size-check src/shell/DSEntry.cpp "$E" \
     'if (CopyIn<TW_UINT32>(pData) < 4) return pData;'
 fault shell-no-companion-success src/shell/DSEntry.cpp "$E" \
     'if (!g_pcTripletOperator) return TWRC_FAILURE;' 'if (!g_pcTripletOperator) return TWRC_SUCCESS;'
-fault shell-error-marker-dropped src/shell/DSEntry.cpp "$E" \
-    'if (rc == TWRC_FAILURE && !stack) {' 'if (rc == TWRC_CANCEL && !stack) {'
-fault shell-overflow-note-dropped src/shell/DSEntry.cpp "$E" \
-    'if (g_cParaAnalyze.OutputCut()) WriteText' 'if (false) WriteText'
+fault analyzer-error-marker-dropped src/analyzer/ParaAnalyze.cpp "$E" \
+    'if (RC == TWRC_FAILURE) {' 'if (RC == TWRC_CANCEL) {'
+fault analyzer-overflow-note-dropped src/analyzer/ParaAnalyze.cpp "$E" \
+    'if (cut) {' 'if (false) {'
 
 # --- the analyzer --------------------------------------------------------------
 fault analyzer-state-opends logmodel/tracelet/logmodel.h "$U $E $R" \
@@ -76,39 +76,38 @@ fault analyzer-notify-enabling logmodel/tracelet/logmodel.h "$U $E $R" \
 fault analyzer-event-null-check src/analyzer/ParaAnalyze.cpp "$U $E" \
     'if (pData && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {' 'if (DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {'
 fault analyzer-status-crlf src/analyzer/ParaAnalyze.cpp "$U $E" \
-    'AppendF(tracelet::logmodel::kStateFormat, CRLF, state, CRLF);' 'AppendF(tracelet::logmodel::kStateFormat, CRLF, state, "\n");'
-fault analyzer-dispatch-row src/analyzer/DatAnalyze.cpp "$U $E" \
-    'TRACELET_DUMP(DatSetupMemXferAnalyze, TwSetupMemXferAnalyze, TW_SETUPMEMXFER)' \
-    'TRACELET_DUMP(DatSetupMemXferAnalyze, TwUint32, void)'
+    'TRACE_APPEND(m_out, tracelet::logmodel::kStateFormat, CRLF, state, CRLF);' 'TRACE_APPEND(m_out, tracelet::logmodel::kStateFormat, CRLF, state, "\n");'
+fault analyzer-dispatch-row src/analyzer/ParaAnalyze.cpp "$U $E" \
+    '{DAT_SETUPMEMXFER, &CParaAnalyze::DatSetupMemXferAnalyze},' \
+    '{DAT_SETUPMEMXFER, &CParaAnalyze::DatXferGroupAnalyze},'
 
 # --- the formatters ------------------------------------------------------------
 fault vendor-pascal-bound src/formatters/TwVendor.cpp "$U" \
     'if (n > sizeof field - 1) n = sizeof field - 1;' 'if (n > sizeof field) n = sizeof field;'
 fault vendor-fields-swapped src/formatters/TwVendor.cpp "$U" \
-    'AppendF("    Top          = [%d]%s", v.Top, CRLF);' 'AppendF("    Top          = [%d]%s", v.Left, CRLF);'
+    'TRACE_APPEND(out, "    Top          = [%d]%s", v.Top, CRLF);' 'TRACE_APPEND(out, "    Top          = [%d]%s", v.Left, CRLF);'
 fault vendor-sign src/formatters/TwVendor.cpp "$U" \
-    'AppendF("    Left         = [%d]%s", v.Left, CRLF);' 'AppendF("    Left         = [%d]%s", static_cast<TW_UINT16>(v.Left), CRLF);'
+    'TRACE_APPEND(out, "    Left         = [%d]%s", v.Left, CRLF);' 'TRACE_APPEND(out, "    Left         = [%d]%s", static_cast<TW_UINT16>(v.Left), CRLF);'
 fault vendor-coeff-count src/formatters/TwVendor.cpp "$U" \
     'constexpr size_t kCoeffCount = 9;' 'constexpr size_t kCoeffCount = 8;'
-fault vendor-null-check src/formatters/TwVendor.cpp "$U" \
-    'bool CParaAnalyze::TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p) {
-    if (!p) return true;' 'bool CParaAnalyze::TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p) {'
+fault vendor-null-check src/analyzer/TwAnalyze.cpp "$U" \
+    'if (p) DumpNvSettingFrame(m_out, CopyIn<TWNV_SETTINGFRAME>(p));' 'DumpNvSettingFrame(m_out, CopyIn<TWNV_SETTINGFRAME>(p));'
 fault vendor-crlf src/formatters/TwVendor.cpp "$U" \
-    'AppendF("    CurrentNum  = [%d]%s", v.CurrentNum, CRLF);' 'AppendF("    CurrentNum  = [%d]\n", v.CurrentNum);'
+    'TRACE_APPEND(out, "    CurrentNum  = [%d]%s", v.CurrentNum, CRLF);' 'TRACE_APPEND(out, "    CurrentNum  = [%d]\n", v.CurrentNum);'
 # (The reader is bounded by the block as well, so the head's own size check
 # is planted where the copied head is judged whole.)
 fault capability-head-bound src/formatters/TwCapability.cpp "$U $E" \
     'return in.Copy(&head, p, headBytes) == headBytes;' 'return in.Copy(&head, p, headBytes) != 0;'
 # (Items that are read are bounded by the reader as well; items that are not,
 # frames and unknown types, only by the count clamped to the block.)
-fault capability-count-clamp src/analyzer/ValueRender.cpp "$U $E" \
-    'if (OutputFull() || i >= inBlock) break;' 'if (OutputFull()) break;'
+fault capability-count-clamp src/formatters/Items.cpp "$U $E" \
+    'out.HasBuffer() && walk.next < walk.inBlock; ++walk.next)' 'out.HasBuffer(); ++walk.next)'
 fault capability-failed-call-container src/formatters/TwCapability.cpp "$U $E" \
-    'if (m_RC != TWRC_FAILURE) TwContainerAnalyaze(p);' 'TwContainerAnalyaze(p);'
+    'if (!failed) DumpContainer(out, cap);' 'DumpContainer(out, cap);'
 fault image-fields-swapped src/formatters/TwImage.cpp "$U $E" \
-    'Fix32ToDouble(v.XResolution), CRLF);' 'Fix32ToDouble(v.YResolution), CRLF);'
+    'Fix(v.XResolution), CRLF);' 'Fix(v.YResolution), CRLF);'
 fault control-fields-swapped src/formatters/TwControl.cpp "$U $E" \
-    'static_cast<TW_INT16>(v.Count), CRLF);' 'static_cast<TW_INT16>(v.EOJ), CRLF);'
+    'Signed(v.Count), CRLF);' 'Signed(v.EOJ), CRLF);'
 
 # --- the name tables -------------------------------------------------------------
 fault tables-msg-row "$TBL" "$U $E" $'msg_macros\tMSG_GET\t1\n' $'msg_macros\tMSG_GET\t2\n'
@@ -121,10 +120,10 @@ fault log-name-field-order src/log/TwainLogFile.cpp "$U" \
     'local.tm_mon + 1, local.tm_mday,' 'local.tm_mday, local.tm_mon + 1,'
 fault log-path-bound src/log/TwainLogFile.cpp "$U" \
     'if (n >= kPathSize) return kParamErr;' 'if (n > kPathSize) return kParamErr;'
-fault log-null-bytes src/log/TwainLogFile.cpp "$U $E" \
-    'if (!g_pLogFile || !bytes) return;' 'if (!g_pLogFile) return;'
+fault log-null-bytes src/platform/Platform.cpp "$U $E" \
+    'if (!file || !bytes) return;' 'if (!file) return;'
 fault log-state-after-setup src/log/TwainLogFile.cpp "$U $E" \
-    'g_cParaAnalyze.SetTwainStatus(3);' 'g_cParaAnalyze.SetTwainStatus(2);'
+    'g_cParaAnalyze.SetTwainStatus(tracelet::logmodel::kStateAtLoad);' 'g_cParaAnalyze.SetTwainStatus(2);'
 fault log-format-retry src/log/TwainLog.cpp "$U" \
     'size = static_cast<size_t>(n) + 1;  // exactly the text and its NUL' 'size = static_cast<size_t>(n);'
 fault log-level-name src/log/TwainLog.cpp "$U" \

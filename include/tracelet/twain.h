@@ -553,4 +553,6 @@ constexpr size_t TwainItemSize(TW_UINT16 itemType) {
 }
 #endif
 
+#include "tracelet/twain_layout.h"
+
 #endif  // TRACELET_TWAIN_H

@@ -1,51 +1,18 @@
-// The analyzer object: name lookups, TWAIN state, the triplet line and the
-// result block. The output it appends through is in TraceOutput.cpp.
+// The analyzer object: TWAIN state, the triplet line, the result block, the
+// dispatch by data argument type, and the whole text of a call.
 #include "analyzer/ParaAnalyze.h"
 
-#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
-#include "shell/Platform.h"
+#include "platform/Platform.h"
+#include "render/Format.h"
 #include "tracelet/logmodel.h"
 
-const char* const CRLF = "\r\n";
 
 // Constant-initialised (constexpr constructor), so it exists before any
 // load-time code of the data source runs.
 CParaAnalyze g_cParaAnalyze;
-
-// ---------------------------------------------------------------------------
-// Name lookups
-
-bool FindName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
-    // The last row is the ERROR! row: found by position, never by value.
-    for (size_t i = 0; i + 1 < rows; ++i) {
-        if (table[i].value == value) {
-            const size_t n = strnlen(table[i].name, kNameSize - 1);
-            memcpy(out, table[i].name, n);
-            out[n] = '\0';
-            return true;
-        }
-    }
-    return false;
-}
-
-void ValToName(const TwNameRow* table, size_t rows, uint64_t value, char* out) {
-    if (!FindName(table, rows, value, out))
-        TraceFormat(out, kNameSize, "%s(%d)", rows ? table[rows - 1].name : "ERROR!",
-                    static_cast<int32_t>(value));
-}
-
-void CapToName(TW_UINT16 cap, char* out) {
-    const bool found = cap > 0x8000 ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, out)
-                                    : FindName(cap_macros, TableRows(cap_macros), cap, out);
-    if (found) return;
-    if (cap > 0x8000)
-        ValToName(icap_nv_macros, cap, out);
-    else
-        ValToName(icap_macros, cap, out);
-}
 
 // ---------------------------------------------------------------------------
 // TWAIN state
@@ -62,24 +29,44 @@ int32_t CParaAnalyze::SetTwainStatus(int32_t status) {
 int32_t CParaAnalyze::MakeTwainStatusString(char* buffer) {
     if (!buffer) return 0;
     // The longest text this can make is 2 + 16 + 11 + 1 + 2 bytes.
-    return snprintf(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, m_nTwainStatus, CRLF);
+    return static_cast<int32_t>(
+        TRACE_FORMAT_TO(buffer, 64, tracelet::logmodel::kStateFormat, CRLF, static_cast<int>(m_nTwainStatus), CRLF));
 }
 
-int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
-    // The log's state machine, one copy with its readers. A null pData
-    // carries no event and no count: the state stays.
+// What the state and the choice of lines need of a call's pData, read once:
+// the event of an application's MSG_PROCESSEVENT, the count of its
+// MSG_ENDXFER. A null pData carries neither. Only the one field is read,
+// and only where pData is known to hold its structure.
+static tracelet::logmodel::CallFacts FactsOf(TW_UINT16 DAT, TW_UINT16 MSG, const char* pData) {
     tracelet::logmodel::CallFacts call;
     call.dat = DAT;
     call.msg = MSG;
     if (pData && DAT == DAT_EVENT && MSG == MSG_PROCESSEVENT) {
         call.has_event = true;
-        call.event_msg = CopyIn<TW_EVENT>(pData).TWMessage;
+        call.event_msg = CopyIn<TW_UINT16>(pData + offsetof(TW_EVENT, TWMessage));
     } else if (pData && DAT == DAT_PENDINGXFERS && MSG == MSG_ENDXFER) {
         call.has_count = true;
-        call.count = CopyIn<TW_PENDINGXFERS>(pData).Count;
+        call.count = CopyIn<TW_UINT16>(pData + offsetof(TW_PENDINGXFERS, Count));
     }
-    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, call);
+    return call;
+}
+
+int32_t CParaAnalyze::UpDateTwainStatus(TW_UINT32 /*DG*/, TW_UINT16 DAT, TW_UINT16 MSG, char* pData) {
+    // The log's state machine, one copy with its readers.
+    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, FactsOf(DAT, MSG, pData));
     return m_nTwainStatus;
+}
+
+void CParaAnalyze::TakeCall(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                            char* pData, TW_UINT16 RC) {
+    m_pOrigin = pOrigin;
+    m_pDest = pDest;
+    m_DG = DG;
+    m_DAT = DAT;
+    m_MSG = MSG;
+    m_pData = pData;
+    m_RC = RC;
+    m_facts = FactsOf(DAT, MSG, pData);
 }
 
 int32_t CParaAnalyze::UpDateTwainStatusOnNotify(TW_UINT16 DAT, TW_UINT16 MSG, bool bEnabling) {
@@ -99,19 +86,19 @@ static bool IsUnlistedTriplet(TW_UINT16 DAT, TW_UINT16 MSG) {
 // source claims and that moves the session. The event is read only where
 // pData is known to hold a TW_EVENT: with any other data argument type its
 // structure may be smaller, so the call counts as an event nobody claimed.
-static bool IsResultShown(TW_UINT16 DAT, TW_UINT16 MSG, TW_UINT16 RC, const char* pData) {
-    if (DAT == DAT_NULL && MSG == MSG_XFERREADY) return false;
-    if (MSG != MSG_PROCESSEVENT) return true;
-    if (RC != TWRC_DSEVENT || !pData || DAT != DAT_EVENT) return false;
-    const TW_UINT16 msg = CopyIn<TW_EVENT>(pData).TWMessage;
-    return msg == MSG_XFERREADY || msg == MSG_CLOSEDSREQ;
+static bool IsResultShown(const tracelet::logmodel::CallFacts& call, TW_UINT16 RC) {
+    if (call.dat == DAT_NULL && call.msg == MSG_XFERREADY) return false;
+    if (call.msg != MSG_PROCESSEVENT) return true;
+    if (RC != TWRC_DSEVENT || !call.has_event) return false;
+    return call.event_msg == MSG_XFERREADY || call.event_msg == MSG_CLOSEDSREQ;
 }
 
 void CParaAnalyze::TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC) {
+    TakeCall(m_pOrigin, m_pDest, DG, DAT, MSG, pData, RC);
     if (m_pSourceCall || !IsUnlistedTriplet(DAT, MSG)) ++m_lSequence;
     // A source's call moved the state when it was sent.
-    if (m_pSourceCall || RC == TWRC_FAILURE || !IsResultShown(DAT, MSG, RC, pData)) return;
-    UpDateTwainStatus(DG, DAT, MSG, pData);
+    if (m_pSourceCall || RC == TWRC_FAILURE || !IsResultShown(m_facts, RC)) return;
+    m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, m_facts);
 }
 
 void CParaAnalyze::MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* szDG,
@@ -133,12 +120,7 @@ void CParaAnalyze::MakeTripletNames(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, 
 bool CParaAnalyze::TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
                                   TW_UINT16 DAT, TW_UINT16 MSG, char* pData, char* pOutput,
                                   size_t nOutputSize) {
-    m_pOrigin = pOrigin;
-    m_pDest = pDest;
-    m_DG = DG;
-    m_DAT = DAT;
-    m_MSG = MSG;
-    m_pData = pData;
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, m_RC);
     SetOutput(pOutput, nOutputSize);
     return CreateStringOfTriplet();
 }
@@ -148,8 +130,8 @@ bool CParaAnalyze::CreateStringOfTriplet() {
     if (!m_pSourceCall && IsUnlistedTriplet(m_DAT, m_MSG)) return false;
 
     ++m_lSequence;
-    AppendF(tracelet::logmodel::kSequenceFormat, static_cast<long>(m_lSequence));
-    AppendF(tracelet::logmodel::kTagFormat, m_pSourceCall ? tracelet::logmodel::kTagSource.data() : m_szTag);
+    TRACE_APPEND(m_out, tracelet::logmodel::kSequenceFormat, static_cast<long>(m_lSequence));
+    TRACE_APPEND(m_out, tracelet::logmodel::kTagFormat, m_pSourceCall ? tracelet::logmodel::kTagSource.data() : m_szTag);
 
     char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
     MakeTripletNames(m_DG, m_DAT, m_MSG, szDG, szDAT, szMSG);
@@ -157,21 +139,21 @@ bool CParaAnalyze::CreateStringOfTriplet() {
     if (m_DAT == DAT_CAPABILITY) {
         char szCap[kNameSize] = {};
         GetStringOfCapability(reinterpret_cast<const TW_CAPABILITY*>(m_pData), szCap, sizeof szCap);
-        AppendF("%s/%s/%s (%s)%s", szDG, szDAT, szMSG, szCap, CRLF);
+        TRACE_APPEND(m_out, "%s/%s/%s (%s)%s", szDG, szDAT, szMSG, szCap, CRLF);
     } else {
-        AppendF("%s/%s/%s%s", szDG, szDAT, szMSG, CRLF);
+        TRACE_APPEND(m_out, "%s/%s/%s%s", szDG, szDAT, szMSG, CRLF);
     }
     return true;
 }
 
 bool CParaAnalyze::GetStringOfCapability(const TW_CAPABILITY* pCap, char* pOut, uint32_t nSize) {
     if (!pCap) return true;
-    const TW_UINT16 cap = CopyIn<TW_CAPABILITY>(pCap).Cap;
+    const TW_UINT16 cap = CopyIn<TW_UINT16>(reinterpret_cast<const char*>(pCap) + offsetof(TW_CAPABILITY, Cap));
     const bool vendor = cap > 0x8000;
     char text[kNameSize];
     const bool hit = vendor ? FindName(cap_nv_macros, TableRows(cap_nv_macros), cap, text)
                             : FindName(cap_macros, TableRows(cap_macros), cap, text);
-    if (!hit) TraceFormat(text, sizeof text, "ERROR!(%d)", cap);
+    if (!hit) TRACE_FORMAT_TO(text, sizeof text, "ERROR!(%d)", cap);
     if (strlen(text) + 1 > nSize) return false;
     memcpy(pOut, text, strlen(text) + 1);
     if (hit) return true;
@@ -192,17 +174,17 @@ void CParaAnalyze::Init(const char* pTag) {
 bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
     SetOutput(pOutput, nOutputSize);
     static constexpr char kSlashes[] = "////////////////////////////////////////////////%s";
-    AppendF(kSlashes, CRLF);
-    AppendF("           TWAIN Tracelet Ver1.10%s", CRLF);
-    AppendF(kSlashes, CRLF);
+    TRACE_APPEND(m_out, kSlashes, CRLF);
+    TRACE_APPEND(m_out, "           TWAIN Tracelet Ver1.10%s", CRLF);
+    TRACE_APPEND(m_out, kSlashes, CRLF);
     time_t now = tracelet::platform::CalendarSeconds();
     struct tm local;
     char when[64] = "";
-    if (localtime_r(&now, &local) && asctime_r(&local, when)) {
+    if (tracelet::platform::LocalTime(now, &local) && asctime_r(&local, when)) {
         size_t n = strlen(when);
         if (n && when[n - 1] == '\n') when[n - 1] = '\0';
     }
-    AppendF("  << Current time = %s >>%s", when, CRLF);
+    TRACE_APPEND(m_out, "  << Current time = %s >>%s", when, CRLF);
     return true;
 }
 
@@ -210,80 +192,125 @@ bool CParaAnalyze::HeaderMake(char* pOutput, size_t nOutputSize) {
 // Result block
 
 bool CParaAnalyze::ResultMake() {
-    if (!m_pSourceCall && !IsResultShown(m_DAT, m_MSG, m_RC, m_pData)) return false;
+    if (!m_pSourceCall && !IsResultShown(m_facts, m_RC)) return false;
     if (m_pSourceCall && m_pSourceCall->bDuring) {
         // The application call in flight on the sending thread, by its names.
         char szDG[kNameSize], szDAT[kNameSize], szMSG[kNameSize];
         MakeTripletNames(m_pSourceCall->duringDG, m_pSourceCall->duringDAT,
                          m_pSourceCall->duringMSG, szDG, szDAT, szMSG);
-        AppendF(tracelet::logmodel::kDuringFormat, szDG, szDAT, szMSG, CRLF);
+        TRACE_APPEND(m_out, tracelet::logmodel::kDuringFormat, szDG, szDAT, szMSG, CRLF);
     }
     ValToName(twrc_macros, m_RC, m_szName);
-    AppendF(tracelet::logmodel::kResultFormat, m_szName, CRLF);
-    AppendF(tracelet::logmodel::kPDataFormat, Low32(m_pData), CRLF);
+    TRACE_APPEND(m_out, tracelet::logmodel::kResultFormat, m_szName, CRLF);
+    TRACE_APPEND(m_out, tracelet::logmodel::kPDataFormat, Handle(m_pData), CRLF);
     return true;
 }
+
+size_t CParaAnalyze::CallText(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
+                              TW_UINT16 MSG, char* pData, TW_UINT16 RC, char* out) {
+    using tracelet::logmodel::kMarkerEnd;
+    using tracelet::logmodel::kMarkerStart;
+    using tracelet::logmodel::kOverflowNote;
+    // The call's facts are taken once, for both parts.
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, RC);
+    out[0] = '\0';
+    SetOutput(out, kTripletLineRoom);
+    CreateStringOfTriplet();
+    size_t length = OutputLength();
+    char* const block = out + length;
+    SetOutput(block, kLogTextSize);
+    ResultBlock();
+    // The text went past its buffer: its first kLogTextSize bytes, then the
+    // note, with no line end.
+    const bool cut = OutputCut();
+    length += OutputLength();
+    if (cut) {
+        memcpy(out + length, kOverflowNote.data(), kOverflowNote.size());
+        length += kOverflowNote.size();
+    }
+    if (RC == TWRC_FAILURE) {
+        for (const std::string_view line : {kMarkerStart, kMarkerEnd}) {
+            memcpy(out + length, line.data(), line.size());
+            memcpy(out + length + line.size(), "\r\n", 2);
+            length += line.size() + 2;
+        }
+    }
+    out[length] = '\0';
+    SetOutput(nullptr, 0);
+    return length;
+}
+
+// The dump of each data argument type: the operation that prints pData's
+// structure for it.
+namespace {
+struct DatOperation {
+    TW_UINT16 dat;
+    bool (CParaAnalyze::*operation)();
+};
+constexpr DatOperation kDatOperations[] = {
+    {DAT_NULL, &CParaAnalyze::DatNullAnalyze},
+    {DAT_CAPABILITY, &CParaAnalyze::DatCapabilityAnalyze},
+    {DAT_EVENT, &CParaAnalyze::DatEventAnalyze},
+    {DAT_IDENTITY, &CParaAnalyze::DatIdentityAnalyze},
+    {DAT_PARENT, &CParaAnalyze::DatParentAnalyze},
+    {DAT_PENDINGXFERS, &CParaAnalyze::DatPendingXfersAnalyze},
+    {DAT_SETUPMEMXFER, &CParaAnalyze::DatSetupMemXferAnalyze},
+    {DAT_SETUPFILEXFER, &CParaAnalyze::DatSetupFileXferAnalyze},
+    {DAT_STATUS, &CParaAnalyze::DatStatusAnalyze},
+    {DAT_USERINTERFACE, &CParaAnalyze::DatUserInterfaceAnalyze},
+    {DAT_XFERGROUP, &CParaAnalyze::DatXferGroupAnalyze},
+    {DAT_TWUNKIDENTITY, &CParaAnalyze::DatTwunkIdentityAnalyze},
+    {DAT_CUSTOMDSDATA, &CParaAnalyze::DatCustomDsDataAnalyze},
+    {DAT_IMAGEINFO, &CParaAnalyze::DatImageInfoAnalyze},
+    {DAT_IMAGELAYOUT, &CParaAnalyze::DatImageLayoutAnalyze},
+    {DAT_IMAGEMEMXFER, &CParaAnalyze::DatImageMemXferAnalyze},
+    {DAT_IMAGENATIVEXFER, &CParaAnalyze::DatImageNativeXferAnalyze},
+    {DAT_IMAGEFILEXFER, &CParaAnalyze::DatImageFileXferAnalyze},
+    {DAT_CIECOLOR, &CParaAnalyze::DatCieColorAnalyze},
+    {DAT_GRAYRESPONSE, &CParaAnalyze::DatGrayResponseAnalyze},
+    {DAT_RGBRESPONSE, &CParaAnalyze::DatRgbResponseAnalyze},
+    {DAT_JPEGCOMPRESSION, &CParaAnalyze::DatJpegCompressionAnalyze},
+    {DAT_PALETTE8, &CParaAnalyze::DatPalette8Analyze},
+    {DAT_EXTIMAGEINFO, &CParaAnalyze::DatExtImageInfoAnalyze},
+    {DAT_ENTRYPOINT, &CParaAnalyze::DatEntryPointAnalyze},
+    {DAT_NV_AUTOEXPOSURE, &CParaAnalyze::DatNvAutoExposureAnalyze},
+    {DAT_NV_RGBMATRIX, &CParaAnalyze::DatNvRgbMatrixAnalyze},
+    {DAT_NV_COLORSMOOTHING, &CParaAnalyze::DatNvColorSmoothingAnalyze},
+    {DAT_NV_EVENT, &CParaAnalyze::DatNvEventAnalyze},
+    {DAT_NV_HARDWAREINFO, &CParaAnalyze::DatHardwareInfoAnalyze},
+    {DAT_NV_SKEWINFO, &CParaAnalyze::DatNvSkewInfoAnalyze},
+    {DAT_NV_UNSHARPMASKPARAM, &CParaAnalyze::DatUnsharpMaskAnalyze},
+    {DAT_NV_REDCORRECTIONMATRIX, &CParaAnalyze::DatNvRedCorrectionMatrixAnalyze},
+    {DAT_NV_TWAINCALLBACKMSG, &CParaAnalyze::DatNvTwainCallbackMsgAnalyze},
+    {DAT_NV_SETTINGFRAME, &CParaAnalyze::DatNvSettingFrameAnalyze},
+    {DAT_NV_USMINFO, &CParaAnalyze::DatNvUsmInfoAnalyze},
+};
+}  // namespace
 
 bool CParaAnalyze::ParaAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
                                TW_UINT16 MSG, char* pData, TW_UINT16 RC, char* pOutput,
                                size_t nOutputSize) {
-    m_pOrigin = pOrigin;
-    m_pDest = pDest;
-    m_DG = DG;
-    m_DAT = DAT;
-    m_MSG = MSG;
-    m_pData = pData;
-    m_RC = RC;
+    TakeCall(pOrigin, pDest, DG, DAT, MSG, pData, RC);
     SetOutput(pOutput, nOutputSize);
+    return ResultBlock();
+}
 
+bool CParaAnalyze::ResultBlock() {
     const bool shown = ResultMake();
-    if (DAT == DAT_EVENT && !shown) return true;
+    if (m_DAT == DAT_EVENT && !shown) return true;
 
     bool result = true;
-    switch (DAT) {
-        case DAT_NULL: result = DatNullAnalyze(); break;
-        case DAT_CAPABILITY: result = DatCapabilityAnalyze(); break;
-        case DAT_EVENT: result = DatEventAnalyze(); break;
-        case DAT_IDENTITY: result = DatIdentityAnalyze(); break;
-        case DAT_PARENT: result = DatParentAnalyze(); break;
-        case DAT_PENDINGXFERS: result = DatPendingXfersAnalyze(); break;
-        case DAT_SETUPMEMXFER: result = DatSetupMemXferAnalyze(); break;
-        case DAT_SETUPFILEXFER: result = DatSetupFileXferAnalyze(); break;
-        case DAT_STATUS: result = DatStatusAnalyze(); break;
-        case DAT_USERINTERFACE: result = DatUserInterfaceAnalyze(); break;
-        case DAT_XFERGROUP: result = DatXferGroupAnalyze(); break;
-        case DAT_TWUNKIDENTITY: result = DatTwunkIdentityAnalyze(); break;
-        case DAT_CUSTOMDSDATA: result = DatCustomDsDataAnalyze(); break;
-        case DAT_IMAGEINFO: result = DatImageInfoAnalyze(); break;
-        case DAT_IMAGELAYOUT: result = DatImageLayoutAnalyze(); break;
-        case DAT_IMAGEMEMXFER: result = DatImageMemXferAnalyze(); break;
-        case DAT_IMAGENATIVEXFER: result = DatImageNativeXferAnalyze(); break;
-        case DAT_IMAGEFILEXFER: result = DatImageFileXferAnalyze(); break;
-        case DAT_CIECOLOR: result = DatCieColorAnalyze(); break;
-        case DAT_GRAYRESPONSE: result = DatGrayResponseAnalyze(); break;
-        case DAT_RGBRESPONSE: result = DatRgbResponseAnalyze(); break;
-        case DAT_JPEGCOMPRESSION: result = DatJpegCompressionAnalyze(); break;
-        case DAT_PALETTE8: result = DatPalette8Analyze(); break;
-        case DAT_EXTIMAGEINFO: result = DatExtImageInfoAnalyze(); break;
-        case DAT_ENTRYPOINT: result = DatEntryPointAnalyze(); break;
-        case DAT_NV_AUTOEXPOSURE: result = DatNvAutoExposureAnalyze(); break;
-        case DAT_NV_RGBMATRIX: result = DatNvRgbMatrixAnalyze(); break;
-        case DAT_NV_COLORSMOOTHING: result = DatNvColorSmoothingAnalyze(); break;
-        case DAT_NV_EVENT: result = DatNvEventAnalyze(); break;
-        case DAT_NV_HARDWAREINFO: result = DatHardwareInfoAnalyze(); break;
-        case DAT_NV_SKEWINFO: result = DatNvSkewInfoAnalyze(); break;
-        case DAT_NV_UNSHARPMASKPARAM: result = DatUnsharpMaskAnalyze(); break;
-        case DAT_NV_REDCORRECTIONMATRIX: result = DatNvRedCorrectionMatrixAnalyze(); break;
-        case DAT_NV_TWAINCALLBACKMSG: result = DatNvTwainCallbackMsgAnalyze(); break;
-        case DAT_NV_SETTINGFRAME: result = DatNvSettingFrameAnalyze(); break;
-        case DAT_NV_USMINFO: result = DatNvUsmInfoAnalyze(); break;
-        default: break;  // no dump for this data argument type
+    // No dump for a data argument type the table does not hold.
+    for (const DatOperation& row : kDatOperations) {
+        if (row.dat != m_DAT) continue;
+        result = (this->*row.operation)();
+        break;
     }
 
-    if (RC == TWRC_FAILURE || !shown) return result;
+    if (m_RC == TWRC_FAILURE || !shown) return result;
 
-    const int32_t state =
-        m_pSourceCall ? m_pSourceCall->nState : UpDateTwainStatus(DG, DAT, MSG, pData);
-    AppendF(tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
+    if (!m_pSourceCall) m_nTwainStatus = tracelet::logmodel::NextState(m_nTwainStatus, m_facts);
+    const int32_t state = m_pSourceCall ? m_pSourceCall->nState : m_nTwainStatus;
+    TRACE_APPEND(m_out, tracelet::logmodel::kStateFormat, CRLF, state, CRLF);
     return result;
 }

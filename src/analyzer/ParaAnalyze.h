@@ -7,107 +7,44 @@
 // data argument type, the state line).
 //
 // All text goes into the caller's log text buffer through the bounded
-// appends below: they stop at the buffer's end and remember that text was
-// cut, so that DS_Entry can write the overflow note.
+// appends of a TextOut: they stop at the buffer's end and remember that
+// text was cut, so that the overflow note follows. The structure dumps
+// are the formatters' (src/formatters/); the Tw*Analyze members hand them
+// a copy of their structure.
 #ifndef TRACELET_PARAANALYZE_H
 #define TRACELET_PARAANALYZE_H
 
-#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <string.h>
 
-#include "tracelet/twain.h"
+#include "platform/Platform.h"
+#include "render/TextOut.h"
+#include "render/Values.h"
 #include "tables/twaintbl.h"
+#include "tracelet/logmodel.h"
+#include "tracelet/twain.h"
 #include "tracelet/twain_nv.h"
-
-#define TRACELET_HIDDEN __attribute__((visibility("hidden")))
-#define TRACELET_EXPORT __attribute__((visibility("default")))
-#define TRACELET_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
 // Bytes of text the log text buffer holds; a buffer handed to the analyzer
 // has one byte more for the closing NUL.
-constexpr size_t kLogTextSize = 5120;
-// Size of the name buffer every lookup writes into.
-constexpr size_t kNameSize = 64;
-
-extern const char* const CRLF;
+using tracelet::logmodel::kLogTextSize;
+// Room for a triplet line: the sequence, the tag and four names of at most
+// 63 bytes take far less.
+constexpr size_t kTripletLineRoom = 512;
+// Room for the whole text of one call: the triplet line, the result block,
+// the overflow note and the marker block.
+constexpr size_t kCallTextSize = kTripletLineRoom + kLogTextSize + tracelet::logmodel::kOverflowNote.size() +
+                                 tracelet::logmodel::kMarkerStart.size() + tracelet::logmodel::kMarkerEnd.size() + 4;
 
 class ForeignReader;
-
-// Text of a fixed-width TWAIN text field (TW_STR32, TW_STR255 ...): up to its
-// NUL and never past its declared width, always NUL-terminated here.
-template <size_t N>
-struct FieldText {
-    char s[N + 1];
-    explicit FieldText(const char (&field)[N]) {
-        size_t n = strnlen(field, N);
-        memcpy(s, field, n);
-        s[n] = '\0';
-    }
-    FieldText(const char* field, size_t width) {
-        size_t n = width < N ? width : N;
-        n = field ? strnlen(field, n) : 0;
-        if (n) memcpy(s, field, n);
-        s[n] = '\0';
-    }
-    const char* c_str() const { return s; }
-};
-
-// Copy a structure out of memory the analyzer does not own, whatever its
-// alignment; formatters print from the copy.
-template <class T>
-inline T CopyIn(const void* p) {
-    T v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// Value of a TW_FIX32 in double precision: Whole + Frac / 65536.
-inline double Fix32ToDouble(const TW_FIX32& f) {
-    return static_cast<double>(f.Frac) * (1.0 / 65536.0) + static_cast<double>(f.Whole);
-}
-// The same from the raw little-endian 32-bit word (low half Whole, high half Frac).
-inline double Fix32ToDouble(uint32_t word) {
-    TW_FIX32 f;
-    f.Whole = static_cast<TW_INT16>(word & 0xFFFFu);
-    f.Frac = static_cast<TW_UINT16>(word >> 16);
-    return Fix32ToDouble(f);
-}
-
-// Low 32 bits of a handle or pointer, for "<0x%08x>".
-inline unsigned int Low32(const void* p) {
-    return static_cast<unsigned int>(reinterpret_cast<uintptr_t>(p) & 0xFFFFFFFFu);
-}
-inline unsigned int Low32(uintptr_t v) { return static_cast<unsigned int>(v & 0xFFFFFFFFu); }
-
-inline const char* BoolText(unsigned v) { return v ? "true" : "false"; }
-
-// snprintf for the trace's own formats, with the same result and text as
-// the C library's (see TraceOutput.cpp): at most size - 1 bytes and a NUL
-// into `out`, and the length the whole text has.
-int TraceFormatV(char* out, size_t size, const char* format, va_list args);
-int TraceFormat(char* out, size_t size, const char* format, ...) TRACELET_PRINTF(3, 4);
-
-// Name of `value` in a name table of `rows` rows (ERROR! row included) into
-// `out` (at least 64 bytes): the first row that holds it, else "ERROR!(n)".
-void ValToName(const TwNameRow* table, size_t rows, uint64_t value, char* out);
-// The same without the ERROR! text: false (and `out` untouched) on a miss.
-bool FindName(const TwNameRow* table, size_t rows, uint64_t value, char* out);
-template <size_t N>
-inline void ValToName(const TwNameRow (&table)[N], uint64_t value, char* out) {
-    ValToName(table, N, value, out);
-}
-// Name of a capability id: its CAP name, else its ICAP name, else ERROR!(n).
-void CapToName(TW_UINT16 cap, char* out);
 
 class CParaAnalyze {
 public:
     constexpr CParaAnalyze()
         : m_pOrigin(nullptr), m_pDest(nullptr), m_DG(0), m_DAT(0), m_MSG(0), m_pData(nullptr),
           m_RC(0), m_pOutput(nullptr), m_nTwainStatus(0), m_lSequence(0), m_szName{},
-          m_szTag{'A', 'P', 'P'}, m_nOutputSize(0), m_nOutputLen(0), m_bOutputCut(false),
-          m_pSourceCall(nullptr) {}
+          m_szTag{'A', 'P', 'P'}, m_pSourceCall(nullptr) {}
     ~CParaAnalyze() {}
 
     // --- TWAIN state -------------------------------------------------------
@@ -140,6 +77,14 @@ public:
     // With no log open: moves the numbering and the state exactly as
     // TripletAnalyze and ParaAnalyze would for the call, rendering nothing.
     void TrackOnly(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData, TW_UINT16 RC);
+
+    // --- The whole text of one call ----------------------------------------
+    // The triplet line, the result block (its first kLogTextSize bytes, then
+    // the overflow note when it was longer) and, after a failure, the marker
+    // block, into `out` (kCallTextSize bytes and a NUL); its length. Moves
+    // the numbering and the state as TripletAnalyze and ParaAnalyze do.
+    size_t CallText(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                    char* pData, TW_UINT16 RC, char* out);
 
     // --- Triplet line ------------------------------------------------------
     bool TripletAnalyze(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
@@ -195,8 +140,6 @@ public:
     // --- Value rendering ---------------------------------------------------
     void MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
                       size_t itemBytes = SIZE_MAX, ForeignReader* reader = nullptr);
-    TW_UINT32 FastItemLines(TW_UINT16 itemType, const unsigned char* items, TW_UINT32 numItems, size_t most,
-                            ForeignReader& in);
     // The value's text into `text`; its length.
     size_t ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
     void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);
@@ -265,32 +208,19 @@ public:
     // --- Output ------------------------------------------------------------
     // Points the analyzer at a text buffer of nSize + 1 bytes holding a
     // NUL-terminated text (usually empty) that further text is appended to.
-    void SetOutput(char* pOutput, size_t nSize);
-    // Appends a NUL-terminated text, or as much of it as fits.
-    void Append(const char* text);
-    // Appends `length` bytes of text (holding no NUL), or as many as fit.
-    void Append(const char* text, size_t length);
-    // Appends printf-formatted text, or as much of it as fits.
-    // (A macro, TraceCompile.h, makes every AppendF with a literal format
-    // render through AppendCompiled.)
-    void AppendF(const char* format, ...) TRACELET_PRINTF(2, 3);
-    void AppendV(const char* format, va_list args);
-    template <class F, class... A>
-    void AppendCompiled(F, size_t, A... args);
-    // Every line through the C library's vsnprintf instead (the tests' reference).
-    static bool s_bRenderByLibrary;
-    // True when an append had to drop text because the buffer was full.
-    bool OutputCut() const { return m_bOutputCut; }
-    // True when no further byte fits.
-    bool OutputFull() const { return m_nOutputLen >= m_nOutputSize; }
-    size_t OutputLength() const { return m_nOutputLen; }
-
-    // Name of `value` in `table`, written into m_szName and returned.
-    template <size_t N>
-    const char* Name(const TwNameRow (&table)[N], uint64_t value) {
-        ValToName(table, N, value, m_szName);
-        return m_szName;
+    void SetOutput(char* pOutput, size_t nSize) {
+        m_pOutput = pOutput;
+        m_out.Reset(pOutput, nSize);
     }
+    // Appends a NUL-terminated text, or as much of it as fits.
+    void Append(const char* text) { m_out.Append(text); }
+    // Appends `length` bytes of text (holding no NUL), or as many as fit.
+    void Append(const char* text, size_t length) { m_out.Append(text, length); }
+    // True when an append had to drop text because the buffer was full.
+    bool OutputCut() const { return m_out.Cut(); }
+    // True when no further byte fits.
+    bool OutputFull() const { return m_out.Full(); }
+    size_t OutputLength() const { return m_out.Length(); }
 
     // Members, in the documented order.
     pTW_IDENTITY m_pOrigin;
@@ -307,9 +237,14 @@ public:
     char m_szTag[32];
 
 private:
-    size_t m_nOutputSize;  // text bytes the output buffer holds
-    size_t m_nOutputLen;   // text bytes in it now
-    bool m_bOutputCut;     // an append dropped text
+    // Takes a call's triplet, pData, return code and facts (once per call).
+    void TakeCall(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                  char* pData, TW_UINT16 RC);
+    // The result block of the call taken.
+    bool ResultBlock();
+
+    tracelet::logmodel::CallFacts m_facts;  // what the call's pData says for the state
+    tracelet::render::TextOut m_out;  // the text being composed, in m_pOutput
     const SourceCall* m_pSourceCall;  // the source's call being rendered, or null
 
     // Names of a triplet's three fields into 64-byte holders, as the triplet
@@ -319,7 +254,5 @@ private:
 };
 
 extern TRACELET_EXPORT CParaAnalyze g_cParaAnalyze;
-
-#include "analyzer/TraceCompile.h"
 
 #endif  // TRACELET_PARAANALYZE_H

@@ -11,9 +11,9 @@
 // faulting.
 #include <stdio.h>
 
-#include "analyzer/ForeignReader.h"
-#include "analyzer/ParaAnalyze.h"
-#include "shell/CDSMInterface.h"
+#include "formatters/Formatters.h"
+#include "platform/CDSMInterface.h"
+#include "platform/ForeignReader.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ bool CopyHead(ForeignReader& in, const void* p, size_t blockBytes, size_t headBy
 }
 
 // The once-per-log note that the reads of this container went unchecked.
-void NoteUncheckedReads(CParaAnalyze& a, ForeignReader& in) {
-    if (in.TakeRefusalNote()) a.AppendF(kUncheckedNote, CRLF);
+void NoteUncheckedReads(TextOut& out, ForeignReader& in) {
+    if (in.TakeRefusalNote()) TRACE_APPEND(out, kUncheckedNote, CRLF);
 }
 
 // Copies the item of a TW_ONEVALUE into `item` (zero-filled, a TW_STR255
@@ -79,26 +79,21 @@ void QueryFlagsText(TW_UINT16 flags, char* out, size_t size) {
 
 }  // namespace
 
-bool CParaAnalyze::TwCapabilityAnalyze(const TW_CAPABILITY* p) {
-    if (!p) return true;
-    const TW_CAPABILITY cap = CopyIn<TW_CAPABILITY>(p);
+void DumpCapability(TextOut& out, const TW_CAPABILITY& cap, bool failed) {
     char szCap[kNameSize] = {};
     CapToName(cap.Cap, szCap);
 
-    AppendF("  TW_CAPABILITY = {%s", CRLF);
-    AppendF("    Cap        = [%s]%s", szCap, CRLF);
-    AppendF("    ConType    = [%s]%s", Name(twon_macros, cap.ConType), CRLF);
-    AppendF("    hContainer = <0x%08x>%s", Low32(cap.hContainer), CRLF);
+    TRACE_APPEND(out, "  TW_CAPABILITY = {%s", CRLF);
+    TRACE_APPEND(out, "    Cap        = [%s]%s", szCap, CRLF);
+    TRACE_APPEND(out, "    ConType    = [%s]%s", Name(twon_macros, cap.ConType).c_str(), CRLF);
+    TRACE_APPEND(out, "    hContainer = <0x%08x>%s", Handle(cap.hContainer), CRLF);
     // A failed call's container holds nothing the application may read.
-    if (m_RC != TWRC_FAILURE) TwContainerAnalyaze(p);
-    AppendF("  }%s", CRLF);
-    return true;
+    if (!failed) DumpContainer(out, cap);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwContainerAnalyaze(const TW_CAPABILITY* p) {
-    if (!p) return true;
-    const TW_CAPABILITY cap = CopyIn<TW_CAPABILITY>(p);
-    if (!cap.hContainer) return true;
+void DumpContainer(TextOut& out, const TW_CAPABILITY& cap) {
+    if (!cap.hContainer) return;
     switch (cap.ConType) {
         case TWON_ARRAY:
         case TWON_ENUMERATION:
@@ -106,68 +101,65 @@ bool CParaAnalyze::TwContainerAnalyaze(const TW_CAPABILITY* p) {
         case TWON_RANGE:
             break;
         default:
-            return true;
+            return;
     }
     // An empty block, or a handle the memory manager does not know (size
     // 0), holds nothing to read: it is neither locked nor read.
     const size_t block = CDSMInterface::BlockSize(cap.hContainer);
-    if (block == 0) return true;
+    if (block == 0) return;
 
     const char* data = CDSMInterface::LockMemory(cap.hContainer);
     switch (cap.ConType) {
         case TWON_ARRAY:
-            TwArrayAnalyze(cap.Cap, reinterpret_cast<const TW_ARRAY*>(data), block);
+            DumpArray(out, cap.Cap, reinterpret_cast<const TW_ARRAY*>(data), block);
             break;
         case TWON_ENUMERATION:
-            TwEnumerationAnalyze(cap.Cap, reinterpret_cast<const TW_ENUMERATION*>(data), block);
+            DumpEnumeration(out, cap.Cap, reinterpret_cast<const TW_ENUMERATION*>(data), block);
             break;
         case TWON_ONEVALUE:
-            TwOneValueAnalyze(cap.Cap, reinterpret_cast<const TW_ONEVALUE*>(data), block);
+            DumpOneValue(out, cap.Cap, reinterpret_cast<const TW_ONEVALUE*>(data), block);
             break;
         case TWON_RANGE:
-            TwRangeAnalyze(cap.Cap, reinterpret_cast<const TW_RANGE*>(data), block);
+            DumpRange(out, cap.Cap, reinterpret_cast<const TW_RANGE*>(data), block);
             break;
     }
     CDSMInterface::UnlockMemory(cap.hContainer);
-    return true;
 }
 
-bool CParaAnalyze::TwArrayAnalyze(TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes) {
+void DumpArray(TextOut& out, TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ARRAY, ItemList);
     TW_ARRAY head;
     ForeignReader in(a, blockBytes);
-    if (!CopyHead(in, a, blockBytes, kHead, head)) return true;
+    if (!CopyHead(in, a, blockBytes, kHead, head)) return;
 
-    AppendF("    TW_ARRAY = {%s", CRLF);
-    AppendF("      ItemType = [%s]%s", Name(twty_macros, head.ItemType), CRLF);
-    AppendF("      NumItems = [%lu]%s", static_cast<unsigned long>(head.NumItems), CRLF);
-    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(a) + kHead, Remaining(blockBytes, kHead), &in);
-    NoteUncheckedReads(*this, in);
-    AppendF("    }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    TW_ARRAY = {%s", CRLF);
+    TRACE_APPEND(out, "      ItemType = [%s]%s", Name(twty_macros, head.ItemType).c_str(), CRLF);
+    TRACE_APPEND(out, "      NumItems = [%lu]%s", Unsigned(head.NumItems), CRLF);
+    ItemList(out, cap, head.ItemType, head.NumItems, Bytes(a) + kHead, Remaining(blockBytes, kHead), &in);
+    NoteUncheckedReads(out, in);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwEnumerationAnalyze(TW_UINT16 cap, const TW_ENUMERATION* e, size_t blockBytes) {
+void DumpEnumeration(TextOut& out, TW_UINT16 cap, const TW_ENUMERATION* e, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ENUMERATION, ItemList);
     TW_ENUMERATION head;
     ForeignReader in(e, blockBytes);
-    if (!CopyHead(in, e, blockBytes, kHead, head)) return true;
+    if (!CopyHead(in, e, blockBytes, kHead, head)) return;
 
-    AppendF("    TW_ENUMERATION = {%s", CRLF);
-    AppendF("      ItemType     = [%s]%s", Name(twty_macros, head.ItemType), CRLF);
-    AppendF("      NumItems     = [%lu]%s", static_cast<unsigned long>(head.NumItems), CRLF);
-    AppendF("      CurrentIndex = [%lu]%s", static_cast<unsigned long>(head.CurrentIndex), CRLF);
-    AppendF("      DefaultIndex = [%lu]%s", static_cast<unsigned long>(head.DefaultIndex), CRLF);
-    MakeItemList(cap, head.ItemType, head.NumItems, Bytes(e) + kHead, Remaining(blockBytes, kHead), &in);
-    NoteUncheckedReads(*this, in);
-    AppendF("    }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    TW_ENUMERATION = {%s", CRLF);
+    TRACE_APPEND(out, "      ItemType     = [%s]%s", Name(twty_macros, head.ItemType).c_str(), CRLF);
+    TRACE_APPEND(out, "      NumItems     = [%lu]%s", Unsigned(head.NumItems), CRLF);
+    TRACE_APPEND(out, "      CurrentIndex = [%lu]%s", Unsigned(head.CurrentIndex), CRLF);
+    TRACE_APPEND(out, "      DefaultIndex = [%lu]%s", Unsigned(head.DefaultIndex), CRLF);
+    ItemList(out, cap, head.ItemType, head.NumItems, Bytes(e) + kHead, Remaining(blockBytes, kHead), &in);
+    NoteUncheckedReads(out, in);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwOneValueAnalyze(TW_UINT16 cap, const TW_ONEVALUE* o, size_t blockBytes) {
+void DumpOneValue(TextOut& out, TW_UINT16 cap, const TW_ONEVALUE* o, size_t blockBytes) {
     TW_ONEVALUE one;
     ForeignReader in(o, blockBytes);
-    if (!CopyHead(in, o, blockBytes, sizeof one, one)) return true;
+    if (!CopyHead(in, o, blockBytes, sizeof one, one)) return;
     // The item starts at Item whatever its type; a frame or a text runs on
     // past the structure, as far as the block goes.
     unsigned char item[sizeof(TW_STR255) + 1] = {};
@@ -175,53 +167,48 @@ bool CParaAnalyze::TwOneValueAnalyze(TW_UINT16 cap, const TW_ONEVALUE* o, size_t
     TakeOneValueItem(in, one.ItemType, Bytes(o) + kItem, Remaining(blockBytes, kItem), item);
     char value[512] = {};
 
-    AppendF("    TW_ONEVALUE = {%s", CRLF);
-    AppendF("      ItemType = [%s]%s", Name(twty_macros, one.ItemType), CRLF);
-    ValToStr(cap, one.ItemType, item, value);
-    AppendF("      Item     = [%s]%s", value, CRLF);
-    NoteUncheckedReads(*this, in);
-    AppendF("    }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    TW_ONEVALUE = {%s", CRLF);
+    TRACE_APPEND(out, "      ItemType = [%s]%s", Name(twty_macros, one.ItemType).c_str(), CRLF);
+    ValueText(cap, one.ItemType, item, value);
+    TRACE_APPEND(out, "      Item     = [%s]%s", value, CRLF);
+    NoteUncheckedReads(out, in);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwRangeAnalyze(TW_UINT16 cap, const TW_RANGE* r, size_t blockBytes) {
+void DumpRange(TextOut& out, TW_UINT16 cap, const TW_RANGE* r, size_t blockBytes) {
     // The range, then zero bytes: a frame or a text read from one of its
     // fields sees the fields after it, then zeros, never what follows the
     // structure.
     unsigned char copy[sizeof(TW_RANGE) + sizeof(TW_STR255)] = {};
     TW_RANGE range;
     ForeignReader in(r, blockBytes);
-    if (!CopyHead(in, r, blockBytes, sizeof range, range)) return true;
+    if (!CopyHead(in, r, blockBytes, sizeof range, range)) return;
     memcpy(copy, &range, sizeof range);
 
     char value[512] = {};
     auto field = [&](size_t offset) {
-        ValToStr(cap, range.ItemType, copy + offset, value);
+        ValueText(cap, range.ItemType, copy + offset, value);
         return value;
     };
-    AppendF("    TW_RANGE = {%s", CRLF);
-    AppendF("      ItemType     = [%s]%s", Name(twty_macros, range.ItemType), CRLF);
-    AppendF("      MinValue     = [%s]%s", field(offsetof(TW_RANGE, MinValue)), CRLF);
-    AppendF("      MaxValue     = [%s]%s", field(offsetof(TW_RANGE, MaxValue)), CRLF);
-    AppendF("      StepSize     = [%s]%s", field(offsetof(TW_RANGE, StepSize)), CRLF);
-    AppendF("      DefaultValue = [%s]%s", field(offsetof(TW_RANGE, DefaultValue)), CRLF);
-    AppendF("      CurrentValue = [%s]%s", field(offsetof(TW_RANGE, CurrentValue)), CRLF);
-    NoteUncheckedReads(*this, in);
-    AppendF("    }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    TW_RANGE = {%s", CRLF);
+    TRACE_APPEND(out, "      ItemType     = [%s]%s", Name(twty_macros, range.ItemType).c_str(), CRLF);
+    TRACE_APPEND(out, "      MinValue     = [%s]%s", field(offsetof(TW_RANGE, MinValue)), CRLF);
+    TRACE_APPEND(out, "      MaxValue     = [%s]%s", field(offsetof(TW_RANGE, MaxValue)), CRLF);
+    TRACE_APPEND(out, "      StepSize     = [%s]%s", field(offsetof(TW_RANGE, StepSize)), CRLF);
+    TRACE_APPEND(out, "      DefaultValue = [%s]%s", field(offsetof(TW_RANGE, DefaultValue)), CRLF);
+    TRACE_APPEND(out, "      CurrentValue = [%s]%s", field(offsetof(TW_RANGE, CurrentValue)), CRLF);
+    NoteUncheckedReads(out, in);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwCapExtAnalyze(const TW_CAPEXT* x) {
-    if (!x) return true;
-    const TW_CAPEXT ext = CopyIn<TW_CAPEXT>(x);
+void DumpCapExt(TextOut& out, const TW_CAPEXT& ext) {
     char szCap[kNameSize] = {};
     CapToName(ext.Cap, szCap);
     char szProperties[128] = {};
     QueryFlagsText(ext.Properties, szProperties, sizeof szProperties);
 
-    AppendF("  TW_CAPEXT = {%s", CRLF);
-    AppendF("    Cap        = [%s]%s", szCap, CRLF);
-    AppendF("    Properties = [%s]%s", szProperties, CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "  TW_CAPEXT = {%s", CRLF);
+    TRACE_APPEND(out, "    Cap        = [%s]%s", szCap, CRLF);
+    TRACE_APPEND(out, "    Properties = [%s]%s", szProperties, CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }

@@ -4,202 +4,148 @@
 // Every formatter copies its structure out of the caller's memory first and
 // prints only from that copy. Each is a list of its lines in log order; the
 // format strings are the log's own, with CR LF as the last "%s".
-#include "analyzer/ParaAnalyze.h"
+#include "formatters/Formatters.h"
 
 namespace {
 
-// A TW_UINT32 for "%ld": zero-extended, so it prints as an unsigned decimal.
-inline long U32(TW_UINT32 v) { return static_cast<long>(v); }
-static_assert(sizeof(long) > sizeof(TW_UINT32), "\"%ld\" of a TW_UINT32 must not go negative");
-
 // A message is named by the standard table up to 0x8000, by the vendor
 // table above.
-const char* MessageName(CParaAnalyze& a, TW_UINT16 msg) {
-    return msg <= 0x8000 ? a.Name(msg_macros, msg) : a.Name(msg_nv_macros, msg);
-}
+NameText MessageName(TW_UINT16 msg) { return msg <= 0x8000 ? Name(msg_macros, msg) : Name(msg_nv_macros, msg); }
 
 }  // namespace
 
-bool CParaAnalyze::TwIdentityAnalyze(const TW_IDENTITY* p) {
-    if (!p) return true;
-    const TW_IDENTITY v = CopyIn<TW_IDENTITY>(p);
+void DumpIdentity(TextOut& out, const TW_IDENTITY& v, bool origin) {
     // The identity handed over when the manager is opened is the origin's.
-    if (m_MSG == MSG_OPENDSM)
-        AppendF("  pOrigin:TW_IDENTITY = {%s", CRLF);
+    if (origin)
+        TRACE_APPEND(out, "  pOrigin:TW_IDENTITY = {%s", CRLF);
     else
-        AppendF("  TW_IDENTITY = {%s", CRLF);
+        TRACE_APPEND(out, "  TW_IDENTITY = {%s", CRLF);
     // Pointer-sized where the layout makes it so (then signed), else the
     // 32-bit unsigned Id.
-    AppendF("    Id              = [%ld]%s", static_cast<long>(v.Id), CRLF);
-    AppendF("    Version         =%s", CRLF);
-    TwVersionAnalyze(&v.Version);
-    AppendF("    ProtocolMajor   = [%d]%s", v.ProtocolMajor, CRLF);
-    AppendF("    ProtocolMinor   = [%d]%s", v.ProtocolMinor, CRLF);
-    AppendF("    SupportedGroups = [%ld]%s", U32(v.SupportedGroups), CRLF);
-    AppendF("    Manufacturer    = [%s]%s", FieldText<sizeof v.Manufacturer>(v.Manufacturer).c_str(), CRLF);
-    AppendF("    ProductFamily   = [%s]%s", FieldText<sizeof v.ProductFamily>(v.ProductFamily).c_str(), CRLF);
-    AppendF("    ProductName     = [%s]%s", FieldText<sizeof v.ProductName>(v.ProductName).c_str(), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    Id              = [%ld]%s", static_cast<long>(v.Id), CRLF);
+    TRACE_APPEND(out, "    Version         =%s", CRLF);
+    DumpVersion(out, v.Version);
+    TRACE_APPEND(out, "    ProtocolMajor   = [%d]%s", v.ProtocolMajor, CRLF);
+    TRACE_APPEND(out, "    ProtocolMinor   = [%d]%s", v.ProtocolMinor, CRLF);
+    TRACE_APPEND(out, "    SupportedGroups = [%lu]%s", Unsigned(v.SupportedGroups), CRLF);
+    TRACE_APPEND(out, "    Manufacturer    = [%s]%s", Text(v.Manufacturer).c_str(), CRLF);
+    TRACE_APPEND(out, "    ProductFamily   = [%s]%s", Text(v.ProductFamily).c_str(), CRLF);
+    TRACE_APPEND(out, "    ProductName     = [%s]%s", Text(v.ProductName).c_str(), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwVersionAnalyze(const TW_VERSION* p) {
-    if (!p) return true;
-    const TW_VERSION v = CopyIn<TW_VERSION>(p);
-    AppendF("    TW_VERSION = {%s", CRLF);
-    AppendF("      MajorNum = [%d]%s", v.MajorNum, CRLF);
-    AppendF("      MinorNum = [%d]%s", v.MinorNum, CRLF);
-    AppendF("      Language = [%s]%s", Name(twlg_macros, v.Language), CRLF);
-    AppendF("      Country  = [%s]%s", Name(twcy_macros, v.Country), CRLF);
-    AppendF("      Info     = [%s]%s", FieldText<sizeof v.Info>(v.Info).c_str(), CRLF);
-    AppendF("    }%s", CRLF);
-    return true;
+void DumpVersion(TextOut& out, const TW_VERSION& v) {
+    TRACE_APPEND(out, "    TW_VERSION = {%s", CRLF);
+    TRACE_APPEND(out, "      MajorNum = [%d]%s", v.MajorNum, CRLF);
+    TRACE_APPEND(out, "      MinorNum = [%d]%s", v.MinorNum, CRLF);
+    TRACE_APPEND(out, "      Language = [%s]%s", Name(twlg_macros, v.Language).c_str(), CRLF);
+    TRACE_APPEND(out, "      Country  = [%s]%s", Name(twcy_macros, v.Country).c_str(), CRLF);
+    TRACE_APPEND(out, "      Info     = [%s]%s", Text(v.Info).c_str(), CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwEventAnalyze(const TW_EVENT* p) {
-    if (!p) return true;
-    const TW_EVENT v = CopyIn<TW_EVENT>(p);
+void DumpEvent(TextOut& out, const TW_EVENT& v) {
     // An event that carries no message is not shown at all.
-    if (v.TWMessage == MSG_NULL) return true;
-    AppendF("  TW_EVENT = {%s", CRLF);
-    AppendF("    pEvent    = <0x%08x>%s", Low32(v.pEvent), CRLF);
-    AppendF("    TWMessage = [%s]%s", MessageName(*this, v.TWMessage), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+    if (v.TWMessage == MSG_NULL) return;
+    TRACE_APPEND(out, "  TW_EVENT = {%s", CRLF);
+    TRACE_APPEND(out, "    pEvent    = <0x%08x>%s", Handle(v.pEvent), CRLF);
+    TRACE_APPEND(out, "    TWMessage = [%s]%s", MessageName(v.TWMessage).c_str(), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwPendingXfersAnalyze(const TW_PENDINGXFERS* p) {
-    if (!p) return true;
-    const TW_PENDINGXFERS v = CopyIn<TW_PENDINGXFERS>(p);
-    AppendF("  TW_PENDINGXFERS = {%s", CRLF);
+void DumpPendingXfers(TextOut& out, const TW_PENDINGXFERS& v) {
+    TRACE_APPEND(out, "  TW_PENDINGXFERS = {%s", CRLF);
     // Signed, so that the "unknown count" 0xFFFF reads -1.
-    AppendF("    Count = [%d]%s", static_cast<TW_INT16>(v.Count), CRLF);
-    AppendF("    EOJ   = [%ld]%s", U32(v.EOJ), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    Count = [%d]%s", Signed(v.Count), CRLF);
+    TRACE_APPEND(out, "    EOJ   = [%lu]%s", Unsigned(v.EOJ), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwSetupMemXferAnalyze(const TW_SETUPMEMXFER* p) {
-    if (!p) return true;
-    const TW_SETUPMEMXFER v = CopyIn<TW_SETUPMEMXFER>(p);
-    AppendF("  TW_SETUPMEMXFER = {%s", CRLF);
-    AppendF("    MinBufSize = [%ld]%s", U32(v.MinBufSize), CRLF);
-    AppendF("    MaxBufSize = [%ld]%s", U32(v.MaxBufSize), CRLF);
-    AppendF("    Preferred  = [%ld]%s", U32(v.Preferred), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpSetupMemXfer(TextOut& out, const TW_SETUPMEMXFER& v) {
+    TRACE_APPEND(out, "  TW_SETUPMEMXFER = {%s", CRLF);
+    TRACE_APPEND(out, "    MinBufSize = [%lu]%s", Unsigned(v.MinBufSize), CRLF);
+    TRACE_APPEND(out, "    MaxBufSize = [%lu]%s", Unsigned(v.MaxBufSize), CRLF);
+    TRACE_APPEND(out, "    Preferred  = [%lu]%s", Unsigned(v.Preferred), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwSetupFileXferAnalyze(const TW_SETUPFILEXFER* p) {
-    if (!p) return true;
-    const TW_SETUPFILEXFER v = CopyIn<TW_SETUPFILEXFER>(p);
-    AppendF("  TW_SETUPFILEXFER = {%s", CRLF);
-    AppendF("    FileName = [%s]%s", FieldText<sizeof v.FileName>(v.FileName).c_str(), CRLF);
-    AppendF("    Format   = [%s]%s", Name(twff_macros, v.Format), CRLF);
-    AppendF("    VRefNum  = [%d]%s", v.VRefNum, CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpSetupFileXfer(TextOut& out, const TW_SETUPFILEXFER& v) {
+    TRACE_APPEND(out, "  TW_SETUPFILEXFER = {%s", CRLF);
+    TRACE_APPEND(out, "    FileName = [%s]%s", Text(v.FileName).c_str(), CRLF);
+    TRACE_APPEND(out, "    Format   = [%s]%s", Name(twff_macros, v.Format).c_str(), CRLF);
+    TRACE_APPEND(out, "    VRefNum  = [%d]%s", v.VRefNum, CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwStatusAnalyze(const TW_STATUS* p) {
-    if (!p) return true;
-    const TW_STATUS v = CopyIn<TW_STATUS>(p);
-    AppendF("  TW_STATUS = {%s", CRLF);
-    AppendF("    ConditionCode = [%s]%s", Name(twcc_macros, v.ConditionCode), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpStatus(TextOut& out, const TW_STATUS& v) {
+    TRACE_APPEND(out, "  TW_STATUS = {%s", CRLF);
+    TRACE_APPEND(out, "    ConditionCode = [%s]%s", Name(twcc_macros, v.ConditionCode).c_str(), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwUserInterfaceAnalyze(const TW_USERINTERFACE* p) {
-    if (!p) return true;
-    const TW_USERINTERFACE v = CopyIn<TW_USERINTERFACE>(p);
-    AppendF("  TW_USERINTERFACE = {%s", CRLF);
-    AppendF("    ShowUI  = [%s]%s", BoolText(v.ShowUI), CRLF);
-    AppendF("    ModalUI = [%s]%s", BoolText(v.ModalUI), CRLF);
-    AppendF("    hParent = <0x%08x>%s", Low32(v.hParent), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpUserInterface(TextOut& out, const TW_USERINTERFACE& v) {
+    TRACE_APPEND(out, "  TW_USERINTERFACE = {%s", CRLF);
+    TRACE_APPEND(out, "    ShowUI  = [%s]%s", Bool(v.ShowUI), CRLF);
+    TRACE_APPEND(out, "    ModalUI = [%s]%s", Bool(v.ModalUI), CRLF);
+    TRACE_APPEND(out, "    hParent = <0x%08x>%s", Handle(v.hParent), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwCustomDsDataAnalyze(const TW_CUSTOMDSDATA* p) {
-    if (!p) return true;
-    const TW_CUSTOMDSDATA v = CopyIn<TW_CUSTOMDSDATA>(p);
-    AppendF("  TW_CUSTOMDSDATA = {%s", CRLF);
-    AppendF("    InfoLength = [%d]%s", static_cast<TW_INT32>(v.InfoLength), CRLF);
-    AppendF("    hData      = <0x%08x>%s", Low32(v.hData), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpCustomDsData(TextOut& out, const TW_CUSTOMDSDATA& v) {
+    TRACE_APPEND(out, "  TW_CUSTOMDSDATA = {%s", CRLF);
+    TRACE_APPEND(out, "    InfoLength = [%d]%s", Signed(v.InfoLength), CRLF);
+    TRACE_APPEND(out, "    hData      = <0x%08x>%s", Handle(v.hData), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwUint32(const void* p) {
-    if (!p) return true;
+void DumpUint32(TextOut& out, const TW_UINT32& item, bool handle) {
     // For a native transfer this is the first four bytes of the returned
     // handle, its low half.
-    const TW_UINT32 item = CopyIn<TW_UINT32>(p);
-    AppendF("  TW_UINT32 = {%s", CRLF);
-    if (m_DAT == DAT_XFERGROUP || m_DAT == DAT_IMAGENATIVEXFER)
-        AppendF("    Item = <0x%08x>%s", item, CRLF);
+    TRACE_APPEND(out, "  TW_UINT32 = {%s", CRLF);
+    if (handle)
+        TRACE_APPEND(out, "    Item = <0x%08x>%s", item, CRLF);
     else
-        AppendF("    Item = [%ld]%s", U32(item), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+        TRACE_APPEND(out, "    Item = [%lu]%s", Unsigned(item), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwExtImageInfoAnalyze(const TW_EXTIMAGEINFO* p) {
-    if (!p) return true;
+void DumpExtImageInfo(TextOut& out, const TW_EXTIMAGEINFO& v) {
     // The structure as declared holds one TW_INFO: only that one is shown,
     // whatever NumInfos says.
-    const TW_EXTIMAGEINFO v = CopyIn<TW_EXTIMAGEINFO>(p);
-    AppendF("  TW_EXTIMAGEINFO = {%s", CRLF);
-    AppendF("    NumInfos = [%ld]%s", U32(v.NumInfos), CRLF);
-    AppendF("    Info     =%s", CRLF);
-    TwInfoAnalyze(&v.Info[0]);
-    AppendF("  }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "  TW_EXTIMAGEINFO = {%s", CRLF);
+    TRACE_APPEND(out, "    NumInfos = [%lu]%s", Unsigned(v.NumInfos), CRLF);
+    TRACE_APPEND(out, "    Info     =%s", CRLF);
+    DumpInfo(out, v.Info[0]);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwInfoAnalyze(const TW_INFO* p) {
-    if (!p) return true;
-    const TW_INFO v = CopyIn<TW_INFO>(p);
-    AppendF("    TW_INFO = {%s", CRLF);
-    AppendF("      InfoID   = [%d]%s", v.InfoID, CRLF);
-    AppendF("      ItemType = [%s]%s", Name(twty_macros, v.ItemType), CRLF);
-    AppendF("      NumItems = [%d]%s", v.NumItems, CRLF);
-    AppendF("      CondCode = [%s]%s", Name(twrc_macros, v.CondCode), CRLF);
+void DumpInfo(TextOut& out, const TW_INFO& v) {
+    TRACE_APPEND(out, "    TW_INFO = {%s", CRLF);
+    TRACE_APPEND(out, "      InfoID   = [%d]%s", v.InfoID, CRLF);
+    TRACE_APPEND(out, "      ItemType = [%s]%s", Name(twty_macros, v.ItemType).c_str(), CRLF);
+    TRACE_APPEND(out, "      NumItems = [%d]%s", v.NumItems, CRLF);
+    TRACE_APPEND(out, "      CondCode = [%s]%s", Name(twrc_macros, v.CondCode).c_str(), CRLF);
     // The log shows Item as a 32-bit unsigned number; where the layout
     // makes Item pointer-sized, that is its low 32 bits.
-    AppendF("      Item     = [%ld]%s", U32(Low32(static_cast<uintptr_t>(v.Item))), CRLF);
-    AppendF("    }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "      Item     = [%lu]%s", Unsigned(Handle(static_cast<uintptr_t>(v.Item))), CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwMemoryAnalyze(const TW_MEMORY* p) {
-    if (!p) return true;
-    const TW_MEMORY v = CopyIn<TW_MEMORY>(p);
-    AppendF("    TW_MEMORY = {%s", CRLF);
-    AppendF("      Flags  = [0x%x]%s", v.Flags, CRLF);
-    AppendF("      Length = [%ld]%s", U32(v.Length), CRLF);
-    AppendF("      TheMem = <0x%08x>%s", Low32(v.TheMem), CRLF);
-    AppendF("    }%s", CRLF);
-    return true;
+void DumpMemory(TextOut& out, const TW_MEMORY& v) {
+    TRACE_APPEND(out, "    TW_MEMORY = {%s", CRLF);
+    TRACE_APPEND(out, "      Flags  = [0x%x]%s", v.Flags, CRLF);
+    TRACE_APPEND(out, "      Length = [%lu]%s", Unsigned(v.Length), CRLF);
+    TRACE_APPEND(out, "      TheMem = <0x%08x>%s", Handle(v.TheMem), CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwEntryPointAnalyze(const TW_ENTRYPOINT* p) {
-    if (!p) return true;
-    const TW_ENTRYPOINT v = CopyIn<TW_ENTRYPOINT>(p);
-    AppendF("  TW_ENTRYPOINT = {%s", CRLF);
-    AppendF("    Size            = [%ld]%s", U32(v.Size), CRLF);
-    AppendF("    DSM_Entry       = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_Entry)), CRLF);
-    AppendF("    DSM_MemAllocate = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemAllocate)), CRLF);
-    AppendF("    DSM_MemFree     = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemFree)), CRLF);
-    AppendF("    DSM_MemLock     = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemLock)), CRLF);
-    AppendF("    DSM_MemUnlock   = <0x%08x>%s", Low32(reinterpret_cast<uintptr_t>(v.DSM_MemUnlock)), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpEntryPoint(TextOut& out, const TW_ENTRYPOINT& v) {
+    TRACE_APPEND(out, "  TW_ENTRYPOINT = {%s", CRLF);
+    TRACE_APPEND(out, "    Size            = [%lu]%s", Unsigned(v.Size), CRLF);
+    TRACE_APPEND(out, "    DSM_Entry       = <0x%08x>%s", Handle(reinterpret_cast<uintptr_t>(v.DSM_Entry)), CRLF);
+    TRACE_APPEND(out, "    DSM_MemAllocate = <0x%08x>%s", Handle(reinterpret_cast<uintptr_t>(v.DSM_MemAllocate)), CRLF);
+    TRACE_APPEND(out, "    DSM_MemFree     = <0x%08x>%s", Handle(reinterpret_cast<uintptr_t>(v.DSM_MemFree)), CRLF);
+    TRACE_APPEND(out, "    DSM_MemLock     = <0x%08x>%s", Handle(reinterpret_cast<uintptr_t>(v.DSM_MemLock)), CRLF);
+    TRACE_APPEND(out, "    DSM_MemUnlock   = <0x%08x>%s", Handle(reinterpret_cast<uintptr_t>(v.DSM_MemUnlock)), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
-
-// The data source never shows these: DAT_TWUNKIDENTITY carries no structure
-// the trace prints.
-bool CParaAnalyze::TwTwunkIdentityAnalyze() { return true; }
-bool CParaAnalyze::TwTwunkDsentryParamsAnalyze() { return true; }
-bool CParaAnalyze::TwTwunkDsentryReturnAnalyze() { return true; }

@@ -5,7 +5,7 @@
 // hold. Texts are bounded by their fields: the Pascal strings by their 34
 // bytes whatever the length byte says, the NUL-terminated texts by their
 // 34-byte width when no NUL comes first.
-#include "analyzer/ParaAnalyze.h"
+#include "formatters/Formatters.h"
 
 namespace {
 
@@ -26,214 +26,176 @@ struct PascalText {
     const char* c_str() const { return s; }
 };
 
-using Str32Text = FieldText<sizeof(TW_STR32)>;
-
 }  // namespace
 
 // The nine coefficients of a colour matrix in memory order, "%.3f" each,
 // separated by "," and with no line end.
-void CParaAnalyze::SetColorCoeffData(const TW_FIX32* coeff) {
-    if (!coeff) return;
+void DumpColorCoeff(TextOut& out, const TW_FIX32 (&coeff)[9]) {
+    static_assert(sizeof coeff / sizeof coeff[0] == kCoeffCount, "a 3 x 3 matrix");
     for (size_t i = 0; i < kCoeffCount; ++i) {
-        const TW_FIX32 c = CopyIn<TW_FIX32>(coeff + i);
+        const TW_FIX32 c = coeff[i];
         if (i + 1 < kCoeffCount)
-            AppendF("%.3f,", Fix32ToDouble(c));
+            TRACE_APPEND(out, "%.3f,", Fix(c));
         else
-            AppendF("%.3f", Fix32ToDouble(c));
+            TRACE_APPEND(out, "%.3f", Fix(c));
     }
 }
 
-bool CParaAnalyze::TwNvAutoExposureAnalyze(const TWNV_AUTOEXPOSURE* p) {
-    if (!p) return true;
-    const TWNV_AUTOEXPOSURE v = CopyIn<TWNV_AUTOEXPOSURE>(p);
-    AppendF("  TWNV_AUTOEXPOSURE = {%s", CRLF);
-    AppendF("    Handle       = <0x%08x>%s", v.Handle, CRLF);
-    AppendF("    Left         = [%d]%s", v.Left, CRLF);
-    AppendF("    Top          = [%d]%s", v.Top, CRLF);
-    AppendF("    Right        = [%d]%s", v.Right, CRLF);
-    AppendF("    Bottom       = [%d]%s", v.Bottom, CRLF);
-    AppendF("    FilmType     = [%s]%s", Name(twnv_ft_macros, v.FilmType), CRLF);
-    AppendF("    PreScanGamma = [%s]%s", Name(twnv_pg_macros, v.PreScanGamma), CRLF);
-    AppendF("    ScreenGamma  = [%.3f]%s", Fix32ToDouble(v.ScreenGamma), CRLF);
-    AppendF("    GrayBalance  = [%lu]%s", static_cast<unsigned long>(v.GrayBalance), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvAutoExposure(TextOut& out, const TWNV_AUTOEXPOSURE& v) {
+    TRACE_APPEND(out, "  TWNV_AUTOEXPOSURE = {%s", CRLF);
+    TRACE_APPEND(out, "    Handle       = <0x%08x>%s", v.Handle, CRLF);
+    TRACE_APPEND(out, "    Left         = [%d]%s", v.Left, CRLF);
+    TRACE_APPEND(out, "    Top          = [%d]%s", v.Top, CRLF);
+    TRACE_APPEND(out, "    Right        = [%d]%s", v.Right, CRLF);
+    TRACE_APPEND(out, "    Bottom       = [%d]%s", v.Bottom, CRLF);
+    TRACE_APPEND(out, "    FilmType     = [%s]%s", Name(twnv_ft_macros, v.FilmType).c_str(), CRLF);
+    TRACE_APPEND(out, "    PreScanGamma = [%s]%s", Name(twnv_pg_macros, v.PreScanGamma).c_str(), CRLF);
+    TRACE_APPEND(out, "    ScreenGamma  = [%.3f]%s", Fix(v.ScreenGamma), CRLF);
+    TRACE_APPEND(out, "    GrayBalance  = [%lu]%s", Unsigned(v.GrayBalance), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwNvRgbMatrixAnalyze(const TWNV_RGBMATRIX* p) {
-    if (!p) return true;
-    const TWNV_RGBMATRIX v = CopyIn<TWNV_RGBMATRIX>(p);
-    AppendF("  TWNV_RGBMATRIX = {%s", CRLF);
-    Append("    ColorCoeff = {");
-    SetColorCoeffData(v.ColorCoeff);
-    AppendF("}%s", CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvRgbMatrix(TextOut& out, const TWNV_RGBMATRIX& v) {
+    TRACE_APPEND(out, "  TWNV_RGBMATRIX = {%s", CRLF);
+    out.Append("    ColorCoeff = {");
+    DumpColorCoeff(out, v.ColorCoeff);
+    TRACE_APPEND(out, "}%s", CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwNvColorSmoothingAnalyze(const TWNV_COLORSMOOTHING* p) {
-    if (!p) return true;
-    const TWNV_COLORSMOOTHING v = CopyIn<TWNV_COLORSMOOTHING>(p);
-    AppendF("  TWNV_COLORSMOOTHING = {%s", CRLF);
-    AppendF("    Handle       = <0x%08x>%s", v.Handle, CRLF);
-    AppendF("    LeftX        = [%lu]%s", static_cast<unsigned long>(v.LeftX), CRLF);
-    AppendF("    LeftY        = [%lu]%s", static_cast<unsigned long>(v.LeftY), CRLF);
-    AppendF("    TopX         = [%lu]%s", static_cast<unsigned long>(v.TopX), CRLF);
-    AppendF("    TopY         = [%lu]%s", static_cast<unsigned long>(v.TopY), CRLF);
-    AppendF("    RightX       = [%lu]%s", static_cast<unsigned long>(v.RightX), CRLF);
-    AppendF("    RightY       = [%lu]%s", static_cast<unsigned long>(v.RightY), CRLF);
-    AppendF("    BottomX      = [%lu]%s", static_cast<unsigned long>(v.BottomX), CRLF);
-    AppendF("    BottomY      = [%lu]%s", static_cast<unsigned long>(v.BottomY), CRLF);
-    AppendF("    Reserved     = [%lu]%s", static_cast<unsigned long>(v.Reserved), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvColorSmoothing(TextOut& out, const TWNV_COLORSMOOTHING& v) {
+    TRACE_APPEND(out, "  TWNV_COLORSMOOTHING = {%s", CRLF);
+    TRACE_APPEND(out, "    Handle       = <0x%08x>%s", v.Handle, CRLF);
+    TRACE_APPEND(out, "    LeftX        = [%lu]%s", Unsigned(v.LeftX), CRLF);
+    TRACE_APPEND(out, "    LeftY        = [%lu]%s", Unsigned(v.LeftY), CRLF);
+    TRACE_APPEND(out, "    TopX         = [%lu]%s", Unsigned(v.TopX), CRLF);
+    TRACE_APPEND(out, "    TopY         = [%lu]%s", Unsigned(v.TopY), CRLF);
+    TRACE_APPEND(out, "    RightX       = [%lu]%s", Unsigned(v.RightX), CRLF);
+    TRACE_APPEND(out, "    RightY       = [%lu]%s", Unsigned(v.RightY), CRLF);
+    TRACE_APPEND(out, "    BottomX      = [%lu]%s", Unsigned(v.BottomX), CRLF);
+    TRACE_APPEND(out, "    BottomY      = [%lu]%s", Unsigned(v.BottomY), CRLF);
+    TRACE_APPEND(out, "    Reserved     = [%lu]%s", Unsigned(v.Reserved), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwHardwareInfoAnalyze(const TWNV_HARDWAREINFO* p) {
-    if (!p) return true;
-    const TWNV_HARDWAREINFO v = CopyIn<TWNV_HARDWAREINFO>(p);
-    auto u32 = [](TW_UINT32 x) { return static_cast<unsigned long>(x); };
-    auto matrix = [this](const char* label, const TW_FIX32* coeff) {
-        Append(label);
-        SetColorCoeffData(coeff);
-        AppendF("]%s", CRLF);
+void DumpHardwareInfo(TextOut& out, const TWNV_HARDWAREINFO& v) {
+    auto matrix = [&out](const char* label, const TW_FIX32(&coeff)[9]) {
+        out.Append(label);
+        DumpColorCoeff(out, coeff);
+        TRACE_APPEND(out, "]%s", CRLF);
     };
 
-    AppendF("  TWNV_HARDWAREINFO = {%s", CRLF);
-    AppendF("    ModelID                = [0x%02x]%s", v.ModelID, CRLF);
-    AppendF("    ProductName            = [%s]%s", PascalText(v.ProductName).c_str(), CRLF);
-    AppendF("    ModelName              = [%s]%s", PascalText(v.ModelName).c_str(), CRLF);
-    AppendF("    OptXResolution         = [%lu]%s", u32(v.OptXResolution), CRLF);
-    AppendF("    OptYResolution         = [%lu]%s", u32(v.OptYResolution), CRLF);
-    AppendF("    MinResolution          = [%lu]%s", u32(v.MinResolution), CRLF);
-    AppendF("    MaxResolution          = [%lu]%s", u32(v.MaxResolution), CRLF);
-    AppendF("    MaxMoireResolution     = [%lu]%s", u32(v.MaxMoireResolution), CRLF);
-    AppendF("    MaxPixelofWidth        = [%lu]%s", u32(v.MaxPixelofWidth), CRLF);
-    AppendF("    PixelSizeofFB[0]       = [%lu]%s", u32(v.PixelSizeofFB[0]), CRLF);
-    AppendF("    PixelSizeofFB[1]       = [%lu]%s", u32(v.PixelSizeofFB[1]), CRLF);
-    AppendF("    PixelSizeofADF[0]      = [%lu]%s", u32(v.PixelSizeofADF[0]), CRLF);
-    AppendF("    PixelSizeofADF[1]      = [%lu]%s", u32(v.PixelSizeofADF[1]), CRLF);
-    AppendF("    PixelSizeofTPU[0]      = [%lu]%s", u32(v.PixelSizeofTPU[0]), CRLF);
-    AppendF("    PixelSizeofTPU[1]      = [%lu]%s", u32(v.PixelSizeofTPU[1]), CRLF);
-    AppendF("    BitDepth               = [0x%02x]%s", v.BitDepth, CRLF);
-    AppendF("    InterfaceSupport       = [%d]%s", v.InterfaceSupport, CRLF);
-    AppendF("    CommandType            = [%lu]%s", u32(v.CommandType), CRLF);
-    AppendF("    ConnectInterfaceType   = [%lu]%s", u32(v.ConnectInterfaceType), CRLF);
-    AppendF("    StandAloneModeSupport  = [%s]%s", BoolText(v.StandAloneModeSupport), CRLF);
-    AppendF("    FullAutoModeSupport    = [%s]%s", BoolText(v.FullAutoModeSupport), CRLF);
-    AppendF("    SimpleModeSupport      = [%s]%s", BoolText(v.SimpleModeSupport), CRLF);
-    AppendF("    DocumentModeSupport    = [%s]%s", BoolText(v.DocumentModeSupport), CRLF);
-    AppendF("    AdvancedModeSupport    = [%s]%s", BoolText(v.AdvancedModeSupport), CRLF);
-    AppendF("    HMPSupport             = [%s]%s", BoolText(v.HMPSupport), CRLF);
-    AppendF("    FIT3                   = [%s]%s", BoolText(v.FIT3), CRLF);
-    AppendF("    AutoLayoutSupportFB    = [%s]%s", BoolText(v.AutoLayoutSupportFB), CRLF);
-    AppendF("    AutoLayoutSupportADF   = [%s]%s", BoolText(v.AutoLayoutSupportADF), CRLF);
-    AppendF("    HalftoneSupport        = [%s]%s", BoolText(v.HalftoneSupport), CRLF);
-    AppendF("    HTModeSupport          = [%s]%s", BoolText(v.HTModeSupport), CRLF);
-    AppendF("    HTDitherSupport        = [%s]%s", BoolText(v.HTDitherSupport), CRLF);
-    AppendF("    HTAASSupport           = [%s]%s", BoolText(v.HTAASSupport), CRLF);
-    AppendF("    HTTETSupport           = [%s]%s", BoolText(v.HTTETSupport), CRLF);
-    AppendF("    TableArrangement       = [%d]%s", v.TableArrangement, CRLF);
-    AppendF("    OptionSupport          = [0x%04x]%s", v.OptionSupport, CRLF);
-    AppendF("    FocusSupport           = [%d]%s", v.FocusSupport, CRLF);
-    AppendF("    FocusArea[0]           = [%lu]%s", u32(v.FocusArea[0]), CRLF);
-    AppendF("    FocusArea[1]           = [%lu]%s", u32(v.FocusArea[1]), CRLF);
-    AppendF("    ProfileNameFB          = [%s]%s", Str32Text(v.ProfileNameFB).c_str(), CRLF);
-    AppendF("    ProfileNameTPU         = [%s]%s", Str32Text(v.ProfileNameTPU).c_str(), CRLF);
+    TRACE_APPEND(out, "  TWNV_HARDWAREINFO = {%s", CRLF);
+    TRACE_APPEND(out, "    ModelID                = [0x%02x]%s", v.ModelID, CRLF);
+    TRACE_APPEND(out, "    ProductName            = [%s]%s", PascalText(v.ProductName).c_str(), CRLF);
+    TRACE_APPEND(out, "    ModelName              = [%s]%s", PascalText(v.ModelName).c_str(), CRLF);
+    TRACE_APPEND(out, "    OptXResolution         = [%lu]%s", Unsigned(v.OptXResolution), CRLF);
+    TRACE_APPEND(out, "    OptYResolution         = [%lu]%s", Unsigned(v.OptYResolution), CRLF);
+    TRACE_APPEND(out, "    MinResolution          = [%lu]%s", Unsigned(v.MinResolution), CRLF);
+    TRACE_APPEND(out, "    MaxResolution          = [%lu]%s", Unsigned(v.MaxResolution), CRLF);
+    TRACE_APPEND(out, "    MaxMoireResolution     = [%lu]%s", Unsigned(v.MaxMoireResolution), CRLF);
+    TRACE_APPEND(out, "    MaxPixelofWidth        = [%lu]%s", Unsigned(v.MaxPixelofWidth), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofFB[0]       = [%lu]%s", Unsigned(v.PixelSizeofFB[0]), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofFB[1]       = [%lu]%s", Unsigned(v.PixelSizeofFB[1]), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofADF[0]      = [%lu]%s", Unsigned(v.PixelSizeofADF[0]), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofADF[1]      = [%lu]%s", Unsigned(v.PixelSizeofADF[1]), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofTPU[0]      = [%lu]%s", Unsigned(v.PixelSizeofTPU[0]), CRLF);
+    TRACE_APPEND(out, "    PixelSizeofTPU[1]      = [%lu]%s", Unsigned(v.PixelSizeofTPU[1]), CRLF);
+    TRACE_APPEND(out, "    BitDepth               = [0x%02x]%s", v.BitDepth, CRLF);
+    TRACE_APPEND(out, "    InterfaceSupport       = [%d]%s", v.InterfaceSupport, CRLF);
+    TRACE_APPEND(out, "    CommandType            = [%lu]%s", Unsigned(v.CommandType), CRLF);
+    TRACE_APPEND(out, "    ConnectInterfaceType   = [%lu]%s", Unsigned(v.ConnectInterfaceType), CRLF);
+    TRACE_APPEND(out, "    StandAloneModeSupport  = [%s]%s", Bool(v.StandAloneModeSupport), CRLF);
+    TRACE_APPEND(out, "    FullAutoModeSupport    = [%s]%s", Bool(v.FullAutoModeSupport), CRLF);
+    TRACE_APPEND(out, "    SimpleModeSupport      = [%s]%s", Bool(v.SimpleModeSupport), CRLF);
+    TRACE_APPEND(out, "    DocumentModeSupport    = [%s]%s", Bool(v.DocumentModeSupport), CRLF);
+    TRACE_APPEND(out, "    AdvancedModeSupport    = [%s]%s", Bool(v.AdvancedModeSupport), CRLF);
+    TRACE_APPEND(out, "    HMPSupport             = [%s]%s", Bool(v.HMPSupport), CRLF);
+    TRACE_APPEND(out, "    FIT3                   = [%s]%s", Bool(v.FIT3), CRLF);
+    TRACE_APPEND(out, "    AutoLayoutSupportFB    = [%s]%s", Bool(v.AutoLayoutSupportFB), CRLF);
+    TRACE_APPEND(out, "    AutoLayoutSupportADF   = [%s]%s", Bool(v.AutoLayoutSupportADF), CRLF);
+    TRACE_APPEND(out, "    HalftoneSupport        = [%s]%s", Bool(v.HalftoneSupport), CRLF);
+    TRACE_APPEND(out, "    HTModeSupport          = [%s]%s", Bool(v.HTModeSupport), CRLF);
+    TRACE_APPEND(out, "    HTDitherSupport        = [%s]%s", Bool(v.HTDitherSupport), CRLF);
+    TRACE_APPEND(out, "    HTAASSupport           = [%s]%s", Bool(v.HTAASSupport), CRLF);
+    TRACE_APPEND(out, "    HTTETSupport           = [%s]%s", Bool(v.HTTETSupport), CRLF);
+    TRACE_APPEND(out, "    TableArrangement       = [%d]%s", v.TableArrangement, CRLF);
+    TRACE_APPEND(out, "    OptionSupport          = [0x%04x]%s", v.OptionSupport, CRLF);
+    TRACE_APPEND(out, "    FocusSupport           = [%d]%s", v.FocusSupport, CRLF);
+    TRACE_APPEND(out, "    FocusArea[0]           = [%lu]%s", Unsigned(v.FocusArea[0]), CRLF);
+    TRACE_APPEND(out, "    FocusArea[1]           = [%lu]%s", Unsigned(v.FocusArea[1]), CRLF);
+    TRACE_APPEND(out, "    ProfileNameFB          = [%s]%s", Text(v.ProfileNameFB).c_str(), CRLF);
+    TRACE_APPEND(out, "    ProfileNameTPU         = [%s]%s", Text(v.ProfileNameTPU).c_str(), CRLF);
     matrix("    ColorCorrectionFB      = [", v.ColorCorrectionFB);
     matrix("    ColorCorrectionPOSI    = [", v.ColorCorrectionPOSI);
     matrix("    ColorCorrectionNEGA    = [", v.ColorCorrectionNEGA);
     matrix("    HMPColorCorrectionFB   = [", v.HMPColorCorrectionFB);
     matrix("    HMPColorCorrectionPOSI = [", v.HMPColorCorrectionPOSI);
     matrix("    HMPColorCorrectionNEGA = [", v.HMPColorCorrectionNEGA);
-    AppendF("    ROMVersion             = [%s]%s", Str32Text(v.ROMVersion).c_str(), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+    TRACE_APPEND(out, "    ROMVersion             = [%s]%s", Text(v.ROMVersion).c_str(), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
-bool CParaAnalyze::TwNvSkewInfoAnalyze(const TWNV_LOCATIONDATA* p) {
-    if (!p) return true;
-    const TWNV_LOCATIONDATA v = CopyIn<TWNV_LOCATIONDATA>(p);
-    AppendF("  TWNV_LOCATIONDATA = {%s", CRLF);
-    AppendF("    BitsPerPixel = [%d]%s", v.BitsPerPixel, CRLF);
-    AppendF("    topPoint     = [%lu]%s", static_cast<unsigned long>(v.topPoint), CRLF);
-    AppendF("    leftPoint    = [%lu]%s", static_cast<unsigned long>(v.leftPoint), CRLF);
-    AppendF("    locateW      = [%lu]%s", static_cast<unsigned long>(v.locateW), CRLF);
-    AppendF("    locateH      = [%lu]%s", static_cast<unsigned long>(v.locateH), CRLF);
-    AppendF("    ActualImgW   = [%lu]%s", static_cast<unsigned long>(v.ActualImgW), CRLF);
-    AppendF("    ActualImgH   = [%lu]%s", static_cast<unsigned long>(v.ActualImgH), CRLF);
-    AppendF("    xTangent     = [%lu]%s", static_cast<unsigned long>(v.xTangent), CRLF);
-    AppendF("    yTangent     = [%lu]%s", static_cast<unsigned long>(v.yTangent), CRLF);
-    AppendF("    Theta        = [%.3f]%s", Fix32ToDouble(v.Theta), CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvSkewInfo(TextOut& out, const TWNV_LOCATIONDATA& v) {
+    TRACE_APPEND(out, "  TWNV_LOCATIONDATA = {%s", CRLF);
+    TRACE_APPEND(out, "    BitsPerPixel = [%d]%s", v.BitsPerPixel, CRLF);
+    TRACE_APPEND(out, "    topPoint     = [%lu]%s", Unsigned(v.topPoint), CRLF);
+    TRACE_APPEND(out, "    leftPoint    = [%lu]%s", Unsigned(v.leftPoint), CRLF);
+    TRACE_APPEND(out, "    locateW      = [%lu]%s", Unsigned(v.locateW), CRLF);
+    TRACE_APPEND(out, "    locateH      = [%lu]%s", Unsigned(v.locateH), CRLF);
+    TRACE_APPEND(out, "    ActualImgW   = [%lu]%s", Unsigned(v.ActualImgW), CRLF);
+    TRACE_APPEND(out, "    ActualImgH   = [%lu]%s", Unsigned(v.ActualImgH), CRLF);
+    TRACE_APPEND(out, "    xTangent     = [%lu]%s", Unsigned(v.xTangent), CRLF);
+    TRACE_APPEND(out, "    yTangent     = [%lu]%s", Unsigned(v.yTangent), CRLF);
+    TRACE_APPEND(out, "    Theta        = [%.3f]%s", Fix(v.Theta), CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
 // Opens with four blanks wherever it is printed, also inside TWNV_USMINFO.
-bool CParaAnalyze::TwUnsharpMaskAnalyze(const TWNV_USMPARAM* p) {
-    if (!p) return true;
-    const TWNV_USMPARAM v = CopyIn<TWNV_USMPARAM>(p);
-    AppendF("    TWNV_USMPARAM = {%s", CRLF);
-    AppendF("      Amount    = [%d]%s", v.Amount, CRLF);
-    AppendF("      Radius    = [%d]%s", v.Radius, CRLF);
-    AppendF("      Threshold = [%d]%s", v.Threshold, CRLF);
-    AppendF("    }%s", CRLF);
-    return true;
+void DumpUnsharpMask(TextOut& out, const TWNV_USMPARAM& v) {
+    TRACE_APPEND(out, "    TWNV_USMPARAM = {%s", CRLF);
+    TRACE_APPEND(out, "      Amount    = [%d]%s", v.Amount, CRLF);
+    TRACE_APPEND(out, "      Radius    = [%d]%s", v.Radius, CRLF);
+    TRACE_APPEND(out, "      Threshold = [%d]%s", v.Threshold, CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p) {
-    if (!p) return true;
-    const TWNV_SETTINGFRAME v = CopyIn<TWNV_SETTINGFRAME>(p);
-    AppendF("  TWNV_SETTINGFRAME = {%s", CRLF);
-    AppendF("    NumFrame    = [%d]%s", v.NumFrame, CRLF);
-    AppendF("    CurrentNum  = [%d]%s", v.CurrentNum, CRLF);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvSettingFrame(TextOut& out, const TWNV_SETTINGFRAME& v) {
+    TRACE_APPEND(out, "  TWNV_SETTINGFRAME = {%s", CRLF);
+    TRACE_APPEND(out, "    NumFrame    = [%d]%s", v.NumFrame, CRLF);
+    TRACE_APPEND(out, "    CurrentNum  = [%d]%s", v.CurrentNum, CRLF);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
 
 // Opens with six blanks: it is only ever printed inside TWNV_REVISEBASEPARM.
-bool CParaAnalyze::TwNvThresholdInfoAnalyze(const TWNV_THRESHOLDINFO* p) {
-    if (!p) return true;
-    const TWNV_THRESHOLDINFO v = CopyIn<TWNV_THRESHOLDINFO>(p);
-    AppendF("      TWNV_THRESHOLDINFO = {%s", CRLF);
-    AppendF("        ShadowL    = [%d]%s", v.ShadowL, CRLF);
-    AppendF("        ShadowH    = [%d]%s", v.ShadowH, CRLF);
-    AppendF("        HighlightH = [%d]%s", v.HighlightH, CRLF);
-    AppendF("        HighlightL = [%d]%s", v.HighlightL, CRLF);
-    AppendF("      }%s", CRLF);
-    return true;
+void DumpNvThresholdInfo(TextOut& out, const TWNV_THRESHOLDINFO& v) {
+    TRACE_APPEND(out, "      TWNV_THRESHOLDINFO = {%s", CRLF);
+    TRACE_APPEND(out, "        ShadowL    = [%d]%s", v.ShadowL, CRLF);
+    TRACE_APPEND(out, "        ShadowH    = [%d]%s", v.ShadowH, CRLF);
+    TRACE_APPEND(out, "        HighlightH = [%d]%s", v.HighlightH, CRLF);
+    TRACE_APPEND(out, "        HighlightL = [%d]%s", v.HighlightL, CRLF);
+    TRACE_APPEND(out, "      }%s", CRLF);
 }
 
 // Opens with four blanks; each threshold block follows its label line.
-bool CParaAnalyze::TwNvReviseBaseParamAnalyze(const TWNV_REVISEBASEPARM* p) {
-    if (!p) return true;
-    const TWNV_REVISEBASEPARM v = CopyIn<TWNV_REVISEBASEPARM>(p);
-    AppendF("    TWNV_REVISEBASEPARM = {%s", CRLF);
-    AppendF("      InputRevise  = %s", CRLF);
-    TwNvThresholdInfoAnalyze(&v.InputRevise);
-    AppendF("      OutputRevise = %s", CRLF);
-    TwNvThresholdInfoAnalyze(&v.OutputRevise);
-    AppendF("      BlurMax      = [%d]%s", v.BlurMax, CRLF);
-    AppendF("    }%s", CRLF);
-    return true;
+void DumpNvReviseBaseParam(TextOut& out, const TWNV_REVISEBASEPARM& v) {
+    TRACE_APPEND(out, "    TWNV_REVISEBASEPARM = {%s", CRLF);
+    TRACE_APPEND(out, "      InputRevise  = %s", CRLF);
+    DumpNvThresholdInfo(out, v.InputRevise);
+    TRACE_APPEND(out, "      OutputRevise = %s", CRLF);
+    DumpNvThresholdInfo(out, v.OutputRevise);
+    TRACE_APPEND(out, "      BlurMax      = [%d]%s", v.BlurMax, CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
 }
 
-bool CParaAnalyze::TwNvUsmInfoAnalyze(const TWNV_USMINFO* p) {
-    if (!p) return true;
-    const TWNV_USMINFO v = CopyIn<TWNV_USMINFO>(p);
-    AppendF("  TWNV_USMINFO = {%s", CRLF);
-    AppendF("    InputResolution = [%d]%s", v.InputResolution, CRLF);
-    AppendF("    InUSMLevel      = [%d]%s", v.InUSMLevel, CRLF);
-    AppendF("    InFilmType      = [%d]%s", v.InFilmType, CRLF);
-    AppendF("    USMParm         = %s", CRLF);
-    TwUnsharpMaskAnalyze(&v.USMParm);
-    AppendF("    ReviseParm      = %s", CRLF);
-    TwNvReviseBaseParamAnalyze(&v.ReviseParm);
-    AppendF("  }%s", CRLF);
-    return true;
+void DumpNvUsmInfo(TextOut& out, const TWNV_USMINFO& v) {
+    TRACE_APPEND(out, "  TWNV_USMINFO = {%s", CRLF);
+    TRACE_APPEND(out, "    InputResolution = [%d]%s", v.InputResolution, CRLF);
+    TRACE_APPEND(out, "    InUSMLevel      = [%d]%s", v.InUSMLevel, CRLF);
+    TRACE_APPEND(out, "    InFilmType      = [%d]%s", v.InFilmType, CRLF);
+    TRACE_APPEND(out, "    USMParm         = %s", CRLF);
+    DumpUnsharpMask(out, v.USMParm);
+    TRACE_APPEND(out, "    ReviseParm      = %s", CRLF);
+    DumpNvReviseBaseParam(out, v.ReviseParm);
+    TRACE_APPEND(out, "  }%s", CRLF);
 }
-
-// These operations carry nothing the trace shows.
-bool CParaAnalyze::TwNvEventAnalyze() { return true; }
-bool CParaAnalyze::TwNvRedCorrectionMatrixAnalyze() { return true; }
-bool CParaAnalyze::TwNvTwainCallbackMsgAnalyze() { return true; }

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "log/TwainLogFile.h"
-#include "shell/Platform.h"
+#include "platform/Platform.h"
 
 namespace {
 
@@ -105,10 +105,9 @@ std::string CTwainLog::GetHeader() const {
     const time_t seconds = tracelet::platform::CalendarSeconds();
     struct tm local;
     memset(&local, 0, sizeof local);
-    localtime_r(&seconds, &local);
+    tracelet::platform::LocalTime(seconds, &local);
     // A second reading, as the log file's name takes it too.
-    const long micros = tracelet::platform::MicrosecondsOfSecond();
-    const int millis = static_cast<int>(static_cast<double>(micros) / 1000.0 + 0.5);
+    const int millis = RoundedMilliseconds(tracelet::platform::MicrosecondsOfSecond());
 
     char stamp[64];
     snprintf(stamp, sizeof stamp, kStamp, local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,

@@ -1,14 +1,12 @@
 #include "log/TwainLogFile.h"
 
-#include <errno.h>
-#include <pthread.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
 
+#include "analyzer/ParaAnalyze.h"
 #include "log/TwainLog.h"
-#include "shell/Paths.h"
-#include "shell/Platform.h"
+#include "platform/Platform.h"
+#include "platform/Paths.h"
 
 FILE* g_pLogFile = nullptr;
 CTwainLog* g_pcTwainLog = nullptr;
@@ -21,18 +19,15 @@ constexpr size_t kPathSize = 256;
 // any text a call writes (5120 bytes and the overflow note) in one piece,
 // and every write is flushed at once all the same.
 char s_logStreamBuffer[8192];
+}  // namespace
 
-pthread_mutex_t s_traceLock = PTHREAD_MUTEX_INITIALIZER;
-}
-
-TraceLock::TraceLock() { pthread_mutex_lock(&s_traceLock); }
-TraceLock::~TraceLock() { pthread_mutex_unlock(&s_traceLock); }
+int RoundedMilliseconds(long micros) { return static_cast<int>(static_cast<double>(micros) / 1000.0 + 0.5); }
 
 void MakeLogFileName(time_t seconds, long micros, char* out, size_t size) {
     struct tm local;
     memset(&local, 0, sizeof local);
-    localtime_r(&seconds, &local);
-    const int millis = static_cast<int>(static_cast<double>(micros) / 1000.0 + 0.5);
+    tracelet::platform::LocalTime(seconds, &local);
+    const int millis = RoundedMilliseconds(micros);
     char stamp[kPathSize];
     snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d%02d_%04d", local.tm_year + 1900,
              local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
@@ -60,11 +55,11 @@ void setupTwainLog() {
         char path[kPathSize];
         const int n = snprintf(path, sizeof path, "%s/%s", folder, name);
         // A path that does not fit would name another file: no log then.
-        if (n > 0 && static_cast<size_t>(n) < sizeof path) g_pLogFile = fopen(path, "a");
-        if (g_pLogFile) setvbuf(g_pLogFile, s_logStreamBuffer, _IOFBF, sizeof s_logStreamBuffer);
+        if (n > 0 && static_cast<size_t>(n) < sizeof path)
+            g_pLogFile = tracelet::platform::OpenAppend(path, s_logStreamBuffer, sizeof s_logStreamBuffer);
     }
 
-    g_cParaAnalyze.SetTwainStatus(3);
+    g_cParaAnalyze.SetTwainStatus(tracelet::logmodel::kStateAtLoad);
 }
 
 void cleanupTwainLog() {
@@ -75,7 +70,7 @@ void cleanupTwainLog() {
     }
     if (g_pLogFile) {
         fwrite("Close Log File.\n", 1, 16, stderr);
-        fclose(g_pLogFile);
+        tracelet::platform::CloseFile(g_pLogFile);
         g_pLogFile = nullptr;
     }
 }
@@ -86,9 +81,7 @@ void WriteLogFile(const unsigned char* bytes, unsigned long length) {
 }
 
 void WriteLogFileLocked(const unsigned char* bytes, unsigned long length) {
-    if (!g_pLogFile || !bytes) return;
-    fwrite(bytes, 1, length, g_pLogFile);
-    fflush(g_pLogFile);
+    tracelet::platform::WriteFlushed(g_pLogFile, bytes, length);
 }
 
 namespace {
@@ -108,8 +101,7 @@ int CreateVLTempDirectory(char* parentPath) {
     if (n >= kPathSize) return kParamErr;  // would not fit the parent buffer
     memcpy(parent, parentPath, n);
 
-    struct stat st;
-    if (stat(parent, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!tracelet::platform::IsFolder(parent)) {
         fprintf(stderr, "Output debug image data file is put in: %s ", parentPath);
         return kFileNotFoundErr;
     }
@@ -117,8 +109,11 @@ int CreateVLTempDirectory(char* parentPath) {
     snprintf(path, sizeof path, "%s/%s", parent, "NUVEXScanTwainLog");
     const int err = tracelet::platform::MakeFolder(path);
     if (err == 0) return 0;
-    if (err == EEXIST) return kDuplicateNameErr;
-    if (err == EACCES || err == EPERM || err == EROFS) return kPermissionErr;
-    if (err == ENOMEM) return kMemFullErr;
+    switch (tracelet::platform::ClassifyFolderError(err)) {
+        case tracelet::platform::kExists: return kDuplicateNameErr;
+        case tracelet::platform::kNoPermission: return kPermissionErr;
+        case tracelet::platform::kNoMemory: return kMemFullErr;
+        case tracelet::platform::kOther: break;
+    }
     return kIoErr;
 }

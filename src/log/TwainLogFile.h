@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <time.h>
 
-#include "analyzer/ParaAnalyze.h"
+#include "platform/Platform.h"
 
 class CTwainLog;
 
@@ -20,16 +20,15 @@ TRACELET_EXPORT void WriteLogFile(const unsigned char* bytes, unsigned long leng
 TRACELET_EXPORT int CreateVLTempDirectory(char* parentPath);
 }
 
-// The trace lock: one process-wide mutex, statically initialised, that
-// guards the analyzer (numbering, state, scratch), the log file and the
+// The trace lock: the platform's process-wide mutex, that guards the analyzer (numbering, state, scratch), the log file and the
 // logger instance. DS_Entry holds it only while it renders and writes a
 // call's text, never while the companion or the manager runs; set-up and
 // clean-up hold it too, so that a call in flight on another thread never
 // meets a half-opened or closed file.
 class TraceLock {
 public:
-    TraceLock();
-    ~TraceLock();
+    TraceLock() { tracelet::platform::LockTrace(); }
+    ~TraceLock() { tracelet::platform::UnlockTrace(); }
     TraceLock(const TraceLock&) = delete;
     TraceLock& operator=(const TraceLock&) = delete;
 };
@@ -41,5 +40,9 @@ void WriteLogFileLocked(const unsigned char* bytes, unsigned long length);
 // microseconds into the second: "Twainlog_YYYYMMDD_HHMMSS_mmmm.txt", the
 // milliseconds rounded to the nearest, halves up (0 to 1000).
 void MakeLogFileName(time_t seconds, long micros, char* out, size_t size);
+
+// The milliseconds of `micros` microseconds, rounded to the nearest, halves
+// up (0 to 1000), as the log file's name and the message stamps print them.
+int RoundedMilliseconds(long micros);
 
 #endif  // TRACELET_TWAINLOGFILE_H

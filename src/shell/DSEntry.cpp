@@ -13,9 +13,8 @@
 // and written, never while the companion or the manager runs, so that an
 // application callback that re-enters DS_Entry on the same thread cannot
 // deadlock. Blocks never interleave and their numbers follow the order in
-// which they are written: a call's blocks are written when it completes.
-#include <string.h>
-
+// which they are written: a call's blocks are written when it completes,
+// all its text in one write, flushed before DS_Entry returns.
 #include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
@@ -25,14 +24,6 @@
 #include "tracelet/logmodel.h"
 
 namespace {
-
-using tracelet::logmodel::kMarkerEnd;
-using tracelet::logmodel::kMarkerStart;
-using tracelet::logmodel::kOverflowNote;
-
-void WriteText(const char* text, size_t length) {
-    WriteLogFileLocked(reinterpret_cast<const unsigned char*>(text), length);
-}
 
 // The companion answers; an exception it throws never reaches the host.
 TW_UINT16 Forward(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
@@ -67,51 +58,23 @@ bool IsEnable(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG) {
     return DG == DG_CONTROL && DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS;
 }
 
-// Renders and writes one call's text, or with no log open only moves the
-// numbering and the state. `source` is set for a call the source sent.
+// Renders one call's text and writes it in one piece, or with no log open
+// only moves the numbering and the state. `source` is set for a call the
+// source sent.
 void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
                TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
-    // Set while the marker block is written.
-    static unsigned char stack = 0;
     char* const data = static_cast<char*>(pData);
 
     TraceLock lock;
     g_cParaAnalyze.SetSourceCall(source);
     if (!g_pLogFile) {
         g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
-        g_cParaAnalyze.SetSourceCall(nullptr);
-        return;
+    } else {
+        char text[kCallTextSize + 1];
+        const size_t length = g_cParaAnalyze.CallText(pOrigin, pDest, DG, DAT, MSG, data, rc, text);
+        if (length) WriteLogFileLocked(reinterpret_cast<const unsigned char*>(text), length);
     }
-
-    // 5120 bytes of text and its closing NUL.
-    char szLog[kLogTextSize + 1];
-
-    // An empty text: the analyzer appends after its NUL and knows its length.
-    szLog[0] = '\0';
-    g_cParaAnalyze.TripletAnalyze(pOrigin, pDest, DG, DAT, MSG, data, szLog, kLogTextSize);
-    size_t length = g_cParaAnalyze.OutputLength();
-    if (length) WriteText(szLog, length);
-
-    szLog[0] = '\0';
-    g_cParaAnalyze.ParaAnalyze(pOrigin, pDest, DG, DAT, MSG, data, rc, szLog, kLogTextSize);
     g_cParaAnalyze.SetSourceCall(nullptr);
-    length = g_cParaAnalyze.OutputLength();
-    if (length) {
-        WriteText(szLog, length);
-        // The text went past the buffer: its first 5120 bytes are written,
-        // then the note, with no line end.
-        if (g_cParaAnalyze.OutputCut()) WriteText(kOverflowNote.data(), kOverflowNote.size());
-    }
-
-    if (rc == TWRC_FAILURE && !stack) {
-        stack = 1;
-        char szMarker[256];
-        int n = snprintf(szMarker, sizeof szMarker, "%s%s", kMarkerStart.data(), CRLF);
-        WriteText(szMarker, static_cast<size_t>(n));
-        n = snprintf(szMarker, sizeof szMarker, "%s%s", kMarkerEnd.data(), CRLF);
-        WriteText(szMarker, static_cast<size_t>(n));
-        stack = 0;
-    }
 }
 
 // --- The manager entry point -----------------------------------------------

@@ -2,7 +2,7 @@
 #ifndef TRACELET_DATASOURCE_H
 #define TRACELET_DATASOURCE_H
 
-#include "analyzer/ParaAnalyze.h"
+#include "platform/Platform.h"
 #include "tracelet/TripletOperator.h"
 
 extern "C" {

@@ -2,8 +2,8 @@
 // companion, obtain the TripletOperator, set up the log; and undo it all.
 #include "log/TwainLogFile.h"
 #include "shell/DataSource.h"
-#include "shell/Paths.h"
-#include "shell/Platform.h"
+#include "platform/Paths.h"
+#include "platform/Platform.h"
 
 TripletOperator* g_pcTripletOperator = nullptr;
 void* g_TwainWrapperBundleRef = nullptr;

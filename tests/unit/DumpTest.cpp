@@ -320,7 +320,7 @@ struct Dump {
         a.TwCapabilityAnalyze(&c);
         std::string text = buf;
         char shown[16];
-        snprintf(shown, sizeof shown, "<0x%08x>", Low32(h));
+        snprintf(shown, sizeof shown, "<0x%08x>", Handle(h));
         const size_t at = text.find(shown);
         return at == std::string::npos ? text : text.replace(at, strlen(shown), "<h>");
     }

@@ -14,9 +14,10 @@
 #include <sstream>
 #include <string>
 
+#include "analyzer/ParaAnalyze.h"
 #include "log/TwainLog.h"
 #include "log/TwainLogFile.h"
-#include "shell/Platform.h"
+#include "platform/Platform.h"
 
 using namespace ENUM_LOG_LEVEL_TW;
 

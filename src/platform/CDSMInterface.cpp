@@ -1,4 +1,4 @@
-#include "shell/CDSMInterface.h"
+#include "platform/CDSMInterface.h"
 
 #include "tracelet/twain_memory.h"
 

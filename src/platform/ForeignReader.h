@@ -6,7 +6,7 @@
 // page of the block's first byte as readable (the block was handed over as
 // one), and checks every further page once, before the first read that
 // would cross into it, by copying one byte of it through the kernel
-// (process_vm_readv on this process), which reports an unreadable page
+// (the platform's readable-memory probe), which reports an unreadable page
 // instead of faulting. One check covers the pages the caller expects to
 // read (up to 16), so a block pays for one system call at most in the
 // common case, and nothing while its reads stay on pages already known.
@@ -69,14 +69,5 @@ private:
     bool m_cut = false;         // a read stopped there
     bool m_refused = false;
 };
-
-// The log texts of the reads: the note that ends an item list at a page
-// that cannot be read (item number, then CR LF), and the note, once per
-// log, that the checks are refused and reads go unchecked (CR LF).
-constexpr char kListCutNote[] = "        !!! list cut short: item %lu is not readable memory !!!%s";
-// The second stands where the refusal was met: among the items of a list
-// (eight blanks), or among a container's members (six).
-constexpr char kUncheckedNote[] = "      !!! memory checks refused by the system: reads are not checked !!!%s";
-constexpr char kUncheckedItemNote[] = "        !!! memory checks refused by the system: reads are not checked !!!%s";
 
 #endif  // TRACELET_FOREIGNREADER_H

@@ -1,40 +1,18 @@
-#include "analyzer/ForeignReader.h"
-
-#include <errno.h>
-#include <sys/uio.h>
-#include <unistd.h>
+#include "platform/ForeignReader.h"
 
 #include <atomic>
 
+#include "platform/Platform.h"
+
 namespace {
 
-// Most pages checked by one system call.
-constexpr size_t kPagesPerCheck = 16;
+using tracelet::platform::PageSize;
+using tracelet::platform::ReadablePages;
+constexpr size_t kPagesPerCheck = tracelet::platform::kPagesPerProbe;
 
 // The system refused the check once: it is not asked again.
 std::atomic<bool> g_refused{false};
 std::atomic<bool> g_refusalNoted{false};
-
-uintptr_t PageSize() {
-    static const uintptr_t size = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    return size;
-}
-
-// How many of `count` pages from `page` on can be read, in order (one byte
-// of each copied through the kernel); -1 when the system refuses the call.
-long ReadablePages(uintptr_t page, size_t count, uintptr_t pageSize) {
-    iovec remote[kPagesPerCheck];
-    unsigned char bytes[kPagesPerCheck];
-    for (size_t i = 0; i < count; ++i) {
-        remote[i].iov_base = reinterpret_cast<void*>(page + i * pageSize);
-        remote[i].iov_len = 1;
-    }
-    iovec local{bytes, count};
-    const ssize_t n = process_vm_readv(getpid(), &local, 1, remote, count, 0);
-    if (n >= 0) return static_cast<long>(n);
-    if (errno == EFAULT || errno == ENOMEM) return 0;
-    return -1;  // EPERM, ENOSYS, EACCES ...: not allowed here
-}
 
 }  // namespace
 

@@ -1,25 +1,25 @@
-// The trace's formats, resolved when the code is compiled.
+// The one renderer: a format and its values into the log text.
 //
-// Every format the trace writes is a string literal. AppendF and
-// TraceFormat are macros that hand the literal to a template as a type, so
-// that its pieces (plain text, conversions with their flags, width and
-// precision) are parsed by the compiler: a line then renders as copies of
-// its plain text of known length and typed conversions of its arguments,
-// with no scan of the format and no argument list at run time. The text is
-// the C library's, byte for byte (the tests render every structure both
-// ways).
-//
-// A line that may not fit the room left, a "%.3f" of a value that is not a
-// whole number of 65536ths, or a format outside the vocabulary below goes
-// the way of the printf-style functions (CParaAnalyze::AppendV and
-// TraceFormatV), which cut and measure as the library does.
+// Every format the trace writes is a string literal, the log's own text
+// ("    Count = [%d]%s"). TRACE_APPEND hands the literal to a template as a
+// type, so that its pieces (plain text, conversions with their flags,
+// width and precision) are parsed by the compiler: a line then renders as
+// copies of its plain text of known length and typed conversions of its
+// values, with no scan of the format and no argument list at run time.
+// The compiler also checks each format against its values as a printf
+// format, and the text is the C library's, byte for byte (the tests
+// compare the two).
 //
 // The vocabulary: %d %i %u %x %X with '-', '0', a width and 'l'/'ll'; %s
-// with '-', a width and a precision; %c; %.3f; %%.
+// with '-', a width and a precision; %c; %.3f of a TW_FIX32 value (a whole
+// number of 65536ths: a value between them is rounded to the nearest); %%.
+// A format outside it does not compile.
 //
-// Included at the end of ParaAnalyze.h.
-#ifndef TRACELET_TRACECOMPILE_H
-#define TRACELET_TRACECOMPILE_H
+// A line is composed straight into the log text when its bound fits the
+// room left; else piece by piece through bounded appends, cut at the
+// buffer's end.
+#ifndef TRACELET_RENDER_FORMAT_H
+#define TRACELET_RENDER_FORMAT_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -28,7 +28,11 @@
 #include <cmath>
 #include <utility>
 
-namespace trace_compile {
+#include "render/TextOut.h"
+
+namespace tracelet {
+namespace render {
+namespace detail {
 
 struct Conv {
     char letter = 0;
@@ -199,6 +203,10 @@ inline char* PutDigits(char* o, unsigned long long m, bool hex, bool upper, bool
             digits[sizeof digits - 1 - n++] = alphabet[m & 15u];
             m >>= 4;
         } while (m);
+    } else if (c.width == 3 && !c.left && !c.zero && !negative && m < 1000) {
+        // A list line's index: one copy from the table.
+        memcpy(o, kBlankPadded3.at[m], 3);
+        return o + 3;
     } else if (m < 10000000000ull && !c.width) {
         // The common case: no padding, straight into the output.
         if (negative) *o++ = '-';
@@ -239,7 +247,7 @@ inline bool IsFix(double v) {
     return t <= 1e12 && t >= -1e12 && t == static_cast<double>(static_cast<long long>(t));
 }
 // The same from the value in 65536ths (negative: a "-" even for zero).
-inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
+__attribute__((always_inline)) inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     // v * 1000 = n * 1000 / 65536 = n * 125 / 8192
     const unsigned long long q = n * 125u;
     unsigned long long thousandths = q >> 13;
@@ -253,8 +261,14 @@ inline char* PutFix3Units(char* o, unsigned long long n, bool negative) {
     memcpy(o + 1, kZeroPadded3.at[frac], 3);
     return o + 4;
 }
-inline char* PutFix3(char* o, double v) {
-    const long long t = static_cast<long long>(v * 65536.0);
+__attribute__((always_inline)) inline char* PutFix3(char* o, double v) {
+    const double scaled = v * 65536.0;  // exact: a power of two
+    long long t = 0;
+    if (scaled < 1e12 && scaled > -1e12) {  // false for a NaN
+        t = static_cast<long long>(scaled);
+        // A value between two 65536ths (none of the trace's) to the nearest.
+        if (static_cast<double>(t) != scaled) t = std::llround(scaled);
+    }
     const bool negative = t < 0 || (t == 0 && std::signbit(v));
     return PutFix3Units(o, negative ? 0ull - static_cast<unsigned long long>(t) : static_cast<unsigned long long>(t),
                         negative);
@@ -281,16 +295,13 @@ inline bool Measure(Arg<T>& a, size_t& bound) {
             s = c.precision < 0 || c.precision >= 6 ? "(null)" : "";
         }
         a.text = s;
-        if (s == CRLF)
-            n = 2;
-        else if constexpr (c.precision >= 0)
+        if constexpr (c.precision >= 0)
             n = strnlen(s, static_cast<size_t>(c.precision));
         else
             n = strlen(s);
         a.length = n;
         bound += n > static_cast<size_t>(c.width) ? n : static_cast<size_t>(c.width);
     } else if constexpr (c.letter == 'f') {
-        if (!IsFix(static_cast<double>(a.value))) return false;
         bound += kFixBound;
     } else if constexpr (c.letter == 'c') {
         bound += 1 + static_cast<size_t>(c.width);
@@ -300,15 +311,10 @@ inline bool Measure(Arg<T>& a, size_t& bound) {
     return true;
 }
 
+// The conversion I of F of its value, without the plain text before it.
 template <size_t I, class F, class T>
-inline char* Put(char* o, const Arg<T>& a) {
-    constexpr auto& compiled = Parsed<F>::value;
-    constexpr Conv c = compiled.pieces[I].conv;
-    constexpr size_t plain = compiled.pieces[I].length;
-    if constexpr (plain > 0) {
-        memcpy(o, compiled.text + compiled.pieces[I].begin, plain);
-        o += plain;
-    }
+inline char* PutValue(char* o, const Arg<T>& a) {
+    constexpr Conv c = Parsed<F>::value.pieces[I].conv;
     if constexpr (c.letter == 's') {
         const size_t w = static_cast<size_t>(c.width);
         const size_t pad = w > a.length ? w - a.length : 0;
@@ -343,6 +349,18 @@ inline char* Put(char* o, const Arg<T>& a) {
     return o;
 }
 
+// The plain text before conversion I of F, then the conversion.
+template <size_t I, class F, class T>
+inline char* Put(char* o, const Arg<T>& a) {
+    constexpr auto& compiled = Parsed<F>::value;
+    constexpr size_t plain = compiled.pieces[I].length;
+    if constexpr (plain > 0) {
+        memcpy(o, compiled.text + compiled.pieces[I].begin, plain);
+        o += plain;
+    }
+    return PutValue<I, F>(o, a);
+}
+
 // Renders the format F with its arguments into `out` when the whole text
 // fits in `room` bytes: its length, else SIZE_MAX (nothing is then written
 // that counts).
@@ -361,49 +379,68 @@ inline size_t Render(char* out, size_t room, std::index_sequence<I...>, Arg<A>..
     return static_cast<size_t>(o - out);
 }
 
-template <class F, class... A>
-inline size_t Render(char* out, size_t room, A... args) {
+// Appends the format F with its values to `out` piece by piece, each cut
+// at the buffer's end: the way of a line that may not fit.
+template <size_t I, class F, class T>
+inline void PutBounded(TextOut& out, const Arg<T>& a) {
     constexpr auto& compiled = Parsed<F>::value;
-    static_assert(compiled.count == sizeof...(A), "one argument per conversion");
-    if constexpr (!compiled.ok) {
-        return SIZE_MAX;
+    constexpr Conv c = compiled.pieces[I].conv;
+    out.Append(compiled.text + compiled.pieces[I].begin, compiled.pieces[I].length);
+    if constexpr (c.letter == 's') {
+        const size_t w = static_cast<size_t>(c.width);
+        const size_t pad = w > a.length ? w - a.length : 0;
+        for (size_t i = 0; !c.left && i < pad; ++i) out.Append(" ", 1);
+        out.Append(a.text, a.length);
+        for (size_t i = 0; c.left && i < pad; ++i) out.Append(" ", 1);
     } else {
-        return Render<F>(out, room, std::index_sequence_for<A...>{}, Arg<A>(args)...);
+        // The conversion alone, without the plain text before it.
+        char one[kNumberBound + kFixBound + static_cast<size_t>(c.width) + 1];
+        out.Append(one, static_cast<size_t>(PutValue<I, F>(one, a) - one));
     }
+}
+
+template <class F, class... A, size_t... I>
+inline void RenderBounded(TextOut& out, std::index_sequence<I...>, Arg<A>... args) {
+    constexpr auto& compiled = Parsed<F>::value;
+    size_t bound = 0;
+    (Measure<I, F>(args, bound), ...);
+    (PutBounded<I, F>(out, args), ...);
+    out.Append(compiled.text + compiled.tailBegin, compiled.tailLength);
 }
 
 // Checked by the compiler as printf formats, in sizeof only: never called.
-int CheckFormat(const char* format, ...) TRACELET_PRINTF(1, 2);
+int CheckFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-}  // namespace trace_compile
-
-// Renders with the compiled format when the line fits, else as AppendV.
-template <class F, class... A>
-inline void CParaAnalyze::AppendCompiled(F, size_t, A... args) {
-    if (!m_pOutput) return;
-    if (!s_bRenderByLibrary) {
-        char* at = m_pOutput + m_nOutputLen;
-        const size_t n = trace_compile::Render<F>(at, m_nOutputSize - m_nOutputLen, args...);
-        if (n != SIZE_MAX) {
-            m_nOutputLen += n;
-            at[n] = '\0';
-            return;
-        }
-    }
-    (AppendF)(F::Get(), args...);
-}
+}  // namespace detail
 
 template <class F, class... A>
-inline int TraceFormatCompiled(char* out, size_t size, F, size_t, A... args) {
-    if (size && !CParaAnalyze::s_bRenderByLibrary) {
-        const size_t n = trace_compile::Render<F>(out, size - 1, args...);
-        if (n != SIZE_MAX) {
-            out[n] = '\0';
-            return static_cast<int>(n);
-        }
+inline void TextOut::Put(F, size_t, A... args) {
+    constexpr auto& compiled = detail::Parsed<F>::value;
+    static_assert(compiled.ok, "a conversion outside the renderer's vocabulary");
+    static_assert(compiled.count == sizeof...(A), "one value per conversion");
+    if (!m_out) return;
+    const size_t n = detail::Render<F>(End(), Room(), std::index_sequence_for<A...>{}, detail::Arg<A>(args)...);
+    if (n != SIZE_MAX) {
+        Advance(n);
+        return;
     }
-    return (TraceFormat)(out, size, F::Get(), args...);
+    detail::RenderBounded<F>(*this, std::index_sequence_for<A...>{}, detail::Arg<A>(args)...);
 }
+
+// The text of a format and its values into `out` (`size` bytes with the
+// NUL), cut to fit; its length. Use TRACE_FORMAT_TO.
+template <class F, class... A>
+inline size_t FormatTo(char* out, size_t size, F format, size_t checked, A... args) {
+    if (!out || !size) return 0;
+    out[0] = '\0';
+    TextOut text;
+    text.Reset(out, size - 1);
+    text.Put(format, checked, args...);
+    return text.Length();
+}
+
+}  // namespace render
+}  // namespace tracelet
 
 // The format literal as a type that carries it.
 #define TRACELET_FORMAT(literal)                                                  \
@@ -414,13 +451,15 @@ inline int TraceFormatCompiled(char* out, size_t size, F, size_t, A... args) {
         return Format{};                                                          \
     }()
 
-#define TRACELET_CHECKED(format, ...) sizeof(trace_compile::CheckFormat(format, ##__VA_ARGS__))
+#define TRACELET_CHECKED(format, ...) sizeof(::tracelet::render::detail::CheckFormat(format, ##__VA_ARGS__))
 
-#define AppendF(format, ...) \
-    AppendCompiled(TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), ##__VA_ARGS__)
+// Appends a format and its values to a TextOut.
+#define TRACE_APPEND(out, format, ...) \
+    (out).Put(TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), ##__VA_ARGS__)
 
-#define TraceFormat(out, size, format, ...)                                                     \
-    TraceFormatCompiled(out, size, TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), \
-                        ##__VA_ARGS__)
+// The text of a format and its values into a buffer of `size` bytes; its length.
+#define TRACE_FORMAT_TO(buffer, size, format, ...)                                                              \
+    ::tracelet::render::FormatTo(buffer, size, TRACELET_FORMAT(format), TRACELET_CHECKED(format, ##__VA_ARGS__), \
+                                 ##__VA_ARGS__)
 
-#endif  // TRACELET_TRACECOMPILE_H
+#endif  // TRACELET_RENDER_FORMAT_H
