@@ -1,0 +1,47 @@
+// The flight record of this load of the data source, and the hooks DS_Entry
+// and the manager entry point call around each call. With no record (no log
+// folder, or a record that could not be created) each hook costs a load and
+// a branch.
+#ifndef TRACELET_RECORD_LOADRECORD_H
+#define TRACELET_RECORD_LOADRECORD_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "record/FlightRecorder.h"
+#include "tracelet/twain.h"
+
+namespace tracelet {
+namespace record {
+
+// Opens the record beside the log the load just opened; without a log, or
+// when the record cannot be created, there is none and nothing else changes.
+void OpenLoadRecord(const char* folder, const char* logName, FILE* log, const char* companionPath, int32_t state);
+// The unload record, kFlagClosed, and the file let go.
+void CloseLoadRecord();
+
+// One call's record while the call runs, on the caller's stack.
+struct RecordedCall {
+    flightrecord::CallRecord* record = nullptr;
+    int inFlightSlot = -1;  // the application call's place among those in flight
+    int64_t endNs = 0;
+    uint32_t Id() const { return FlightRecorder::CallId(record); }
+    // The callee returned: the call's end time.
+    void Returned();
+};
+
+RecordedCall StartApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
+// A call the source sends; `duringId`: the application call in flight on
+// this thread, or 0.
+RecordedCall StartSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_t duringId);
+// `traced`: the call's blocks went to the log, numbered `seq`.
+void EndCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq);
+
+// The tracked TWAIN state, mirrored for the start records, which are
+// written without the trace lock: set wherever the state moves.
+void NoteState(int32_t state);
+
+}  // namespace record
+}  // namespace tracelet
+
+#endif  // TRACELET_RECORD_LOADRECORD_H
