@@ -246,7 +246,7 @@ fr::CallRecord* FlightRecorder::StartCall(const CallStart& call) {
     r->state_before = call.stateBefore;
     r->during_id = call.duringId;
     r->concurrent_id = call.concurrentId;
-    r->start_ns = os::MonotonicNanoseconds();
+    r->start_ns = call.startNs ? call.startNs : os::MonotonicNanoseconds();
     __atomic_store_n(&r->start_seal, fr::Seal(index, fr::kKindCall), __ATOMIC_RELEASE);
     return r;
 }

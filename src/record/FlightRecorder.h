@@ -51,6 +51,7 @@ struct CallStart {
     uint8_t stateBefore;
     uint32_t duringId;
     uint32_t concurrentId;
+    int64_t startNs;  // CLOCK_MONOTONIC, or 0: taken when the record is written
 };
 
 class FlightRecorder {

@@ -15,7 +15,8 @@ namespace {
 FlightRecorder s_recorder;
 std::atomic<uint8_t> s_state{0};
 
-// The application calls in flight on any thread, by id (0: a free place).
+// The application calls in flight on any thread, by id (0: a free place),
+// from their start until the companion returns.
 // A notice's concurrent id is the latest of them. A call that finds every
 // place taken is not offered as a concurrent call.
 constexpr int kInFlightPlaces = 64;
@@ -46,7 +47,14 @@ void CloseLoadRecord() { s_recorder.Close(); }
 
 void NoteState(int32_t state) { s_state.store(State(state), std::memory_order_relaxed); }
 
+// A notice's start time is taken before it looks for the calls in flight,
+// and an application call leaves them before its end time is taken, so
+// that a notice's concurrent call overlaps it in the record's times.
 void RecordedCall::Returned() {
+    if (inFlightSlot >= 0) {
+        s_inFlight[inFlightSlot].store(0, std::memory_order_release);
+        inFlightSlot = -1;
+    }
     if (record) endNs = platform::MonotonicNanoseconds();
 }
 
@@ -87,13 +95,13 @@ RecordedCall StartSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_
     start.tag = fr::kTagSource;
     start.stateBefore = s_state.load(std::memory_order_relaxed);
     start.duringId = duringId;
+    start.startNs = platform::MonotonicNanoseconds();
     start.concurrentId = LatestInFlight();
     call.record = s_recorder.StartCall(start);
     return call;
 }
 
 void EndCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq) {
-    if (call.inFlightSlot >= 0) s_inFlight[call.inFlightSlot].store(0, std::memory_order_release);
     if (!call.record) return;
     s_recorder.EndCall(call.record, call.endNs, rc, State(stateAfter), traced,
                        seq > 0 && seq <= UINT32_MAX ? static_cast<uint32_t>(seq) : 0);

@@ -26,7 +26,7 @@ struct RecordedCall {
     int inFlightSlot = -1;  // the application call's place among those in flight
     int64_t endNs = 0;
     uint32_t Id() const { return FlightRecorder::CallId(record); }
-    // The callee returned: the call's end time.
+    // The callee returned: no longer in flight, and the call's end time.
     void Returned();
 };
 
