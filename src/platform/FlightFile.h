@@ -30,7 +30,8 @@ void ReleaseAddressRange(void* base, size_t bytes);
 // Maps [offset, offset + length) of the file, shared and writable, at
 // `base + offset` inside a reserved range; `offset` is rounded down to a
 // page, so a step may map a page that is mapped already (the same file
-// page: nothing written to it is lost). 0, or the errno value.
+// page: nothing written to it is lost). The pages are faulted in writable
+// before it returns. 0, or the errno value.
 int MapFileInto(void* base, int fd, uint64_t offset, uint64_t length);
 
 // The clocks, in nanoseconds.

@@ -20,12 +20,22 @@ namespace {
 
 // How many loads may share one log file before their records are given up.
 constexpr int kMaxLoadsPerLog = 99;
+// How many slots ahead of the one it takes a record prefetches.
+constexpr uint32_t kPrefetchAhead = 8;
 // When the first step cannot be reserved, a page of slots is tried, so that
 // the file can still say the disk was full.
 constexpr uint64_t kLeastFileSize = fr::kHeaderSize + 4096;
 
 uint32_t SlotsIn(uint64_t fileBytes) {
     return static_cast<uint32_t>((fileBytes - fr::kHeaderSize) / fr::kSlotSize);
+}
+
+// Touches each page of a newly mapped range once from here, before any
+// record may use it: where a hypervisor shadows the page tables, a page's
+// first touch from user space costs microseconds even when the kernel has
+// already faulted it in. Nothing else uses these pages yet.
+void TouchPages(char* from, char* to) {
+    for (char* page = from; page < to; page += 4096) *reinterpret_cast<volatile uint32_t*>(page) = 0;
 }
 
 template <size_t N>
@@ -82,6 +92,7 @@ bool FlightRecorder::Open(const LoadInfo& load) {
         return false;
     }
 
+    TouchPages(base, base + size);
     fr::FileHeader& h = *reinterpret_cast<fr::FileHeader*>(base);
     h.version = fr::kVersion;
     h.header_size = fr::kHeaderSize;
@@ -113,7 +124,7 @@ bool FlightRecorder::Open(const LoadInfo& load) {
     m_fd = fd;
     m_mapped = size;
     m_epoch = s_epochs.fetch_add(1, std::memory_order_relaxed) + 1;
-    m_calls.store(0, std::memory_order_relaxed);
+    m_otherRecords.store(0, std::memory_order_relaxed);
     m_stopped.store(false, std::memory_order_relaxed);
     // The last slot mapped is held back for the stop record; a file that
     // could not get its first step stops at once, in its first slot.
@@ -132,11 +143,16 @@ void FlightRecorder::Close() {
     if (!h) return;
     uint32_t index = 0;
     const uint32_t thread = ThisThread();
+    // Every slot reserved below the usable ones holds a call or a thread's
+    // name (a call still being written counts as recorded).
+    const uint32_t reserved = __atomic_load_n(&h->slots_reserved, __ATOMIC_RELAXED);
+    const uint32_t usable = m_usable.load(std::memory_order_relaxed);
+    const uint32_t calls = (reserved < usable ? reserved : usable) - m_otherRecords.load(std::memory_order_relaxed);
     if (auto* r = static_cast<fr::UnloadRecord*>(Reserve(fr::kKindUnload, &index))) {
         r->kind = fr::kKindUnload;
         r->slots = 1;
         r->thread = thread;
-        r->calls = m_calls.load(std::memory_order_relaxed);
+        r->calls = calls;
         r->time_ns = os::MonotonicNanoseconds();
         __atomic_store_n(&r->seal, fr::Seal(index, fr::kKindUnload), __ATOMIC_RELEASE);
     }
@@ -158,6 +174,7 @@ uint32_t FlightRecorder::ThisThread() {
     t_forks = forks;
     uint32_t index = 0;
     if (auto* r = static_cast<fr::ThreadNameRecord*>(Reserve(fr::kKindThreadName, &index))) {
+        m_otherRecords.fetch_add(1, std::memory_order_relaxed);
         r->kind = fr::kKindThreadName;
         r->slots = 1;
         r->thread = t_thread;
@@ -176,7 +193,12 @@ void* FlightRecorder::Reserve(uint16_t kind, uint32_t* index) {
     const uint32_t i = __atomic_fetch_add(&h->slots_reserved, 1u, __ATOMIC_RELAXED);
     if (i >= m_usable.load(std::memory_order_acquire) && !MapThrough(i)) return nullptr;
     *index = i;
-    return base + fr::kHeaderSize + static_cast<uint64_t>(i) * fr::kSlotSize;
+    char* const slot = base + fr::kHeaderSize + static_cast<uint64_t>(i) * fr::kSlotSize;
+    // The slots ahead are new lines that no cache holds: ask for one a few
+    // records on, for writing, so that a later record does not wait for it.
+    if (i + kPrefetchAhead < m_usable.load(std::memory_order_relaxed))
+        __builtin_prefetch(slot + kPrefetchAhead * fr::kSlotSize, 1, 3);
+    return slot;
 }
 
 bool FlightRecorder::MapThrough(uint32_t index) {
@@ -197,6 +219,7 @@ bool FlightRecorder::MapThrough(uint32_t index) {
             Stop(fr::kFlagMapFailed, fr::kStopMapFailed, static_cast<uint32_t>(err));
             break;
         }
+        TouchPages(base + m_mapped, base + m_mapped + step);
         m_mapped += step;
         m_usable.store(SlotsIn(m_mapped) - 1, std::memory_order_release);
     }
@@ -232,7 +255,6 @@ fr::CallRecord* FlightRecorder::StartCall(const CallStart& call) {
     uint32_t index = 0;
     auto* r = static_cast<fr::CallRecord*>(Reserve(fr::kKindCall, &index));
     if (!r) return nullptr;
-    m_calls.fetch_add(1, std::memory_order_relaxed);
     r->kind = fr::kKindCall;
     r->slots = 1;
     r->call_id = index + 1;

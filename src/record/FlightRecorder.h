@@ -103,7 +103,7 @@ private:
     uint64_t m_mapped = 0;  // bytes mapped; guarded by m_growLock
     int m_fd = -1;
     uint64_t m_epoch = 0;  // tells this load's thread names from another's
-    std::atomic<uint32_t> m_calls{0};
+    std::atomic<uint32_t> m_otherRecords{0};  // thread names among the usable slots
     pthread_mutex_t m_growLock = PTHREAD_MUTEX_INITIALIZER;
     char m_path[1024] = {};
 };

@@ -10,6 +10,8 @@ namespace record {
 
 namespace fr = flightrecord;
 
+std::atomic<bool> g_recording{false};
+
 namespace {
 
 FlightRecorder s_recorder;
@@ -37,30 +39,33 @@ uint32_t LatestInFlight() {
 
 void OpenLoadRecord(const char* folder, const char* logName, FILE* log, const char* companionPath, int32_t state) {
     if (!log || !logName || !*logName) return;
-    NoteState(state);
+    NoteRecordedState(state);
     char dsPath[sizeof(fr::FileHeader::ds_path)] = "";
     platform::ModulePath(reinterpret_cast<const void*>(&OpenLoadRecord), dsPath, sizeof dsPath);
-    s_recorder.Open({folder, logName, platform::StreamFileSize(log), dsPath, companionPath});
+    if (s_recorder.Open({folder, logName, platform::StreamFileSize(log), dsPath, companionPath}))
+        g_recording.store(true, std::memory_order_release);
 }
 
-void CloseLoadRecord() { s_recorder.Close(); }
+void CloseLoadRecord() {
+    g_recording.store(false, std::memory_order_release);
+    s_recorder.Close();
+}
 
-void NoteState(int32_t state) { s_state.store(State(state), std::memory_order_relaxed); }
+void NoteRecordedState(int32_t state) { s_state.store(State(state), std::memory_order_relaxed); }
 
 // A notice's start time is taken before it looks for the calls in flight,
 // and an application call leaves them before its end time is taken, so
 // that a notice's concurrent call overlaps it in the record's times.
-void RecordedCall::Returned() {
+void RecordedCall::ReturnedRecorded() {
     if (inFlightSlot >= 0) {
         s_inFlight[inFlightSlot].store(0, std::memory_order_release);
         inFlightSlot = -1;
     }
-    if (record) endNs = platform::MonotonicNanoseconds();
+    endNs = platform::MonotonicNanoseconds();
 }
 
-RecordedCall StartApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+RecordedCall StartRecordedApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
     RecordedCall call;
-    if (!s_recorder.IsOpen()) return call;
     CallStart start{};
     start.dg = DG;
     start.dat = DAT;
@@ -85,9 +90,8 @@ RecordedCall StartApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW
     return call;
 }
 
-RecordedCall StartSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_t duringId) {
+RecordedCall StartRecordedSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_t duringId) {
     RecordedCall call;
-    if (!s_recorder.IsOpen()) return call;
     CallStart start{};
     start.dg = DG;
     start.dat = DAT;
@@ -101,8 +105,7 @@ RecordedCall StartSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_
     return call;
 }
 
-void EndCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq) {
-    if (!call.record) return;
+void EndRecordedCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq) {
     s_recorder.EndCall(call.record, call.endNs, rc, State(stateAfter), traced,
                        seq > 0 && seq <= UINT32_MAX ? static_cast<uint32_t>(seq) : 0);
 }

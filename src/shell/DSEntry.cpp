@@ -81,6 +81,16 @@ struct Traced {
     long seq;
 };
 
+// The outcome of a call whose trace began at block `before`, for its
+// flight record (without a record: nothing, at no cost).
+Traced Outcome(long before, bool written) {
+    if (!tracelet::record::g_recording.load(std::memory_order_relaxed)) return {};
+    const int32_t state = g_cParaAnalyze.GetTwainStatus();
+    tracelet::record::NoteState(state);
+    const long seq = g_cParaAnalyze.Sequence();
+    return {state, written && seq != before, seq};
+}
+
 // Renders and writes one call's text, or with no log open only moves the
 // numbering and the state. `source` is set for a call the source sent.
 Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
@@ -95,9 +105,7 @@ Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, p
     if (!g_pLogFile) {
         g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
         g_cParaAnalyze.SetSourceCall(nullptr);
-        const int32_t state = g_cParaAnalyze.GetTwainStatus();
-        tracelet::record::NoteState(state);
-        return {state, false, g_cParaAnalyze.Sequence()};
+        return Outcome(before, false);
     }
 
     // 5120 bytes of text and its closing NUL.
@@ -129,10 +137,7 @@ Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, p
         WriteText(szMarker, static_cast<size_t>(n));
         stack = 0;
     }
-    const int32_t state = g_cParaAnalyze.GetTwainStatus();
-    tracelet::record::NoteState(state);
-    const long seq = g_cParaAnalyze.Sequence();
-    return {state, seq != before, seq};
+    return Outcome(before, true);
 }
 
 // --- The manager entry point -----------------------------------------------
