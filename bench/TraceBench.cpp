@@ -291,7 +291,7 @@ void LogOff(benchmark::State& state, const Case* c) {
 void NewRecord(tracelet::record::FlightRecorder& recorder) {
     if (recorder.IsOpen()) {
         const std::string old = recorder.Path();
-        recorder.Close();
+        recorder.Close(false);
         unlink(old.c_str());
     }
     const std::string folder = kRoot + "/RECORD";

@@ -138,7 +138,7 @@ bool FlightRecorder::Open(const LoadInfo& load) {
     return true;
 }
 
-void FlightRecorder::Close() {
+void FlightRecorder::Close(bool keepMapping) {
     fr::FileHeader* h = Header();
     if (!h) return;
     uint32_t index = 0;
@@ -158,10 +158,11 @@ void FlightRecorder::Close() {
     }
     __atomic_fetch_or(&h->flags, fr::kFlagClosed, __ATOMIC_RELEASE);
 
-    // A call still running on another thread has lost its record's end:
-    // the host is unloading the code it runs in.
+    // The mapping stays unless told otherwise: a call still running on
+    // another thread (a host that exits while a thread is inside a call)
+    // writes its end into it when it returns.
     char* const base = m_base.exchange(nullptr, std::memory_order_acq_rel);
-    os::ReleaseAddressRange(base, fr::kMaxFileSize);
+    if (!keepMapping) os::ReleaseAddressRange(base, fr::kMaxFileSize);
     os::CloseFile(m_fd);
     m_fd = -1;
 }

@@ -65,8 +65,10 @@ public:
     // shares the log) and writes its header. False, and no record, when the
     // file cannot be created, reserved or mapped.
     bool Open(const LoadInfo& load);
-    // The unload record and kFlagClosed, then the file is let go.
-    void Close();
+    // The unload record and kFlagClosed, then the file is closed. Its
+    // mapping stays until the process ends unless `keepMapping` is false
+    // (for a caller that knows no call is in flight).
+    void Close(bool keepMapping = true);
     bool IsOpen() const { return m_base.load(std::memory_order_acquire) != nullptr; }
 
     // The call's record with its start fields sealed; null when there is no

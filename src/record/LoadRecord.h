@@ -19,7 +19,8 @@ namespace record {
 // Opens the record beside the log the load just opened; without a log, or
 // when the record cannot be created, there is none and nothing else changes.
 void OpenLoadRecord(const char* folder, const char* logName, FILE* log, const char* companionPath, int32_t state);
-// The unload record, kFlagClosed, and the file let go.
+// The unload record and kFlagClosed; the mapping stays for calls that
+// return after it.
 void CloseLoadRecord();
 
 // Set while this load's record is open (the hooks below do nothing else
