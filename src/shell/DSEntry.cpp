@@ -82,9 +82,9 @@ struct Traced {
 };
 
 // The outcome of a call whose trace began at block `before`, for its
-// flight record (without a record: nothing, at no cost).
-Traced Outcome(long before, bool written) {
-    if (!tracelet::record::g_recording.load(std::memory_order_relaxed)) return {};
+// flight record (for a call without one: nothing).
+Traced Outcome(bool recorded, long before, bool written) {
+    if (!recorded) return {};
     const int32_t state = g_cParaAnalyze.GetTwainStatus();
     tracelet::record::NoteState(state);
     const long seq = g_cParaAnalyze.Sequence();
@@ -92,20 +92,21 @@ Traced Outcome(long before, bool written) {
 }
 
 // Renders and writes one call's text, or with no log open only moves the
-// numbering and the state. `source` is set for a call the source sent.
+// numbering and the state. `source` is set for a call the source sent;
+// `recorded` for a call with a flight record, which takes the outcome.
 Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
-               TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
+               TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc, bool recorded) {
     // Set while the marker block is written.
     static unsigned char stack = 0;
     char* const data = static_cast<char*>(pData);
 
     TraceLock lock;
-    const long before = g_cParaAnalyze.Sequence();
+    const long before = recorded ? g_cParaAnalyze.Sequence() : 0;
     g_cParaAnalyze.SetSourceCall(source);
     if (!g_pLogFile) {
         g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
         g_cParaAnalyze.SetSourceCall(nullptr);
-        return Outcome(before, false);
+        return Outcome(recorded, before, false);
     }
 
     // 5120 bytes of text and its closing NUL.
@@ -137,7 +138,7 @@ Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, p
         WriteText(szMarker, static_cast<size_t>(n));
         stack = 0;
     }
-    return Outcome(before, true);
+    return Outcome(recorded, before, true);
 }
 
 // --- The manager entry point -----------------------------------------------
@@ -173,7 +174,7 @@ TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, T
     const TW_UINT16 rc = manager ? manager(pOrigin, pDest, DG, DAT, MSG, pData) : TWRC_FAILURE;
     recorded.Returned();
 
-    const Traced traced = TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc, recorded.record != nullptr);
     tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     return rc;
 }
@@ -211,7 +212,7 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
     t_pInFlight = call.outer;
 
     // A data source's entry has no destination identity.
-    const Traced traced = TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc, recorded.record != nullptr);
     tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     if (enable) --s_enablesInFlight;
     return rc;
