@@ -90,8 +90,10 @@ struct Source {
 struct Wired {
     LoadedDataSource ds;
     Source source;
-    explicit Wired(void (*beforeLoad)() = nullptr) : ds(Companion::Scripted, true, beforeLoad) {
+    explicit Wired(void (*beforeLoad)() = nullptr, void (*afterLoad)() = nullptr)
+        : ds(Companion::Scripted, true, beforeLoad) {
         static TW_ENTRYPOINT entry{};
+        if (afterLoad) afterLoad();
         source.app = &ds.app;
         ds.control->fill = Source::Fill;
         ds.control->context = &source;
@@ -340,6 +342,7 @@ void LeaveOneDescriptor() {
     tight.rlim_cur = static_cast<rlim_t>(next) + 1;
     setrlimit(RLIMIT_NOFILE, &tight);
 }
+void RestoreDescriptors() { setrlimit(RLIMIT_NOFILE, &g_files); }
 
 TEST(FlightRecord, TheLogIsTheSameWhenTheRecordCannotBeCreated) {
     static TW_CAPABILITY cap{};
@@ -347,8 +350,7 @@ TEST(FlightRecord, TheLogIsTheSameWhenTheRecordCannotBeCreated) {
     std::string logs[2];
     for (int blocked = 0; blocked < 2; ++blocked) {
         getrlimit(RLIMIT_NOFILE, &g_files);
-        Wired w(blocked ? LeaveOneDescriptor : nullptr);
-        setrlimit(RLIMIT_NOFILE, &g_files);
+        Wired w(blocked ? LeaveOneDescriptor : nullptr, RestoreDescriptors);
         EXPECT_EQ(RecordFiles(LoadedDataSource::LogFolder()).size(), blocked ? 0u : 1u);
         w.ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
         w.ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
