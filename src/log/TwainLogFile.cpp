@@ -19,7 +19,13 @@ constexpr size_t kPathSize = 256;
 // any text a call writes (5120 bytes and the overflow note) in one piece,
 // and every write is flushed at once all the same.
 char s_logStreamBuffer[8192];
+
+// The open log's file name, without its folder: the flight record is named
+// after it.
+char s_logName[kPathSize] = "";
 }  // namespace
+
+const char* LogFileName() { return g_pLogFile ? s_logName : ""; }
 
 int RoundedMilliseconds(long micros) { return static_cast<int>(static_cast<double>(micros) / 1000.0 + 0.5); }
 
@@ -57,6 +63,7 @@ void setupTwainLog() {
         // A path that does not fit would name another file: no log then.
         if (n > 0 && static_cast<size_t>(n) < sizeof path)
             g_pLogFile = tracelet::platform::OpenAppend(path, s_logStreamBuffer, sizeof s_logStreamBuffer);
+        if (g_pLogFile) memcpy(s_logName, name, sizeof s_logName);
     }
 
     g_cParaAnalyze.SetTwainStatus(tracelet::logmodel::kStateAtLoad);

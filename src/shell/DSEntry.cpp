@@ -15,10 +15,15 @@
 // deadlock. Blocks never interleave and their numbers follow the order in
 // which they are written: a call's blocks are written when it completes,
 // all its text in one write, flushed before DS_Entry returns.
+//
+// The flight record (record/LoadRecord.h) gets every call's start before
+// the companion or the manager runs, and its end after the call's text,
+// without the trace lock.
 #include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
 #include "log/TwainLogFile.h"
+#include "record/LoadRecord.h"
 #include "shell/DataSource.h"
 #include "tracelet/TripletOperator.h"
 #include "tracelet/logmodel.h"
@@ -44,6 +49,7 @@ struct InFlight {
     TW_UINT32 DG;
     TW_UINT16 DAT;
     TW_UINT16 MSG;
+    uint32_t recordId;  // its flight record's call id, or 0
     const InFlight* outer;
 };
 __thread const InFlight* t_pInFlight __attribute__((tls_model("initial-exec"))) = nullptr;
@@ -58,23 +64,46 @@ bool IsEnable(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG) {
     return DG == DG_CONTROL && DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS;
 }
 
+// What became of a call in the trace: the state after it, and whether its
+// blocks were written, numbered `seq`.
+struct Traced {
+    int32_t state;
+    bool written;
+    long seq;
+};
+
+// The outcome of a call whose trace began at block `before`, for its
+// flight record (for a call without one: nothing).
+Traced Outcome(bool recorded, long before, bool written) {
+    if (!recorded) return {};
+    const int32_t state = g_cParaAnalyze.GetTwainStatus();
+    tracelet::record::NoteState(state);
+    const long seq = g_cParaAnalyze.Sequence();
+    return {state, written && seq != before, seq};
+}
+
 // Renders one call's text and writes it in one piece, or with no log open
 // only moves the numbering and the state. `source` is set for a call the
-// source sent.
-void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
-               TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
+// source sent; `recorded` for a call with a flight record, which takes the
+// outcome.
+Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
+                 TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc, bool recorded) {
     char* const data = static_cast<char*>(pData);
 
     TraceLock lock;
+    const long before = recorded ? g_cParaAnalyze.Sequence() : 0;
     g_cParaAnalyze.SetSourceCall(source);
+    bool written = false;
     if (!g_pLogFile) {
         g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
     } else {
         char text[kCallTextSize + 1];
         const size_t length = g_cParaAnalyze.CallText(pOrigin, pDest, DG, DAT, MSG, data, rc, text);
         if (length) WriteLogFileLocked(reinterpret_cast<const unsigned char*>(text), length);
+        written = true;
     }
     g_cParaAnalyze.SetSourceCall(nullptr);
+    return Outcome(recorded, before, written);
 }
 
 // --- The manager entry point -----------------------------------------------
@@ -90,8 +119,11 @@ TW_ENTRYPOINT s_entryPoint;
 // [DS] block.
 TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
                        TW_UINT16 MSG, TW_MEMREF pData) {
+    const InFlight* const during = t_pInFlight;
+    tracelet::record::RecordedCall recorded =
+        tracelet::record::StartSourceCall(DG, DAT, MSG, during ? during->recordId : 0);
     CParaAnalyze::SourceCall sent{};
-    if (const InFlight* during = t_pInFlight) {
+    if (during) {
         sent.bDuring = true;
         sent.duringDG = during->DG;
         sent.duringDAT = during->DAT;
@@ -100,12 +132,15 @@ TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, T
     {
         TraceLock lock;
         sent.nState = g_cParaAnalyze.UpDateTwainStatusOnNotify(DAT, MSG, s_enablesInFlight.load() > 0);
+        tracelet::record::NoteState(sent.nState);
     }
 
     const DSMENTRYPROC manager = s_fnManagerEntry.load();
     const TW_UINT16 rc = manager ? manager(pOrigin, pDest, DG, DAT, MSG, pData) : TWRC_FAILURE;
+    recorded.Returned();
 
-    TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc, recorded.record != nullptr);
+    tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     return rc;
 }
 
@@ -134,13 +169,16 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
                                              TW_UINT16 MSG, TW_MEMREF pData) {
     const bool enable = IsEnable(DG, DAT, MSG);
     if (enable) ++s_enablesInFlight;
-    const InFlight call{DG, DAT, MSG, t_pInFlight};
+    tracelet::record::RecordedCall recorded = tracelet::record::StartApplicationCall(DG, DAT, MSG, pData);
+    const InFlight call{DG, DAT, MSG, recorded.Id(), t_pInFlight};
     t_pInFlight = &call;
     const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, ForCompanion(DG, DAT, MSG, pData));
+    recorded.Returned();
     t_pInFlight = call.outer;
 
     // A data source's entry has no destination identity.
-    TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc, recorded.record != nullptr);
+    tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     if (enable) --s_enablesInFlight;
     return rc;
 }
