@@ -132,14 +132,5 @@ bool ReadFirstLine(const char* path, char* out, size_t size) {
     return true;
 }
 
-bool ModulePath(const void* addressInside, char* out, size_t size) {
-    Dl_info info;
-    if (!size || !dladdr(addressInside, &info) || !info.dli_fname) return false;
-    const size_t n = strlen(info.dli_fname);
-    if (n >= size) return false;
-    memcpy(out, info.dli_fname, n + 1);
-    return true;
-}
-
 }  // namespace platform
 }  // namespace tracelet

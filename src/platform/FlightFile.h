@@ -53,8 +53,6 @@ bool ProcessStart(uint64_t* ticks, uint32_t* ticksPerSecond);
 // The first line of a small text file (/proc/self/comm, the boot id), NUL
 // terminated and cut to `size`; false when it cannot be read.
 bool ReadFirstLine(const char* path, char* out, size_t size);
-// The full path of the shared object holding `addressInside`.
-bool ModulePath(const void* addressInside, char* out, size_t size);
 
 }  // namespace platform
 }  // namespace tracelet

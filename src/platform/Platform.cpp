@@ -13,16 +13,32 @@
 namespace tracelet {
 namespace platform {
 
-bool ModuleFileName(const void* addressInside, char* out, size_t size) {
+namespace {
+// The path dladdr gives for the shared object holding `addressInside`.
+const char* ModuleFile(const void* addressInside) {
     Dl_info info;
-    if (!out || !size || !dladdr(addressInside, &info) || !info.dli_fname || !*info.dli_fname)
-        return false;
-    const char* slash = strrchr(info.dli_fname, '/');
-    const char* name = slash ? slash + 1 : info.dli_fname;
-    size_t n = strlen(name);
+    if (!dladdr(addressInside, &info) || !info.dli_fname || !*info.dli_fname) return nullptr;
+    return info.dli_fname;
+}
+
+bool CopyWhole(const char* text, char* out, size_t size) {
+    const size_t n = strlen(text);
     if (n == 0 || n >= size) return false;
-    memcpy(out, name, n + 1);
+    memcpy(out, text, n + 1);
     return true;
+}
+}  // namespace
+
+bool ModulePath(const void* addressInside, char* out, size_t size) {
+    const char* path = out && size ? ModuleFile(addressInside) : nullptr;
+    return path && CopyWhole(path, out, size);
+}
+
+bool ModuleFileName(const void* addressInside, char* out, size_t size) {
+    const char* path = out && size ? ModuleFile(addressInside) : nullptr;
+    if (!path) return false;
+    const char* slash = strrchr(path, '/');
+    return CopyWhole(slash ? slash + 1 : path, out, size);
 }
 
 void* OpenLibrary(const char* path) { return path ? dlopen(path, RTLD_NOW | RTLD_LOCAL) : nullptr; }

@@ -21,6 +21,8 @@ namespace platform {
 // File name (no folder) of the shared object that holds `addressInside`,
 // into `out`; false when it cannot be found or does not fit.
 bool ModuleFileName(const void* addressInside, char* out, size_t size);
+// The same shared object's path as the loader knows it.
+bool ModulePath(const void* addressInside, char* out, size_t size);
 
 // The companion: opened by path, searched by symbol name, closed.
 void* OpenLibrary(const char* path);

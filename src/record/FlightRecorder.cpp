@@ -131,9 +131,9 @@ bool FlightRecorder::Open(const LoadInfo& load) {
     m_usable.store(fullError ? 0 : SlotsIn(size) - 1, std::memory_order_relaxed);
     m_base.store(base, std::memory_order_release);
     if (fullError) {
-        pthread_mutex_lock(&m_growLock);
+        m_growLock.lock();
         Stop(fr::kFlagFull, fr::kStopNoSpace, static_cast<uint32_t>(fullError));
-        pthread_mutex_unlock(&m_growLock);
+        m_growLock.unlock();
     }
     return true;
 }
@@ -204,7 +204,7 @@ void* FlightRecorder::Reserve(uint16_t kind, uint32_t* index) {
 
 bool FlightRecorder::MapThrough(uint32_t index) {
     char* const base = m_base.load(std::memory_order_acquire);
-    pthread_mutex_lock(&m_growLock);
+    m_growLock.lock();
     while (index >= m_usable.load(std::memory_order_relaxed)) {
         if (m_stopped.load(std::memory_order_relaxed)) break;
         if (m_mapped >= fr::kMaxFileSize) {
@@ -225,7 +225,7 @@ bool FlightRecorder::MapThrough(uint32_t index) {
         m_usable.store(SlotsIn(m_mapped) - 1, std::memory_order_release);
     }
     const bool mapped = index < m_usable.load(std::memory_order_relaxed);
-    pthread_mutex_unlock(&m_growLock);
+    m_growLock.unlock();
     return mapped;
 }
 

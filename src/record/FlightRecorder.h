@@ -20,11 +20,11 @@
 #ifndef TRACELET_RECORD_FLIGHTRECORDER_H
 #define TRACELET_RECORD_FLIGHTRECORDER_H
 
-#include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "tracelet/flightrecord.h"
 
@@ -106,7 +106,7 @@ private:
     int m_fd = -1;
     uint64_t m_epoch = 0;  // tells this load's thread names from another's
     std::atomic<uint32_t> m_otherRecords{0};  // thread names among the usable slots
-    pthread_mutex_t m_growLock = PTHREAD_MUTEX_INITIALIZER;
+    std::mutex m_growLock;
     char m_path[1024] = {};
 };
 

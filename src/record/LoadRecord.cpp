@@ -2,8 +2,9 @@
 
 #include <atomic>
 
-#include "analyzer/ForeignReader.h"
+#include "platform/ForeignReader.h"
 #include "platform/FlightFile.h"
+#include "platform/Platform.h"
 
 namespace tracelet {
 namespace record {
