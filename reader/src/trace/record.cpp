@@ -186,6 +186,11 @@ bool read_header(FlightRecord& r, const unsigned char* h, std::size_t n) {
     r.load_wall_ns = le<int64_t>(h + 40);
     r.load_mono_ns = le<int64_t>(h + 48);
     r.log_offset = le<uint64_t>(h + 56);
+    if (r.load_wall_ns < 0 || r.load_mono_ns < 0 || r.utc_offset_seconds < -86400 || r.utc_offset_seconds > 86400) {
+        r.problems.push_back("the header's load times are damaged: times are shown from 00:00:00");
+        r.load_wall_ns = r.load_mono_ns = 0;
+        r.utc_offset_seconds = 0;
+    }
     r.boot_id = fixed_text(h + 72, 40);
     r.process_name = fixed_text(h + 112, 64);
     r.tracelet_version = fixed_text(h + 176, 32);
@@ -350,8 +355,15 @@ std::string FlightRecord::thread_name(uint32_t thread) const {
                                                           : std::to_string(thread) + " (" + it->second + ")";
 }
 
+int64_t FlightRecord::wall_ns(int64_t mono_ns) const {
+    // Wrapping arithmetic: a damaged header may hold any values.
+    return static_cast<int64_t>(static_cast<uint64_t>(load_wall_ns) + static_cast<uint64_t>(mono_ns) -
+                                static_cast<uint64_t>(load_mono_ns));
+}
+
 std::string FlightRecord::clock_text(int64_t mono_ns) const {
-    int64_t wall = load_wall_ns + (mono_ns - load_mono_ns) + int64_t{utc_offset_seconds} * 1000000000;
+    int64_t wall = static_cast<int64_t>(static_cast<uint64_t>(wall_ns(mono_ns)) +
+                                        static_cast<uint64_t>(int64_t{utc_offset_seconds} * 1000000000));
     int64_t ms = wall / 1000000;
     if (wall < 0 && wall % 1000000) --ms;
     int64_t day_ms = ((ms % 86400000) + 86400000) % 86400000;
@@ -378,7 +390,7 @@ std::string FlightRecord::stop_text() const {
 namespace {
 
 struct NameTables {
-    std::unordered_map<uint32_t, std::string> dg, dat, msg, cap;
+    std::unordered_map<uint32_t, std::string> dg, dat, msg, cap, rc;
     NameTables() {
         for (std::string_view line : split(kBuiltinNameTables, '\n')) {
             auto cols = split(trim(line), '\t');
@@ -389,6 +401,7 @@ struct NameTables {
                         : cols[0] == "dat_macros" || cols[0] == "dat_nv_macros"           ? &dat
                         : cols[0] == "msg_macros" || cols[0] == "msg_nv_macros"           ? &msg
                         : cols[0] == "cap_macros" || cols[0] == "icap_macros"             ? &cap
+                        : cols[0] == "twrc_macros"                                        ? &rc
                                                                                           : nullptr;
             if (map) map->emplace(static_cast<uint32_t>(v), std::string(cols[1]));  // the first row wins
         }
@@ -400,10 +413,21 @@ std::string name_of(const std::unordered_map<uint32_t, std::string>& map, uint32
     return it != map.end() ? it->second : "ERROR!(" + std::to_string(v) + ")";
 }
 
+const NameTables& name_tables() {
+    static const NameTables t;
+    return t;
+}
+
 }  // namespace
 
+std::string rc_text(int rc) {
+    if (rc < 0) return "-";
+    if (rc >= 0x8000) return "ERROR!(" + std::to_string(rc) + ")";  // a source's own code, as the log prints it
+    return name_of(name_tables().rc, static_cast<uint32_t>(rc));
+}
+
 std::string triplet_text(const TimedCall& c) {
-    static const NameTables t;
+    const NameTables& t = name_tables();
     std::string s = name_of(t.dg, c.dg) + "/" + name_of(t.dat, c.dat) + "/" + name_of(t.msg, c.msg);
     if (c.cap >= 0) s += " (" + name_of(t.cap, static_cast<uint32_t>(c.cap)) + ")";
     return s;

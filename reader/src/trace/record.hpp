@@ -82,6 +82,8 @@ struct FlightRecord {
 
     const TimedCall* call_by_id(uint32_t id) const;
     std::string thread_name(uint32_t thread) const;  // "1234 (name)" or "1234"
+    // Wall-clock time (UTC, nanoseconds since 1970) of a monotonic instant.
+    int64_t wall_ns(int64_t mono_ns) const;
     // Wall-clock time of a monotonic instant, in the load's local time: "HH:MM:SS.mmm".
     std::string clock_text(int64_t mono_ns) const;
     std::string stop_text() const;  // why the record stopped; "" when it did not
@@ -107,6 +109,9 @@ int64_t monotonic_now_ns();
 // "DG_IMAGE/DAT_IMAGEINFO/MSG_GET", "(CAP_XFERCOUNT)" after a capability
 // call's triplet, from the data source's own name tables.
 std::string triplet_text(const TimedCall& c);
+
+// "TWRC_SUCCESS", "ERROR!(32769)"; "-" for -1 (the call has not returned).
+std::string rc_text(int rc);
 
 // "1.234 s", "12.5 ms", "850 us".
 std::string duration_text(int64_t ns);
