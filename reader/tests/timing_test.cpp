@@ -146,7 +146,7 @@ TEST(Timing, SummaryNamesTheCallInFlightAndSaysWhichMeasure) {
     ProgramRun r = TimedLog(memory_log(), gone).run("summary");
     EXPECT_TRUE(has(r.out, "Calls in flight when the record ends:\n  #16       DG_IMAGE/DAT_IMAGEINFO/MSG_GET on "
                            "thread 100 (scanapp), started 00:33:20.029, in flight ")) << r.out;
-    EXPECT_TRUE(has(r.out, "for at least 0 us (the host is gone: until the last record any thread wrote)")) << r.out;
+    EXPECT_TRUE(has(r.out, "for at least 0 ns (the host is gone: until the last record any thread wrote)")) << r.out;
     EXPECT_TRUE(has(r.out, "never unloaded (the host stopped without unloading)")) << r.out;
     Timing running = gone;
     running.running = true;
@@ -185,7 +185,7 @@ TEST(Timing, CheckFindsSlowCallsCallsThatNeverReturnedAndLoadsNeverClosed) {
              {"a slow MSG_ENABLEDS with the user interface", slow_ui, "check", "[true]", 0, {"0 findings"}},
              {"a hung host that is gone", hung, "check", "", 1,
               {"#16  never-returned  DG_IMAGE/DAT_IMAGEINFO/MSG_GET on thread 100 (scanapp) started 00:33:20.029",
-               " in state 6 and never returned: in flight for at least 0 us (the host is gone: until the last record",
+               " in state 6 and never returned: in flight for at least 0 ns (the host is gone: until the last record",
                "; the host stopped without unloading\n", "  no-unload  the load of " + std::string(kLogName) +
                " by scanapp (pid 4242) was never closed: the host stopped without unloading"}},
              {"a hung host that still runs", hung_running, "check", "", 1,
