@@ -131,16 +131,16 @@ private:
         c.state_before = p[36];
         c.during_id = le<uint32_t>(p + 40);
         c.concurrent_id = le<uint32_t>(p + 56);
-        const std::string where = "call in slot " + std::to_string(index) + ": ";
-        if (c.id != index + 1) problem(where + "its id " + std::to_string(c.id) + " does not match its slot");
+        auto where = [index] { return "call in slot " + std::to_string(index) + ": "; };
+        if (c.id != index + 1) problem(where() + "its id " + std::to_string(c.id) + " does not match its slot");
         if (c.start_ns < 0) {
-            problem(where + "a negative start time");
+            problem(where() + "a negative start time");
             return;
         }
         if (le<uint32_t>(p + 60) == fr::EndSeal(index)) {
             int64_t end = le<int64_t>(p + 48);
             if (end < c.start_ns) {
-                problem(where + "it ends before it starts; its end is left out");
+                problem(where() + "it ends before it starts; its end is left out");
             } else {
                 c.end_ns = end;
                 c.state_after = p[37];
@@ -148,7 +148,7 @@ private:
                 if (flags & fr::kCallTraced) c.seq = le<uint32_t>(p + 44);
             }
         }
-        if (c.state_before > 7 || (c.state_after > 7)) problem(where + "a TWAIN state outside 1 to 7");
+        if (c.state_before > 7 || (c.state_after > 7)) problem(where() + "a TWAIN state outside 1 to 7");
         time(c.start_ns);
         time(c.end_ns);
         r_.calls.push_back(c);
