@@ -11,6 +11,7 @@
 #include "trace/html.hpp"
 #include "trace/json.hpp"
 #include "trace/reader.hpp"
+#include "trace/record.hpp"
 #include "trace/session.hpp"
 #include "trace/summary.hpp"
 
@@ -143,8 +144,11 @@ int main(int argc, char** argv) {
         }
         if (*html) {
             Session s = Session::load(paths);
+            SessionTimes times = SessionTimes::load(session_files(paths));
+            for (const Call& c : s.calls) times.note_call(c);
             Output out(out_path);
-            write_html(s, out.stream(), title.empty() ? (s.files.empty() ? "trace" : s.files.front()) : title);
+            write_html(s, out.stream(), title.empty() ? (s.files.empty() ? "trace" : s.files.front()) : title, &times,
+                       monotonic_now_ns());
             return 0;
         }
     } catch (const CLI::Error& e) {

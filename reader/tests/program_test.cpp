@@ -12,6 +12,7 @@
 #include "test_support.hpp"
 #include "trace/check.hpp"
 #include "trace/generator.hpp"
+#include "trace/record_writer.hpp"
 #include "trace/html.hpp"
 
 using namespace tracelet::trace;
@@ -201,4 +202,40 @@ TEST(Program, HtmlPageOfALongSessionOpensQuickly) {
     EXPECT_GE(total, options.calls);
     EXPECT_EQ(visible, total);
     EXPECT_LT(occurrences(dom, "<details"), 200u) << "only the rows in view are drawn";
+}
+
+// With its flight record beside the log, the page places the calls on a time
+// axis: the calls without blocks in the log too, a pause of over a second,
+// the call that never returned, each logged call's duration in its row.
+TEST(Program, HtmlPageDrawsTheCallsOverTime) {
+    Browser browser("tracelet-html-times");
+    GeneratorOptions options;
+    options.calls = 30;
+    const std::string log = generate_session(options);
+    std::ofstream(browser.dir + "/Twainlog_20261207_233754_0754.txt", std::ios::binary) << log;
+    std::size_t logged = 0;
+    for (std::size_t p = 0; (p = log.find("] [APP] ", p)) != std::string::npos; ++p) ++logged;
+    constexpr int64_t kMs = 1000000;
+    RecordWriter w;
+    int64_t t = 5000 * kMs;
+    for (std::size_t seq = 1; seq <= logged; ++seq) {
+        if (seq == 10) t += 3000 * kMs;  // a pause before the tenth call
+        uint32_t slot = w.start({100, t, 1, 1, 0x0001, -1, false, 4});
+        t += seq == 5 ? 1500 * kMs : 2 * kMs;  // the fifth call takes 1.5 s
+        w.end(slot, t, 0, 4, static_cast<long long>(seq));
+        t += kMs;
+    }
+    uint32_t notice = w.start({300, t, 1, 0, 0x0101, -1, true, 5});  // no blocks in the log
+    w.end(notice, t + kMs, 0, 6, -1);
+    w.start({100, t + 2 * kMs, 1, 9, 0x0502, -1, false, 4});  // never returned
+    w.write(browser.dir + "/Twainlog_20261207_233754_0754.calls");
+    const std::string page = browser.dir + "/times.html";
+    ASSERT_EQ(run_program("html " + browser.dir + " -o " + page).status, 0);
+    if (!Browser::available()) GTEST_SKIP() << "chromium is not installed";
+    const std::string dom = browser.dom("file://" + page);
+    EXPECT_EQ(occurrences(dom, "Calls over time: " + std::to_string(logged + 2) +
+                                   " calls in 4.61 s, 1 pause over 1 s, 1 call that never returned"),
+              1u);
+    EXPECT_EQ(occurrences(dom, "MSG_OPENDS <span class=\"rc\">TWRC_SUCCESS</span> <span class=\"dur\">2.0 ms</span>"), 1u);
+    EXPECT_EQ(occurrences(dom, "<span class=\"dur\">1.50 s</span>"), 1u);
 }

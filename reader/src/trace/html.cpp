@@ -1,6 +1,9 @@
 #include "trace/html.hpp"
 
+#include "trace/timing.hpp"
+
 #include <algorithm>
+#include <climits>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 #include <vector>
@@ -72,7 +75,9 @@ constexpr const char* kScript = R"js(
 (function(){
   var data=document.getElementById('data'),D=JSON.parse(data.textContent);
   data.remove();  // the parsed copy is all the page needs
-  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,times=D.times,L=D.lines;
+  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,L=D.lines,spans=D.spans||[],pauses=D.pauses||[];
+  var spanOf=new Int32Array(n).fill(-1);
+  for(var j=0;j<spans.length;j++)if(spans[j][3]>=0)spanOf[spans[j][3]]=j;
   var FAILED=1,EVENT=2,SOURCE=4,DAMAGED=8,INFERRED=16,OVERFLOW=32,INCOMPLETE=64;
   var ID=0,FLAGS=1,BEFORE=2,AFTER=3,LABEL=4,RC=5,TEXT=6;
   var COLOURS=['#ccc','#ccc','#ccc','#b8c7d9','#8fb3de','#5f95d6','#e0a84a','#d9762b'];
@@ -91,7 +96,7 @@ constexpr const char* kScript = R"js(
     if(f&FAILED)cls+=' failed'; if(f&EVENT)cls+=' event'; if(f&SOURCE)cls+=' source'; if(f&DAMAGED)cls+=' damaged';
     var h='<details class="'+cls+'" id="c'+i+'" data-i="'+i+'"'+(opened[i]?' open':'')+'><summary>'+esc(c[ID])+
       ' <span class="st">'+c[BEFORE]+'&rarr;'+c[AFTER]+'</span> '+esc(L[c[LABEL]])+' <span class="rc">'+esc(L[c[RC]])+'</span>';
-    if(times&&times[i])h+=' <span class="dur">'+ms(times[i][1])+'</span>';
+    if(spanOf[i]>=0)h+=' <span class="dur">'+ms(spans[spanOf[i]][1])+'</span>';
     if(f&INFERRED)h+=' <em>state inferred</em>';
     if(f&OVERFLOW)h+=' <em>cut at 5120 bytes</em>';
     if(f&INCOMPLETE)h+=' <em>incomplete</em>';
@@ -241,46 +246,47 @@ constexpr const char* kScript = R"js(
   });
 
   // The time axis: each call at its start, as wide as it lasted (at least a
-  // hair), coloured by the state after it; failures red; a pause between
-  // calls is the empty stretch between them.
-  var tspan=0;
+  // hair), coloured by its state; [DS] calls in the lower half, failures red,
+  // a call that never returned outlined red to the record's end; a pause
+  // between calls is the empty stretch over a grey bar.
+  var SPAN_FAILED=1,SPAN_SOURCE=2,SPAN_OPEN=4,tspan=1;
   function drawTimeline(){
     if(!timeline)return;
-    var k=canvasContext(timeline),g=k.g,w=k.w,h=k.h;
-    tspan=Math.max(D.end_ns,1);
-    for(var i=0;i<n;i++){
-      var t=times[i];if(!t)continue;
-      var x=t[0]/tspan*w,tw=Math.max(t[1]/tspan*w,.5),st=Math.min(7,Math.max(0,calls[i][AFTER]));
-      g.fillStyle=calls[i][FLAGS]&FAILED?'#d00':COLOURS[st];
-      var top=calls[i][FLAGS]&SOURCE?h*.55:h*.1;
-      g.fillRect(x,top,tw,h*.35);
+    var k=canvasContext(timeline),g=k.g,w=k.w,h=k.h,open=0;
+    tspan=Math.max(D.span_ns,1);
+    for(var j=0;j<spans.length;j++){
+      var u=spans[j],x=u[0]/tspan*w,sw=Math.max(u[1]/tspan*w,.5),top=u[2]&SPAN_SOURCE?h*.5:h*.08;
+      if(u[2]&SPAN_OPEN){open++;g.strokeStyle='#d00';g.lineWidth=1.5;g.strokeRect(x,top,Math.max(sw,2),h*.38);continue;}
+      g.fillStyle=u[2]&SPAN_FAILED?'#d00':COLOURS[Math.min(7,Math.max(0,u[5]))];
+      g.fillRect(x,top,sw,h*.38);
     }
     g.fillStyle='#999';
-    for(var p=0;p<D.pauses.length;p++){var pp=D.pauses[p],px=pp[0]/tspan*w,pw=pp[1]/tspan*w;g.fillRect(px,h-3,pw,2);}
+    for(var p=0;p<pauses.length;p++)g.fillRect(pauses[p][0]/tspan*w,h-3,Math.max(pauses[p][1]/tspan*w,1),2);
+    timeline.setAttribute('aria-label','Calls over time: '+spans.length+' calls in '+ms(D.span_ns)+', '+pauses.length+
+      ' pause'+(pauses.length===1?'':'s')+' over 1 s, '+open+' call'+(open===1?'':'s')+' that never returned');
   }
-  function timelineIndex(e){
+  // The latest-starting call under the pointer, or one within three pixels.
+  function spanAt(e){
     var r=timeline.getBoundingClientRect(),t=(e.clientX-r.left)/r.width*tspan,tol=3/r.width*tspan;
-    var lo=0,hi=D.order.length;
-    while(lo<hi){var mid=(lo+hi)>>1;if(times[D.order[mid]][0]<=t)lo=mid+1;else hi=mid;}
-    var best=-1,bd=Infinity;
-    for(var k=Math.max(0,lo-3);k<Math.min(D.order.length,lo+1);k++){
-      var i=D.order[k],s=times[i][0],e2=s+times[i][1],d=t<s?s-t:t>e2?t-e2:0;
-      if(d<bd||(d===bd&&d===0)){bd=d;best=i;}
-    }
-    return bd<=tol?best:-1;
+    var lo=0,hi=spans.length;
+    while(lo<hi){var mid=(lo+hi)>>1;if(spans[mid][0]<=t+tol)lo=mid+1;else hi=mid;}
+    for(var k=lo-1;k>=0&&k>=lo-64;k--){var u=spans[k];if(u[0]+Math.max(u[1],0)>=t-tol)return k;}
+    return -1;
+  }
+  function pauseAt(e){
+    var r=timeline.getBoundingClientRect(),t=(e.clientX-r.left)/r.width*tspan;
+    for(var p=0;p<pauses.length;p++)if(t>=pauses[p][0]&&t<=pauses[p][0]+pauses[p][1])return pauses[p];
+    return null;
   }
   if(timeline){
     timeline.addEventListener('mousemove',function(e){
-      var i=timelineIndex(e);
-      if(i<0){
-        var t=(e.clientX-timeline.getBoundingClientRect().left)/timeline.getBoundingClientRect().width*tspan;
-        for(var p=0;p<D.pauses.length;p++){var pp=D.pauses[p];if(t>=pp[0]&&t<=pp[0]+pp[1]){showTip(e,'pause of '+ms(pp[1]));return;}}
-        hideTip();return;
-      }
-      showTip(e,calls[i][ID]+' '+label(i)+': '+ms(times[i][1])+' at +'+ms(times[i][0]));
+      var j=spanAt(e);
+      if(j<0){var p=pauseAt(e);if(p)showTip(e,'pause of '+ms(p[1]));else hideTip();return;}
+      var u=spans[j],what=(u[3]>=0?calls[u[3]][ID]+' ':'')+L[u[4]];
+      showTip(e,what+(u[2]&SPAN_OPEN?': never returned, at least '+ms(u[1]):': '+ms(u[1]))+' at +'+ms(u[0]));
     });
     timeline.addEventListener('mouseleave',hideTip);
-    timeline.addEventListener('click',function(e){var i=timelineIndex(e);if(i>=0)showCall(i);});
+    timeline.addEventListener('click',function(e){var j=spanAt(e);if(j>=0&&spans[j][3]>=0)showCall(spans[j][3]);});
   }
   function draw(){drawStrip();drawTimeline();}
 
@@ -320,9 +326,83 @@ struct LineTable {
     }
 };
 
+constexpr unsigned kSpanFailed = 1, kSpanSource = 2, kSpanOpen = 4;
+
+// A call on the time axis; times in ns from the session's first start.
+struct Span {
+    int64_t start = 0, duration = 0;
+    unsigned flags = 0;  // kSpanFailed, kSpanSource, kSpanOpen
+    long call = -1;      // the call's index in the session, -1 when it left no blocks in the log
+    int state = 0;
+    std::string label;   // for a call without blocks
+};
+
+struct TimeAxis {
+    std::vector<Span> spans;
+    std::vector<std::pair<int64_t, int64_t>> pauses;  // [start, length] of the gaps over 1 s
+    int64_t span_ns = 0;
+    std::string from, to;  // the first start and the last end, on the loads' clocks
+};
+
+constexpr int64_t kPauseNs = 1000000000;
+
+// Every recorded call, those without blocks in the log included, on one axis:
+// the loads' monotonic instants are placed by their wall-clock times, so
+// that loads of other runs of a host line up. A call that never returned
+// lasts until its load's end as the record shows it.
+TimeAxis time_axis(const Session& s, const SessionTimes* times, int64_t now_ns) {
+    TimeAxis axis;
+    if (!times || times->empty()) return axis;
+    std::unordered_map<const TimedCall*, long> index;
+    for (std::size_t i = 0; i < s.calls.size(); ++i)
+        if (const TimedCall* t = times->find(s.calls[i])) index.emplace(t, static_cast<long>(i));
+    struct Placed {
+        Span span;
+        int64_t wall_start, wall_end;
+    };
+    std::vector<Placed> placed;
+    const FlightRecord *first = nullptr, *last = nullptr;
+    int64_t origin = INT64_MAX, end = INT64_MIN, first_mono = 0, last_mono = 0;
+    for (const FlightRecord& r : times->records()) {
+        if (!r.header_ok) continue;
+        const int64_t load_end = load_end_ns(r, now_ns);
+        for (const TimedCall& t : r.calls) {
+            Placed p;
+            auto it = index.find(&t);
+            p.span.call = it == index.end() ? -1 : it->second;
+            if (p.span.call < 0) p.span.label = (t.from_source ? "[DS] " : "") + triplet_text(t);
+            int64_t stop = t.ended() ? t.end_ns : std::max(load_end, t.start_ns);
+            p.span.flags = (t.rc == TWRC_FAILURE ? kSpanFailed : 0) | (t.from_source ? kSpanSource : 0) |
+                           (t.ended() ? 0 : kSpanOpen);
+            p.span.state = t.ended() ? t.state_after : t.state_before;
+            p.wall_start = r.wall_ns(t.start_ns);
+            p.wall_end = p.wall_start + (stop - t.start_ns);
+            if (p.wall_start < origin) origin = p.wall_start, first = &r, first_mono = t.start_ns;
+            if (p.wall_end > end) end = p.wall_end, last = &r, last_mono = stop;
+            placed.push_back(std::move(p));
+        }
+    }
+    if (placed.empty()) return axis;
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const Placed& a, const Placed& b) { return a.wall_start < b.wall_start; });
+    int64_t reach = placed.front().wall_start;  // the latest end of the calls so far
+    for (Placed& p : placed) {
+        if (p.wall_start - reach > kPauseNs) axis.pauses.emplace_back(reach - origin, p.wall_start - reach);
+        reach = std::max(reach, p.wall_end);
+        p.span.start = p.wall_start - origin;
+        p.span.duration = p.wall_end - p.wall_start;
+        axis.spans.push_back(std::move(p.span));
+    }
+    axis.span_ns = end - origin;
+    axis.from = first->clock_text(first_mono);
+    axis.to = last->clock_text(last_mono);
+    return axis;
+}
+
 }  // namespace
 
-void write_html(const Session& s, std::ostream& out, const std::string& title) {
+void write_html(const Session& s, std::ostream& out, const std::string& title, const SessionTimes* times,
+                int64_t now_ns) {
     const std::size_t n = s.calls.size();
     std::size_t failures = 0;
     for (const Call& c : s.calls) failures += c.failed();
@@ -338,6 +418,11 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
         << "<div id=\"tip\"></div></div>\n<div class=\"axis\"><span>"
         << (n ? html_escape(s.calls.front().id()) : "") << "</span><span>"
         << (n ? html_escape(s.calls.back().id()) : "") << "</span></div>\n";
+    const TimeAxis axis = time_axis(s, times, now_ns);
+    if (!axis.spans.empty())
+        out << "<div class=\"band\"><canvas id=\"timeline\" role=\"img\" aria-label=\"Calls over time\"></canvas></div>\n"
+            << "<div class=\"axis\"><span>" << html_escape(axis.from) << "</span><span>time</span><span>"
+            << html_escape(axis.to) << "</span></div>\n";
     out << "<div class=\"legend\">State: ";
     const char* names[] = {"", "", "", "3 source manager open", "4 source open", "5 source enabled",
                            "6 transfer ready", "7 transferring"};
@@ -388,8 +473,6 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
         }
         out << "]]";
     }
-    out << "],\n\"lines\":[";
-    for (std::size_t j = 0; j < table.lines.size(); ++j) out << (j ? ",\n" : "\n") << script_json_string(table.lines[j]);
     // Runs of calls in one state: [first call, calls, state, inferred].
     out << "],\n\"runs\":[";
     std::size_t start = 0;
@@ -409,7 +492,21 @@ void write_html(const Session& s, std::ostream& out, const std::string& title) {
             out << (first_fail ? "" : ",") << i;
             first_fail = false;
         }
-    out << "],\n\"times\":null}</script>\n";
+    // The time axis: [start, duration, flags, call or -1, label, state], in
+    // the order the calls started; pauses: [start, length]; ns from the first start.
+    out << "],\n\"span_ns\":" << axis.span_ns << ",\n\"spans\":[";
+    for (std::size_t j = 0; j < axis.spans.size(); ++j) {
+        const Span& u = axis.spans[j];
+        std::size_t label = table.add(u.call >= 0 ? s.calls[static_cast<std::size_t>(u.call)].label() : u.label);
+        out << (j ? ",[" : "[") << u.start << ',' << u.duration << ',' << u.flags << ',' << u.call << ',' << label
+            << ',' << u.state << ']';
+    }
+    out << "],\n\"pauses\":[";
+    for (std::size_t j = 0; j < axis.pauses.size(); ++j)
+        out << (j ? ",[" : "[") << axis.pauses[j].first << ',' << axis.pauses[j].second << ']';
+    out << "],\n\"lines\":[";
+    for (std::size_t j = 0; j < table.lines.size(); ++j) out << (j ? ",\n" : "\n") << script_json_string(table.lines[j]);
+    out << "]}</script>\n";
     out << "<script>" << kScript << "</script>\n</body></html>\n";
 }
 
