@@ -14,6 +14,7 @@
 #include "trace/record.hpp"
 #include "trace/session.hpp"
 #include "trace/summary.hpp"
+#include "trace/watch.hpp"
 
 using namespace tracelet::trace;
 
@@ -109,6 +110,18 @@ int main(int argc, char** argv) {
     html->add_option("-o,--output", out_path, "write to this file instead of standard output");
     html->add_option("-t,--title", title, "page title (default: the first file's name)");
 
+    std::string folder = TRACELET_LOG_DIR;
+    WatchOptions watch_options;
+    long long slow_ms = 5000;
+    bool once = false;
+    auto* watch = app.add_subcommand("watch", "Live view of the newest load in a log folder: state, the call in "
+                                              "flight, calls per second, the page, the last failure");
+    watch->add_option("LOG-FOLDER", folder, "the log folder")->capture_default_str()->check(CLI::ExistingDirectory);
+    watch->add_option("--slow-ms", slow_ms, "mark a call in flight once it has run this long")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    watch->add_flag("--once", once, "print one frame and exit");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -141,6 +154,10 @@ int main(int argc, char** argv) {
             JsonLinesWriter writer(out.stream(), messages);
             read_session(session_files(paths), writer);
             return 0;
+        }
+        if (*watch) {
+            watch_options.slow_ns = slow_ms * 1000000;
+            return run_watch(folder, watch_options, once, std::cout);
         }
         if (*html) {
             Session s = Session::load(paths);
