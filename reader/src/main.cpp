@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "trace/check.hpp"
+#include "trace/chrome_trace.hpp"
 #include "trace/diff.hpp"
 #include "trace/html.hpp"
 #include "trace/json.hpp"
@@ -14,6 +15,7 @@
 #include "trace/record.hpp"
 #include "trace/session.hpp"
 #include "trace/summary.hpp"
+#include "trace/timing.hpp"
 #include "trace/watch.hpp"
 
 using namespace tracelet::trace;
@@ -37,18 +39,22 @@ private:
 
 struct CheckSink : Sink {
     Checker checker;
+    std::unique_ptr<TimeChecker> timed;
     bool notes;
     std::size_t findings = 0, problems = 0;
     std::map<std::string, std::size_t> per_rule;
 
     explicit CheckSink(bool show_notes)
-        : checker([this](const Finding& f) {
-              ++findings;
-              ++per_rule[f.rule];
-              std::cout << f.call << "  " << f.rule << "  " << f.message << '\n';
-          }),
-          notes(show_notes) {}
-    void call(Call&& c) override { checker.feed(c); }
+        : checker([this](const Finding& f) { report(f); }), notes(show_notes) {}
+    void report(const Finding& f) {
+        ++findings;
+        ++per_rule[f.rule];
+        std::cout << f.call << "  " << f.rule << "  " << f.message << '\n';
+    }
+    void call(Call&& c) override {
+        checker.feed(c);
+        if (timed) timed->feed(c);
+    }
     void problem(Problem&& p) override {
         ++problems;
         if (notes)
@@ -57,10 +63,22 @@ struct CheckSink : Sink {
     }
 };
 
-int run_check(const std::vector<std::string>& paths, bool quiet) {
+int run_check(const std::vector<std::string>& paths, bool quiet, long long slow_ms) {
     CheckSink sink(!quiet);
-    read_session(session_files(paths), sink);
+    const std::vector<std::string> files = session_files(paths);
+    SessionTimes times = SessionTimes::load(files);
+    if (!times.empty())
+        sink.timed = std::make_unique<TimeChecker>(
+            times, [&sink](const Finding& f) { sink.report(f); }, slow_ms * 1000000, monotonic_now_ns());
+    NoteLoads noted(sink, times);
+    read_session(files, noted);
     sink.checker.finish();
+    if (sink.timed) sink.timed->finish();
+    if (!quiet)
+        for (const std::string& p : times.problems()) {
+            ++sink.problems;
+            std::cout << "note  " << p << '\n';
+        }
     std::cout << sink.findings << " finding" << (sink.findings == 1 ? "" : "s") << " in " << sink.checker.calls()
               << " calls";
     if (sink.problems) std::cout << "; " << sink.problems << " log problem" << (sink.problems == 1 ? "" : "s");
@@ -87,6 +105,21 @@ int main(int argc, char** argv) {
     check->add_option("LOG", paths, "log files or folders")->check(CLI::ExistingPath);
     check->add_flag("-q,--quiet", quiet, "leave out notes about unreadable lines");
     check->add_flag("--rules", rules, "list the rules and exit");
+    long long slow_ms = 5000;
+    check->add_option("--slow-ms", slow_ms, "a call longer than this is a slow-call finding (flight records)")
+        ->capture_default_str()
+        ->check(CLI::NonNegativeNumber);
+
+    auto* show = app.add_subcommand("show", "The text log with each call's start time and duration beside its "
+                                            "triplet line (from the flight records)");
+    show->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
+
+    std::string format;
+    auto* exporter = app.add_subcommand("export", "Write the session in another format");
+    exporter->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
+    exporter->add_option("-f,--format", format, "chrome-trace: Trace Event Format JSON (needs flight records)")
+        ->required()
+        ->check(CLI::IsMember({"chrome-trace"}));
 
     std::string a, b;
     DiffOptions diff_options;
@@ -109,10 +142,10 @@ int main(int argc, char** argv) {
     html->add_option("LOG", paths, "log files or folders")->required()->check(CLI::ExistingPath);
     html->add_option("-o,--output", out_path, "write to this file instead of standard output");
     html->add_option("-t,--title", title, "page title (default: the first file's name)");
+    exporter->add_option("-o,--output", out_path, "write to this file instead of standard output");
 
     std::string folder = TRACELET_LOG_DIR;
     WatchOptions watch_options;
-    long long slow_ms = 5000;
     bool once = false;
     auto* watch = app.add_subcommand("watch", "Live view of the newest load in a log folder: state, the call in "
                                               "flight, calls per second, the page, the last failure");
@@ -132,17 +165,22 @@ int main(int argc, char** argv) {
     try {
         if (*summary) {
             Summary s;
-            read_session(session_files(paths), s, ParseOptions{true});
+            const std::vector<std::string> files = session_files(paths);
+            SessionTimes times = SessionTimes::load(files);
+            NoteLoads noted(s, times);
+            read_session(files, noted, ParseOptions{true});
             s.print(std::cout);
+            if (!times.empty()) print_times(times, s.pages(), std::cout, monotonic_now_ns());
             return 0;
         }
         if (*check) {
             if (rules) {
                 for (const Rule& r : check_rules()) std::cout << r.id << "  " << r.title << '\n';
+                for (const Rule& r : time_rules()) std::cout << r.id << "  " << r.title << '\n';
                 return 0;
             }
             if (paths.empty()) throw CLI::RequiredError("LOG");
-            return run_check(paths, quiet);
+            return run_check(paths, quiet, slow_ms);
         }
         if (*diff) {
             Session sa = Session::load({a}, ParseOptions{false});
@@ -152,7 +190,28 @@ int main(int argc, char** argv) {
         if (*json) {
             Output out(out_path);
             JsonLinesWriter writer(out.stream(), messages);
-            read_session(session_files(paths), writer);
+            const std::vector<std::string> files = session_files(paths);
+            SessionTimes times = SessionTimes::load(files);
+            if (!times.empty()) writer.set_times(&times);
+            read_session(files, writer);
+            return 0;
+        }
+        if (*show) {
+            const std::vector<std::string> files = session_files(paths);
+            show_log(files, SessionTimes::load(files), std::cout);
+            return 0;
+        }
+        if (*exporter) {
+            const std::vector<std::string> files = session_files(paths);
+            SessionTimes times = SessionTimes::load(files);
+            if (times.empty()) throw std::runtime_error("no flight record beside the log: nothing to export");
+            struct Nothing : Sink {
+                void call(Call&&) override {}
+            } nothing;
+            NoteLoads noted(nothing, times);  // numbers the loads as the log's ids do
+            read_session(files, noted, ParseOptions{false});
+            Output out(out_path);
+            write_chrome_trace(times, out.stream(), monotonic_now_ns());
             return 0;
         }
         if (*watch) {

@@ -135,7 +135,9 @@ void JsonLinesWriter::file(int index, const std::string& name) {
 void JsonLinesWriter::call(Call&& c) {
     SessionStates::Step step = tracker_.step(c);
     const std::string& name = static_cast<std::size_t>(c.file) < files_.size() ? files_[static_cast<std::size_t>(c.file)] : std::string();
-    write(call_json(c, step, name));
+    Json j = call_json(c, step, name);
+    if (times_) add_call_times(j, *times_, c);
+    write(j);
     ++calls_;
 }
 

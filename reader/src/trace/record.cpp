@@ -474,7 +474,6 @@ SessionTimes SessionTimes::load(const std::vector<std::string>& log_files) {
         for (const std::string& path : flight_record_files(log_files[file])) {
             FlightRecord r = read_flight_record(path);
             const std::string name = fs::path(path).filename().string();
-            for (const std::string& p : r.problems) t.problems_.push_back(name + ": " + p);
             uint64_t size = 0;
             std::size_t first = line_at(log_files[file], r.log_offset, size);
             if (r.header_ok && r.log_offset > size) {
@@ -492,6 +491,8 @@ SessionTimes SessionTimes::load(const std::vector<std::string>& log_files) {
 }
 
 void SessionTimes::add(FlightRecord r, int file, std::size_t first_line) {
+    const std::string name = r.path.empty() ? "record" : fs::path(r.path).filename().string();
+    for (const std::string& p : r.problems) problems_.push_back(name + ": " + p);
     Entry e;
     e.file = file;
     e.first_line = first_line;

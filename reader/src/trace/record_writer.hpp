@@ -17,7 +17,7 @@ public:
         uint64_t process_start_ticks = 1000;
         uint32_t ticks_per_second = 100;
         int32_t utc_offset_seconds = 3600;
-        int64_t load_wall_ns = 1796600000000000000;  // 2026-12-07 23:33:20 UTC
+        int64_t load_wall_ns = 1796600000000000000;  // 2026-12-06 23:33:20 UTC
         int64_t load_mono_ns = 5000000000;
         uint64_t log_offset = 0;
         std::string boot_id = "00000000-0000-0000-0000-000000000000";

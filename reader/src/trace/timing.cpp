@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <iomanip>
 #include <map>
 
@@ -288,6 +291,85 @@ void TimeChecker::finish() {
                         ") was never closed: the host stopped without unloading; its last record is from " +
                         r.clock_text(r.last_ns >= 0 ? r.last_ns : r.load_mono_ns);
             report_(f);
+        }
+    }
+}
+
+}  // namespace tracelet::trace
+
+namespace tracelet::trace {
+
+// "2026-12-08T00:33:21.001234+01:00": the call's start in the load's local time.
+std::string iso_time(const FlightRecord& r, int64_t mono_ns) {
+    int64_t offset = r.utc_offset_seconds;
+    int64_t local = r.wall_ns(mono_ns) + offset * 1000000000;
+    int64_t secs = local / 1000000000, frac = local % 1000000000;
+    if (frac < 0) frac += 1000000000, --secs;
+    time_t t = static_cast<time_t>(secs);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%06lld%c%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long long>(frac / 1000),
+                  offset < 0 ? '-' : '+', static_cast<int>(std::abs(offset) / 3600),
+                  static_cast<int>(std::abs(offset) / 60 % 60));
+    return buf;
+}
+
+void add_call_times(Json& j, const SessionTimes& times, const Call& c) {
+    const FlightRecord* r = times.record_of(c);
+    const TimedCall* t = times.find(c);
+    if (!r || !t) return;
+    j["start"] = iso_time(*r, t->start_ns);
+    j["duration_ms"] = t->ended() ? Json(static_cast<double>(t->duration_ns()) / 1e6) : Json(nullptr);
+    j["thread"] = t->thread;
+}
+
+}  // namespace tracelet::trace
+
+namespace tracelet::trace {
+
+void show_log(const std::vector<std::string>& log_files, const SessionTimes& times, std::ostream& out) {
+    const std::string blank(28, ' ');
+    for (std::size_t i = 0; i < log_files.size(); ++i) {
+        std::ifstream f(log_files[i], std::ios::binary);
+        if (!f) throw std::runtime_error("cannot open " + log_files[i]);
+        if (log_files.size() > 1) out << (i ? "\n" : "") << "==> " << log_files[i] << " <==\n";
+        std::string line;
+        Call probe;
+        probe.file = static_cast<int>(i);
+        for (std::size_t n = 1; std::getline(f, line); ++n) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const TimedCall* t = nullptr;
+            const FlightRecord* r = nullptr;
+            long long seq = 0;
+            std::size_t close = line.find(']');
+            if (line.size() > 8 && line[0] == '[' && close != std::string::npos && close > 1 &&
+                line.compare(close, 3, "] [") == 0 && parse_int(std::string_view(line).substr(1, close - 1), seq)) {
+                probe.line = n;
+                probe.seq = seq;
+                t = times.find(probe);
+                r = times.record_of(probe);
+            }
+            if (t && r) {
+                char col[64];
+                std::snprintf(col, sizeof col, "%-12s %12s  ", r->clock_text(t->start_ns).c_str(),
+                              duration_text(t->duration_ns()).c_str());
+                out << col << line << '\n';
+            } else {
+                out << (line.empty() ? std::string() : blank + line) << '\n';
+            }
+        }
+        // Calls that never returned left no line: name them where the file ends.
+        for (const FlightRecord& r : times.records()) {
+            if (r.log_name.empty() || r.log_name != log_files[i].substr(log_files[i].rfind('/') + 1)) continue;
+            for (const TimedCall& t : r.calls)
+                if (!t.ended()) {
+                    char col[64];
+                    std::snprintf(col, sizeof col, "%-12s %12s  ", r.clock_text(t.start_ns).c_str(), "(no return)");
+                    out << col << "... " << (t.from_source ? "[DS] " : "[APP] ") << triplet_text(t) << " on thread "
+                        << r.thread_name(t.thread) << ": never returned\n";
+                }
         }
     }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "trace/check.hpp"
+#include "trace/json.hpp"
 #include "trace/record.hpp"
 #include "trace/summary.hpp"
 
@@ -70,5 +71,12 @@ private:
     int64_t slow_ns_, now_ns_;
     std::unordered_set<const TimedCall*> seen_slow_;
 };
+
+// "2026-12-08T00:33:21.001234+01:00": an instant of a record in its load's local time.
+std::string iso_time(const FlightRecord& r, int64_t mono_ns);
+
+// The text log with each triplet line's start time and duration beside it
+// (LF line ends). Lines of calls the records do not hold get an empty column.
+void show_log(const std::vector<std::string>& log_files, const SessionTimes& times, std::ostream& out);
 
 }  // namespace tracelet::trace
