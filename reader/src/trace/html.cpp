@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <unordered_map>
 #include <vector>
@@ -75,11 +76,11 @@ constexpr const char* kScript = R"js(
 (function(){
   var data=document.getElementById('data'),D=JSON.parse(data.textContent);
   data.remove();  // the parsed copy is all the page needs
-  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,L=D.lines,spans=D.spans||[],pauses=D.pauses||[];
+  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,L=D.lines,T=D.templates,spans=D.spans||[],pauses=D.pauses||[];
   var spanOf=new Int32Array(n).fill(-1);
   for(var j=0;j<spans.length;j++)if(spans[j][3]>=0)spanOf[spans[j][3]]=j;
-  var FAILED=1,EVENT=2,SOURCE=4,DAMAGED=8,INFERRED=16,OVERFLOW=32,INCOMPLETE=64;
-  var ID=0,FLAGS=1,BEFORE=2,AFTER=3,LABEL=4,RC=5,TEXT=6;
+  var FAILED=1,EVENT=2,SOURCE=4,DAMAGED=8,INFERRED=16,OVERFLOW=32,INCOMPLETE=64,NUMBERED=128;
+  var ID=0,FLAGS=1,BEFORE=2,AFTER=3,LABEL=4,RC=5,TEXT=6,OWN=7;
   var COLOURS=['#ccc','#ccc','#ccc','#b8c7d9','#8fb3de','#5f95d6','#e0a84a','#d9762b'];
   var q=document.getElementById('q'),onlyFail=document.getElementById('onlyfail'),count=document.getElementById('count');
   var list=document.getElementById('list'),strip=document.getElementById('strip'),tip=document.getElementById('tip');
@@ -102,9 +103,15 @@ constexpr const char* kScript = R"js(
     if(f&INCOMPLETE)h+=' <em>incomplete</em>';
     return h+'</summary>'+(opened[i]?'<pre>'+esc(text(i))+'</pre>':'')+'</details>';
   }
-  function text(i){var t=calls[i][TEXT],s=new Array(t.length);for(var k=0;k<t.length;k++)s[k]=L[t[k]];return s.join('\n');}
+  function firstLine(c){var t=T[c[TEXT]];return t.length?(t[0]>=0?L[t[0]]:c[OWN]):'';}
+  function text(i){
+    var c=calls[i],t=T[c[TEXT]],s=new Array(t.length),own=OWN;
+    for(var k=0;k<t.length;k++)s[k]=t[k]>=0?L[t[k]]:c[own++];
+    if(c[FLAGS]&NUMBERED)s[0]='['+c[ID].split(':').pop()+'] '+s[0];
+    return s.join('\n');
+  }
   function label(i){return L[calls[i][LABEL]];}
-  function rowHeight(i){return height[i]||(opened[i]?closedH+openPad+calls[i][TEXT].length*lineH:closedH);}
+  function rowHeight(i){return height[i]||(opened[i]?closedH+openPad+T[calls[i][TEXT]].length*lineH:closedH);}
   function layout(){
     pos=new Float64Array(shown.length+1);
     for(var k=0;k<shown.length;k++)pos[k+1]=pos[k]+rowHeight(shown[k]);
@@ -137,13 +144,14 @@ constexpr const char* kScript = R"js(
   function matcher(t){
     if(!t)return function(){return true;};
     if(!lowered)lowered=L.map(function(s){return s.toLowerCase();});
-    var hit=new Uint8Array(L.length);
+    var hit=new Uint8Array(L.length),thit=new Uint8Array(T.length);
     for(var j=0;j<L.length;j++)hit[j]=lowered[j].indexOf(t)>=0?1:0;
+    for(var j2=0;j2<T.length;j2++)for(var k=0;k<T[j2].length;k++)if(T[j2][k]>=0&&hit[T[j2][k]]){thit[j2]=1;break;}
     return function(i){
       var c=calls[i];
-      if(hit[c[LABEL]]||hit[c[RC]]||c[ID].toLowerCase().indexOf(t)>=0||(c[BEFORE]+'\u2192'+c[AFTER]).indexOf(t)>=0)return true;
-      for(var k=0,x=c[TEXT];k<x.length;k++)if(hit[x[k]])return true;
-      return false;
+      if(thit[c[TEXT]]||hit[c[LABEL]]||hit[c[RC]]||c[ID].toLowerCase().indexOf(t)>=0||(c[BEFORE]+'\u2192'+c[AFTER]).indexOf(t)>=0)return true;
+      for(var k=OWN;k<c.length;k++)if(c[k].toLowerCase().indexOf(t)>=0)return true;
+      return (c[FLAGS]&NUMBERED)&&('['+c[ID].split(':').pop()+'] '+firstLine(c)).toLowerCase().indexOf(t)>=0;
     };
   }
   function apply(){
@@ -313,7 +321,26 @@ enum RowFlag : unsigned {
     kRowInferred = 16,
     kRowOverflow = 32,
     kRowIncomplete = 64,
+    kRowNumbered = 128,  // the text's first line is the triplet line, its "[00012] " left out
 };
+
+// A call's lines, the triplet line without its number (the call's id holds it).
+std::vector<std::string_view> text_lines(const Call& c) {
+    std::vector<std::string_view> lines;
+    std::string_view text = c.text;
+    if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
+    for (std::size_t from = 0; from <= text.size() && !text.empty();) {
+        std::size_t to = std::min(text.find('\n', from), text.size());
+        lines.push_back(text.substr(from, to - from));
+        from = to + 1;
+    }
+    if (c.seq >= 0 && !lines.empty()) {
+        char number[32];
+        int len = std::snprintf(number, sizeof number, "[%05lld] ", c.seq);
+        if (len > 0 && lines[0].substr(0, static_cast<std::size_t>(len)) == number) lines[0].remove_prefix(static_cast<std::size_t>(len));
+    }
+    return lines;
+}
 
 // Distinct lines, each kept once and named by its index.
 struct LineTable {
@@ -446,10 +473,21 @@ void write_html(const Session& s, std::ostream& out, const std::string& title, c
     }
 
     // The calls as data: [id, flags, state before, state after, label, return
-    // code, text]. Label, return code and each line of the text are indices
-    // into one table of distinct lines: a long session repeats most of its
-    // lines, and the page is read in a time that grows with its bytes.
+    // code, text template, the call's own lines...]. A long session repeats
+    // most of its lines and whole texts but for a line or two (the triplet
+    // line's number, pData), and the page is read in a time that grows with
+    // its bytes: so label, return code and every line used more than once
+    // are indices into one table of lines, and a text is a template of
+    // such indices in which -1 stands for the call's next own line.
+    std::vector<std::vector<std::string_view>> texts(n);
+    std::unordered_map<std::string_view, std::size_t> uses;
+    for (std::size_t i = 0; i < n; ++i) {
+        texts[i] = text_lines(s.calls[i]);
+        for (std::string_view l : texts[i]) ++uses[l];
+    }
     LineTable table;
+    std::unordered_map<std::string, std::size_t> template_index;
+    std::vector<const std::string*> templates;
     out << "<script id=\"data\" type=\"application/json\">{\"calls\":[";
     for (std::size_t i = 0; i < n; ++i) {
         const Call& c = s.calls[i];
@@ -461,17 +499,18 @@ void write_html(const Session& s, std::ostream& out, const std::string& title, c
         if (s.steps[i].inferred || s.steps[i].corrected) flags |= kRowInferred;
         if (c.overflow) flags |= kRowOverflow;
         if (c.incomplete) flags |= kRowIncomplete;
+        if (!texts[i].empty() && texts[i].front().data() != c.text.data()) flags |= kRowNumbered;
+        std::string shape;
+        for (std::string_view l : texts[i])
+            shape += (shape.empty() ? "" : ",") + (uses[l] > 1 ? std::to_string(table.add(l)) : std::string("-1"));
+        auto [it, added] = template_index.try_emplace(shape, templates.size());
+        if (added) templates.push_back(&it->first);
         out << (i ? ",\n[" : "\n[") << script_json_string(c.id()) << ',' << flags << ',' << s.steps[i].before << ','
             << s.steps[i].after << ',' << table.add(c.label()) << ','
-            << table.add(c.has_result ? c.rc : "(no result)") << ",[";
-        std::string_view text = c.text;
-        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        for (std::size_t from = 0, k = 0; from <= text.size() && !text.empty(); ++k) {
-            std::size_t to = std::min(text.find('\n', from), text.size());
-            out << (k ? "," : "") << table.add(text.substr(from, to - from));
-            from = to + 1;
-        }
-        out << "]]";
+            << table.add(c.has_result ? c.rc : "(no result)") << ',' << it->second;
+        for (std::string_view l : texts[i])
+            if (uses[l] == 1) out << ',' << script_json_string(l);
+        out << ']';
     }
     // Runs of calls in one state: [first call, calls, state, inferred].
     out << "],\n\"runs\":[";
@@ -504,6 +543,8 @@ void write_html(const Session& s, std::ostream& out, const std::string& title, c
     out << "],\n\"pauses\":[";
     for (std::size_t j = 0; j < axis.pauses.size(); ++j)
         out << (j ? ",[" : "[") << axis.pauses[j].first << ',' << axis.pauses[j].second << ']';
+    out << "],\n\"templates\":[";
+    for (std::size_t j = 0; j < templates.size(); ++j) out << (j ? ",[" : "[") << *templates[j] << ']';
     out << "],\n\"lines\":[";
     for (std::size_t j = 0; j < table.lines.size(); ++j) out << (j ? ",\n" : "\n") << script_json_string(table.lines[j]);
     out << "]}</script>\n";
