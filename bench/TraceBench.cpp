@@ -11,6 +11,14 @@
 //              the same conditions
 // The log and the floor's file are emptied every few thousand calls
 // (outside the timing) so that they stay small.
+//
+// And one row for the flight record alone:
+//   RecordCall  a call's start record and its end record (with the end's
+//               clock reading), written by a recorder of the benchmark's
+//               own into a record file beside a log that is never written;
+//               a new record file every 60,000 calls, outside the timing
+//   ClockReadings  the two CLOCK_MONOTONIC readings such a call takes, alone
+
 #include <benchmark/benchmark.h>
 
 #include <dlfcn.h>
@@ -25,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FlightFile.h"
+#include "record/FlightRecorder.h"
 #include "tracelet/TripletOperator.h"
 #include "tracelet/twain.h"
 #include "tracelet/twain_memory.h"
@@ -69,7 +79,7 @@ Loaded Load(const char* path) {
 void SetUp() {
     MakeFolders(kRoot + "/Core");
     MakeFolders(kRoot + "/LOG/TWAIN");
-    if (system(("rm -f '" + kRoot + "/LOG/TWAIN'/*.txt '" + kRoot + "/floor.txt'").c_str()) != 0) Fail("rm");
+    if (system(("rm -f '" + kRoot + "/LOG/TWAIN'/*.txt '" + kRoot + "/LOG/TWAIN'/*.calls '" + kRoot + "/RECORD'/*.calls '" + kRoot + "/floor.txt'").c_str()) != 0) Fail("rm");
     rmdir((kRoot + "/NOLOG/TWAIN").c_str());
     const std::string companion = kRoot + "/Core/TwainWrapper.bundle";
     unlink(companion.c_str());
@@ -277,6 +287,52 @@ void LogOff(benchmark::State& state, const Case* c) {
     for (auto _ : state) benchmark::DoNotOptimize(g_off.entry(&g_app, c->dg, c->dat, c->msg, c->data));
 }
 
+// A new record file for the flight record row, the last one removed.
+void NewRecord(tracelet::record::FlightRecorder& recorder) {
+    if (recorder.IsOpen()) {
+        const std::string old = recorder.Path();
+        recorder.Close(false);
+        unlink(old.c_str());
+    }
+    const std::string folder = kRoot + "/RECORD";
+    MakeFolders(folder);
+    if (!recorder.Open({folder.c_str(), "Twainlog_bench.txt", 0, TRACELET_BENCH_DS_ON, TRACELET_BENCH_COMPANION}))
+        Fail("cannot create a flight record");
+}
+
+void RecordCall(benchmark::State& state) {
+    constexpr int kCallsPerRecord = 60000;  // within the first step of the file
+    static tracelet::record::FlightRecorder recorder;
+    NewRecord(recorder);
+    tracelet::record::CallStart start{};
+    start.dg = DG_CONTROL;
+    start.dat = DAT_STATUS;
+    start.msg = MSG_GET;
+    start.stateBefore = 4;
+    int n = 0;
+    for (auto _ : state) {
+        tracelet::flightrecord::CallRecord* r = recorder.StartCall(start);
+        recorder.EndCall(r, tracelet::platform::MonotonicNanoseconds(), TWRC_SUCCESS, 4, true, 1);
+        benchmark::DoNotOptimize(r);
+        if (++n == kCallsPerRecord) {
+            state.PauseTiming();
+            if (!r) Fail("the flight record stopped");
+            NewRecord(recorder);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+}
+
+// The two clock readings a recorded call takes (its start and its end),
+// alone: what the record costs on this machine at the least.
+void ClockReadings(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(tracelet::platform::MonotonicNanoseconds());
+        benchmark::DoNotOptimize(tracelet::platform::MonotonicNanoseconds());
+    }
+}
+
 void Companion(benchmark::State& state, const Case* c) {
     for (auto _ : state) benchmark::DoNotOptimize(g_direct->TripletEntry(&g_app, c->dg, c->dat, c->msg, c->data));
 }
@@ -363,6 +419,8 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark((name + "/Companion").c_str(), Companion, &c);
         benchmark::RegisterBenchmark((name + "/Paired").c_str(), Paired, &c);
     }
+    benchmark::RegisterBenchmark("FlightRecord/RecordCall", RecordCall);
+    benchmark::RegisterBenchmark("FlightRecord/ClockReadings", ClockReadings);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

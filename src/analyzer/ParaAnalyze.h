@@ -136,6 +136,8 @@ public:
         TW_UINT16 duringMSG;
     };
     void SetSourceCall(const SourceCall* pCall) { m_pSourceCall = pCall; }
+    // The number of the last block written (or counted, with no log open).
+    long Sequence() const { return m_lSequence; }
 
     // With no log open: moves the numbering and the state exactly as
     // TripletAnalyze and ParaAnalyze would for the call, rendering nothing.

@@ -23,7 +23,11 @@ constexpr size_t kPathSize = 256;
 char s_logStreamBuffer[8192];
 
 pthread_mutex_t s_traceLock = PTHREAD_MUTEX_INITIALIZER;
+
+char s_logName[kPathSize] = "";
 }
+
+const char* LogFileName() { return g_pLogFile ? s_logName : ""; }
 
 TraceLock::TraceLock() { pthread_mutex_lock(&s_traceLock); }
 TraceLock::~TraceLock() { pthread_mutex_unlock(&s_traceLock); }
@@ -62,6 +66,7 @@ void setupTwainLog() {
         // A path that does not fit would name another file: no log then.
         if (n > 0 && static_cast<size_t>(n) < sizeof path) g_pLogFile = fopen(path, "a");
         if (g_pLogFile) setvbuf(g_pLogFile, s_logStreamBuffer, _IOFBF, sizeof s_logStreamBuffer);
+        if (g_pLogFile) memcpy(s_logName, name, sizeof s_logName);
     }
 
     g_cParaAnalyze.SetTwainStatus(3);

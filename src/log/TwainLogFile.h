@@ -34,6 +34,9 @@ public:
     TraceLock& operator=(const TraceLock&) = delete;
 };
 
+// The open log's file name (no folder), "" when no log is open.
+const char* LogFileName();
+
 // WriteLogFile for a caller that already holds the trace lock.
 void WriteLogFileLocked(const unsigned char* bytes, unsigned long length);
 

@@ -14,12 +14,17 @@
 // application callback that re-enters DS_Entry on the same thread cannot
 // deadlock. Blocks never interleave and their numbers follow the order in
 // which they are written: a call's blocks are written when it completes.
+//
+// The flight record (record/LoadRecord.h) gets every call's start before
+// the companion or the manager runs, and its end after the call's text,
+// without the trace lock.
 #include <string.h>
 
 #include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
 #include "log/TwainLogFile.h"
+#include "record/LoadRecord.h"
 #include "shell/DataSource.h"
 #include "tracelet/TripletOperator.h"
 #include "tracelet/logmodel.h"
@@ -53,6 +58,7 @@ struct InFlight {
     TW_UINT32 DG;
     TW_UINT16 DAT;
     TW_UINT16 MSG;
+    uint32_t recordId;  // its flight record's call id, or 0
     const InFlight* outer;
 };
 __thread const InFlight* t_pInFlight __attribute__((tls_model("initial-exec"))) = nullptr;
@@ -67,20 +73,39 @@ bool IsEnable(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG) {
     return DG == DG_CONTROL && DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS;
 }
 
+// What became of a call in the trace: the state after it, and whether its
+// blocks were written, numbered `seq`.
+struct Traced {
+    int32_t state;
+    bool written;
+    long seq;
+};
+
+// The outcome of a call whose trace began at block `before`, for its
+// flight record (without a record: nothing, at no cost).
+Traced Outcome(long before, bool written) {
+    if (!tracelet::record::g_recording.load(std::memory_order_relaxed)) return {};
+    const int32_t state = g_cParaAnalyze.GetTwainStatus();
+    tracelet::record::NoteState(state);
+    const long seq = g_cParaAnalyze.Sequence();
+    return {state, written && seq != before, seq};
+}
+
 // Renders and writes one call's text, or with no log open only moves the
 // numbering and the state. `source` is set for a call the source sent.
-void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
+Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW_IDENTITY pDest,
                TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
     // Set while the marker block is written.
     static unsigned char stack = 0;
     char* const data = static_cast<char*>(pData);
 
     TraceLock lock;
+    const long before = g_cParaAnalyze.Sequence();
     g_cParaAnalyze.SetSourceCall(source);
     if (!g_pLogFile) {
         g_cParaAnalyze.TrackOnly(DG, DAT, MSG, data, rc);
         g_cParaAnalyze.SetSourceCall(nullptr);
-        return;
+        return Outcome(before, false);
     }
 
     // 5120 bytes of text and its closing NUL.
@@ -112,6 +137,7 @@ void TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, pTW
         WriteText(szMarker, static_cast<size_t>(n));
         stack = 0;
     }
+    return Outcome(before, true);
 }
 
 // --- The manager entry point -----------------------------------------------
@@ -127,8 +153,11 @@ TW_ENTRYPOINT s_entryPoint;
 // [DS] block.
 TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, TW_UINT16 DAT,
                        TW_UINT16 MSG, TW_MEMREF pData) {
+    const InFlight* const during = t_pInFlight;
+    tracelet::record::RecordedCall recorded =
+        tracelet::record::StartSourceCall(DG, DAT, MSG, during ? during->recordId : 0);
     CParaAnalyze::SourceCall sent{};
-    if (const InFlight* during = t_pInFlight) {
+    if (during) {
         sent.bDuring = true;
         sent.duringDG = during->DG;
         sent.duringDAT = during->DAT;
@@ -137,12 +166,15 @@ TW_UINT16 ManagerEntry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG, T
     {
         TraceLock lock;
         sent.nState = g_cParaAnalyze.UpDateTwainStatusOnNotify(DAT, MSG, s_enablesInFlight.load() > 0);
+        tracelet::record::NoteState(sent.nState);
     }
 
     const DSMENTRYPROC manager = s_fnManagerEntry.load();
     const TW_UINT16 rc = manager ? manager(pOrigin, pDest, DG, DAT, MSG, pData) : TWRC_FAILURE;
+    recorded.Returned();
 
-    TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(&sent, pOrigin, pDest, DG, DAT, MSG, pData, rc);
+    tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     return rc;
 }
 
@@ -171,13 +203,16 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
                                              TW_UINT16 MSG, TW_MEMREF pData) {
     const bool enable = IsEnable(DG, DAT, MSG);
     if (enable) ++s_enablesInFlight;
-    const InFlight call{DG, DAT, MSG, t_pInFlight};
+    tracelet::record::RecordedCall recorded = tracelet::record::StartApplicationCall(DG, DAT, MSG, pData);
+    const InFlight call{DG, DAT, MSG, recorded.Id(), t_pInFlight};
     t_pInFlight = &call;
     const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, ForCompanion(DG, DAT, MSG, pData));
+    recorded.Returned();
     t_pInFlight = call.outer;
 
     // A data source's entry has no destination identity.
-    TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
+    const Traced traced = TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc);
+    tracelet::record::EndCall(recorded, rc, traced.state, traced.written, traced.seq);
     if (enable) --s_enablesInFlight;
     return rc;
 }

@@ -1,6 +1,7 @@
 // Load and unload of the data source: find the own file name, open the
 // companion, obtain the TripletOperator, set up the log; and undo it all.
 #include "log/TwainLogFile.h"
+#include "record/LoadRecord.h"
 #include "shell/DataSource.h"
 #include "shell/Paths.h"
 #include "shell/Platform.h"
@@ -33,6 +34,8 @@ void MachO_Initialization() {
     }
 
     setupTwainLog();
+    tracelet::record::OpenLoadRecord(g_szLogFolder, LogFileName(), g_pLogFile, g_szCompanionPath,
+                                     g_cParaAnalyze.GetTwainStatus());
 }
 
 void MachO_Termination() {
@@ -44,6 +47,7 @@ void MachO_Termination() {
         tracelet::platform::CloseLibrary(g_TwainWrapperBundleRef);
         g_TwainWrapperBundleRef = nullptr;
     }
+    tracelet::record::CloseLoadRecord();
     cleanupTwainLog();
 }
 

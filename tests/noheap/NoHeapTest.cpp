@@ -2,7 +2,7 @@
 // every end-to-end test with each DS_Entry call counted (the harness expects
 // none), and a session of its own: every data argument type with zero,
 // all-ones and text-like bytes, every item type in every container, with
-// the log on and then off. The plain builds interpose the C allocation
+// the log on and then off, and the flight record grown. The plain builds interpose the C allocation
 // functions (the executable comes first in symbol lookup: the data source,
 // the C library and operator new call these); the sanitizer build counts
 // through its runtime's allocation hook. Only the counting thread counts.
@@ -18,6 +18,7 @@
 
 #include "ContainerBytes.h"
 #include "DataSourceHarness.h"
+#include "RecordFile.h"
 
 namespace {
 thread_local int t_depth = 0;
@@ -128,7 +129,18 @@ TEST(NoHeap, EveryTypeAndItemTypeAllocatesNothingWithTheLogOnOrOff) {
         EXPECT_EQ(TraceletAllocationsEnd(), 0u) << "a notice from the source's thread";
     }
     *logFile = open;
+    // The flight record is on, and growing it past its first step (reserve
+    // and map) takes nothing from the heap either.
+    ASSERT_EQ(RecordFiles(LoadedDataSource::LogFolder()).size(), 1u) << "the flight record must be on";
+    TW_EVENT event{};
+    ds.control->rc = TWRC_NOTDSEVENT;
+    for (uint64_t i = 0; i < fr::kGrowStep / fr::kSlotSize; ++i) ds.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
     ds.Unload();
+    const std::vector<std::string> records = RecordFiles(LoadedDataSource::LogFolder());
+    ASSERT_EQ(records.size(), 1u);
+    const RecordFile record = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + records[0]);
+    EXPECT_GT(record.fileSize, fr::kHeaderSize + fr::kGrowStep);
+    EXPECT_EQ(record.header.flags, uint32_t(fr::kFlagClosed));
     // The session went the whole way to the log.
     const std::string log = LoadedDataSource::Log();
     for (const char* text : {"TW_CIECOLOR = {", "TWNV_HARDWAREINFO = {", "TW_FRAME = {", "TW_RANGE = {",

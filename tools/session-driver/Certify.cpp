@@ -191,7 +191,8 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
             fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
             fs::remove(from, ec);
         }
-        logs.push_back(to.string());
+        // The flight records go along with their logs; the trace is the logs.
+        if (to.extension() == ".txt") logs.push_back(to.string());
     }
     SequenceSink seqs;
     try {

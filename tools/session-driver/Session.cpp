@@ -663,8 +663,10 @@ bool Session::TransferPages() {
 std::vector<std::string> Session::LogFiles() const {
     std::vector<std::string> names;
     std::error_code ec;
+    // The logs only: each load's flight record (".calls") sits beside its log.
     for (const auto& entry : std::filesystem::directory_iterator(m_options.logDir, ec))
-        if (entry.is_regular_file(ec)) names.push_back(entry.path().filename().string());
+        if (entry.is_regular_file(ec) && entry.path().extension() == ".txt")
+            names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -1,0 +1,491 @@
+// The flight record a load writes beside its log: one record per call with
+// its start, end, thread and state, joined to the call's blocks; what is
+// left when the host hangs, crashes or is killed inside a call; a second
+// load of one log; a full disk; and a log that reads the same without it.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "DataSourceHarness.h"
+#include "RecordFile.h"
+
+#if defined(__SANITIZE_THREAD__)
+#define RECORD_TEST_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define RECORD_TEST_TSAN 1
+#endif
+#endif
+
+// The calendar clock, held still while g_heldSeconds is set, so that two
+// loads name the same log file. The data source reads it through these
+// (this executable exports them); under ThreadSanitizer its runtime owns
+// them, and the test that needs them is skipped.
+namespace {
+std::atomic<time_t> g_heldSeconds{0};
+constexpr long kHeldMicros = 754000;
+}  // namespace
+#if !defined(RECORD_TEST_TSAN)
+extern "C" time_t time(time_t* out) noexcept {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const time_t held = g_heldSeconds.load();
+    const time_t seconds = held ? held : now.tv_sec;
+    if (out) *out = seconds;
+    return seconds;
+}
+extern "C" int gettimeofday(struct timeval* __restrict tv, void* __restrict) noexcept {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    const time_t held = g_heldSeconds.load();
+    tv->tv_sec = held ? held : now.tv_sec;
+    tv->tv_usec = held ? kHeldMicros : now.tv_nsec / 1000;
+    return 0;
+}
+#endif
+
+namespace {
+
+uint32_t ThisThreadId() { return static_cast<uint32_t>(syscall(SYS_gettid)); }
+
+TW_UINT16 ManagerStandIn(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
+    return TWRC_SUCCESS;
+}
+
+// The source side, played by the scripted companion: keeps the manager
+// entry it is handed, signals "transfer ready" inside MSG_ENABLEDS and a
+// notice inside DAT_DEVICEEVENT, and does what `imageInfo` says inside
+// DAT_IMAGEINFO.
+enum class InImageInfo { Answer, Sleep200ms, Hang, Crash };
+struct Source {
+    pTW_IDENTITY app = nullptr;
+    TW_IDENTITY identity{};
+    TW_ENTRYPOINT handed{};
+    InImageInfo imageInfo = InImageInfo::Answer;
+
+    TW_UINT16 Send(TW_UINT16 MSG) { return handed.DSM_Entry(&identity, app, DG_CONTROL, DAT_NULL, MSG, nullptr); }
+
+    static void Fill(void* context, TW_UINT32, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+        Source& s = *static_cast<Source*>(context);
+        if (DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData) memcpy(&s.handed, pData, sizeof s.handed);
+        if (DAT == DAT_USERINTERFACE && MSG == MSG_ENABLEDS) s.Send(MSG_XFERREADY);
+        if (DAT == DAT_DEVICEEVENT) s.Send(MSG_CLOSEDSOK);
+        if (DAT != DAT_IMAGEINFO) return;
+        switch (s.imageInfo) {
+            case InImageInfo::Answer: break;
+            case InImageInfo::Sleep200ms: std::this_thread::sleep_for(std::chrono::milliseconds(200)); break;
+            case InImageInfo::Hang:
+                for (;;) pause();
+            case InImageInfo::Crash: raise(SIGSEGV); break;
+        }
+    }
+};
+
+// A loaded data source with the source wired to a manager stand-in (the
+// entry point set, block 1).
+struct Wired {
+    LoadedDataSource ds;
+    Source source;
+    TW_ENTRYPOINT entry{};
+    Wired() {
+        source.app = &ds.app;
+        ds.control->fill = Source::Fill;
+        ds.control->context = &source;
+        entry.Size = sizeof entry;
+        entry.DSM_Entry = ManagerStandIn;
+        ds.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry);
+    }
+};
+
+RecordFile TheRecord() {
+    const std::vector<std::string> names = RecordFiles(LoadedDataSource::LogFolder());
+    EXPECT_EQ(names.size(), 1u);
+    return names.empty() ? RecordFile{} : RecordFile::Read(LoadedDataSource::LogFolder() + "/" + names[0]);
+}
+
+std::string FirstLine(const char* path) {
+    const std::string text = ReadFile(path);
+    return text.substr(0, text.find('\n'));
+}
+
+TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocks) {
+    Wired w;
+    LoadedDataSource& ds = w.ds;
+    TW_CAPABILITY cap{};
+    cap.Cap = ICAP_XRESOLUTION;
+    cap.ConType = TWON_DONTCARE16;
+    TW_EVENT event{};
+    ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+    ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, nullptr);
+    ds.control->rc = TWRC_NOTDSEVENT;
+    ds.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);  // no text
+    ds.control->rc = TWRC_SUCCESS;
+    ds.Call(DG_CONTROL, DAT_NULL, MSG_XFERREADY, nullptr);  // the application's: no text
+    w.source.Send(MSG_CLOSEDSOK);                            // from no call
+    ds.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr);
+    ds.control->rc = TWRC_FAILURE;
+    ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
+    const std::string logName = LoadedDataSource::LogFiles().back();
+    const RecordFile open = TheRecord();
+    ds.Unload();
+    const RecordFile r = TheRecord();
+
+    const struct {
+        uint8_t tag;
+        TW_UINT32 dg;
+        TW_UINT16 dat, msg, rc;
+        int before, after;
+        uint32_t seq;  // 0: no text
+        int cap;       // -1: none read
+        int during, concurrent;  // the index of that call in this table, or -1
+    } expected[] = {
+        {fr::kTagApplication, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, TWRC_SUCCESS, 3, 3, 1, -1, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, TWRC_SUCCESS, 3, 4, 2, -1, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_CAPABILITY, MSG_GET, TWRC_SUCCESS, 4, 4, 3, ICAP_XRESOLUTION, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_CAPABILITY, MSG_GET, TWRC_SUCCESS, 4, 4, 4, -1, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, TWRC_NOTDSEVENT, 4, 4, 0, -1, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_NULL, MSG_XFERREADY, TWRC_SUCCESS, 4, 4, 0, -1, -1, -1},
+        {fr::kTagSource, DG_CONTROL, DAT_NULL, MSG_CLOSEDSOK, TWRC_SUCCESS, 4, 4, 5, -1, -1, -1},
+        {fr::kTagApplication, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, TWRC_SUCCESS, 4, 6, 7, -1, -1, -1},
+        {fr::kTagSource, DG_CONTROL, DAT_NULL, MSG_XFERREADY, TWRC_SUCCESS, 4, 6, 6, -1, 7, 7},
+        {fr::kTagApplication, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, TWRC_FAILURE, 6, 6, 8, -1, -1, -1},
+    };
+    ASSERT_EQ(r.calls.size(), std::size(expected));
+    const uint32_t me = ThisThreadId();
+    auto idOf = [&](int index) { return index < 0 ? 0u : r.calls[index].call_id; };
+    for (size_t i = 0; i < r.calls.size(); ++i) {
+        const fr::CallRecord& c = r.calls[i];
+        const auto& e = expected[i];
+        const bool traced = c.flags & fr::kCallTraced, hasCap = c.flags & fr::kCallHasCap;
+        EXPECT_EQ(std::make_tuple(c.tag, c.dg, c.dat, c.msg, c.rc, int(c.state_before), int(c.state_after), traced,
+                                  traced ? c.seq : 0u, hasCap ? int(c.cap) : -1, c.during_id, c.concurrent_id),
+                  std::make_tuple(e.tag, e.dg, e.dat, e.msg, e.rc, e.before, e.after, e.seq != 0, e.seq, e.cap,
+                                  idOf(e.during), idOf(e.concurrent)))
+            << "call " << i;
+        EXPECT_TRUE(RecordFile::Ended(c)) << "call " << i;
+        EXPECT_EQ(c.thread, me) << "call " << i;
+        EXPECT_LE(c.start_ns, c.end_ns) << "call " << i;
+        if (i) {
+            EXPECT_LE(r.calls[i - 1].start_ns, c.start_ns) << "call " << i;
+        }
+    }
+    // The blocks each record names are in the log, in that order.
+    const std::string log = LoadedDataSource::Log();
+    EXPECT_NE(log.find("[00007] [APP] DG_CONTROL/DAT_USERINTERFACE/MSG_ENABLEDS"), std::string::npos);
+    EXPECT_NE(log.find("[00006] [DS] DG_CONTROL/DAT_NULL/MSG_XFERREADY"), std::string::npos);
+
+    const fr::FileHeader& h = r.header;
+    EXPECT_EQ(memcmp(h.magic, fr::kMagic, sizeof h.magic), 0);
+    EXPECT_EQ(std::make_tuple(h.version, h.header_size, h.slot_size, h.pid, h.load_in_log, h.max_file_size),
+              std::make_tuple(fr::kVersion, uint16_t(fr::kHeaderSize), uint16_t(fr::kSlotSize), uint32_t(getpid()), 1u,
+                              fr::kMaxFileSize));
+    EXPECT_EQ(logName, std::string(h.log_name));
+    EXPECT_EQ(LoadedDataSource::LogFolder() + "/" + logName.substr(0, logName.size() - 4) + ".calls",
+              LoadedDataSource::LogFolder() + "/" + RecordFiles(LoadedDataSource::LogFolder())[0]);
+    EXPECT_STREQ(h.ds_path, TRACELET_TEST_DS);
+    EXPECT_EQ(std::string(h.companion_path), LoadedDataSource::CompanionPath());
+    EXPECT_EQ(std::string(h.boot_id), FirstLine("/proc/sys/kernel/random/boot_id"));
+    EXPECT_EQ(std::string(h.process_name), FirstLine("/proc/self/comm"));
+    EXPECT_EQ(r.threadNames.at(me), FirstLine("/proc/thread-self/comm"));
+    EXPECT_GT(h.process_start_ticks, 0u);
+    EXPECT_GT(h.ticks_per_second, 0u);
+    EXPECT_LE(h.load_mono_ns, r.calls[0].start_ns);
+    EXPECT_NEAR(double(h.load_wall_ns) / 1e9, double(::time(nullptr)), 60.0);
+    // Closed only by the unload, which counts the calls.
+    EXPECT_FALSE(open.Closed());
+    EXPECT_TRUE(open.unloads.empty());
+    EXPECT_TRUE(r.Closed());
+    ASSERT_EQ(r.unloads.size(), 1u);
+    EXPECT_EQ(r.unloads[0].calls, std::size(expected));
+    EXPECT_TRUE(r.stops.empty());
+}
+
+TEST(FlightRecord, ASlowCallLastsWhatItTook) {
+    Wired w;
+    w.source.imageInfo = InImageInfo::Sleep200ms;
+    w.ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
+    w.ds.Unload();
+    const RecordFile r = TheRecord();
+    ASSERT_EQ(r.calls.size(), 2u);
+    const fr::CallRecord& c = r.calls[1];
+    EXPECT_EQ(c.dat, DAT_IMAGEINFO);
+    EXPECT_GE(c.end_ns - c.start_ns, 200000000);
+    EXPECT_LE(c.end_ns - c.start_ns, 1000000000);
+}
+
+// A host that hangs (and is killed) or crashes inside DAT_IMAGEINFO: the
+// call's start is in the file, its end is not, and the load is not closed.
+TEST(FlightRecord, AHostThatDiesInACallLeavesTheCallStartedOnItsThread) {
+    for (const InImageInfo way : {InImageInfo::Hang, InImageInfo::Crash}) {
+        const char* name = way == InImageInfo::Hang ? "hang" : "crash";
+        ResetFolder(LoadedDataSource::LogFolder(), true);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            Wired w;
+            w.ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+            w.source.imageInfo = way;
+            w.ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
+            _exit(0);
+        }
+        // Until the fatal call has started (or the child is gone), then a
+        // second more for a hang.
+        bool started = false;
+        for (int i = 0; i < 500 && !started; ++i) {
+            const std::vector<std::string> files = RecordFiles(LoadedDataSource::LogFolder());
+            if (!files.empty()) {
+                const RecordFile r = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + files[0]);
+                started = r.calls.size() == 3;
+            }
+            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (way == InImageInfo::Hang) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            kill(child, SIGKILL);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child) << name;
+        EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << ": the child returned";
+
+        const RecordFile r = TheRecord();
+        EXPECT_EQ(r.header.pid, uint32_t(child)) << name;
+        EXPECT_FALSE(r.Closed()) << name;
+        EXPECT_TRUE(r.unloads.empty()) << name;
+        ASSERT_EQ(r.calls.size(), 3u) << name;
+        EXPECT_TRUE(RecordFile::Ended(r.calls[0]) && RecordFile::Ended(r.calls[1])) << name;
+        const fr::CallRecord& fatal = r.calls[2];
+        EXPECT_EQ(std::make_tuple(fatal.dg, fatal.dat, fatal.msg, int(fatal.state_before)),
+                  std::make_tuple(TW_UINT32(DG_IMAGE), TW_UINT16(DAT_IMAGEINFO), TW_UINT16(MSG_GET), 4))
+            << name;
+        EXPECT_FALSE(RecordFile::Ended(fatal)) << name;
+        EXPECT_EQ(fatal.end_ns, 0) << name;
+        EXPECT_EQ(fatal.thread, uint32_t(child)) << name;  // the child's main thread
+        EXPECT_EQ(r.threadNames.count(fatal.thread), 1u) << name;
+    }
+}
+
+// The manager may load the source twice in one millisecond: both loads
+// write one log, and each gets its own record.
+TEST(FlightRecord, TwoLoadsOfOneLogKeepTheirOwnRecords) {
+#if defined(RECORD_TEST_TSAN)
+    GTEST_SKIP() << "the calendar clock cannot be held under ThreadSanitizer";
+#else
+    g_heldSeconds = 1765150674;
+    LoadedDataSource first;
+    first.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+    first.Unload();
+    const std::string log = LoadedDataSource::LogFolder() + "/" + LoadedDataSource::LogFiles().back();
+    const size_t firstLength = ReadFile(log).size();
+    {
+        DsLibrary second(TRACELET_TEST_DS);
+        ASSERT_NE(second.entry(), nullptr);
+        second.entry()(&first.app, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+        second.entry()(&first.app, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+    }
+    g_heldSeconds = 0;
+
+    const std::vector<std::string> records = RecordFiles(LoadedDataSource::LogFolder());
+    const std::string stem = log.substr(log.rfind('/') + 1, log.size() - log.rfind('/') - 5);
+    ASSERT_EQ(records, (std::vector<std::string>{stem + ".2.calls", stem + ".calls"}));
+    const RecordFile one = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + records[1]);
+    const RecordFile two = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + records[0]);
+    EXPECT_EQ(std::make_tuple(one.header.load_in_log, one.header.log_offset), std::make_tuple(1u, uint64_t(0)));
+    EXPECT_EQ(std::make_tuple(two.header.load_in_log, two.header.log_offset), std::make_tuple(2u, uint64_t(firstLength)));
+    EXPECT_TRUE(one.Closed() && two.Closed());
+    std::vector<std::tuple<TW_UINT16, uint32_t>> calls1, calls2;
+    for (const auto& c : one.calls) calls1.emplace_back(c.msg, c.seq);
+    for (const auto& c : two.calls) calls2.emplace_back(c.msg, c.seq);
+    EXPECT_EQ(calls1, (std::vector<std::tuple<TW_UINT16, uint32_t>>{{MSG_OPENDS, 1}}));
+    EXPECT_EQ(calls2, (std::vector<std::tuple<TW_UINT16, uint32_t>>{{MSG_OPENDS, 1}, {MSG_CLOSEDS, 2}}));
+#endif
+}
+
+// On a full disk the record stops at its next step and says so; the host
+// goes on, and so does the log once there is room for it.
+TEST(FlightRecord, AFullDiskStopsTheRecordAndTheLogGoesOn) {
+    const std::string folder = LoadedDataSource::LogFolder();
+    ResetFolder(folder, true);
+    if (mount("tracelet-test", folder.c_str(), "tmpfs", 0, "size=6m") != 0)
+        GTEST_SKIP() << "cannot mount a small file system on the log folder (" << strerror(errno)
+                     << "): the full-disk test needs to run as root";
+    struct Unmount {
+        std::string folder;
+        ~Unmount() { umount2(folder.c_str(), MNT_DETACH); }
+    } unmount{folder};
+
+    LoadedDataSource ds;
+    ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+    // Fill what is left.
+    const std::string ballast = folder + "/ballast";
+    const int fd = open(ballast.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    static const char zeros[4096] = {};
+    while (write(fd, zeros, sizeof zeros) > 0) {
+    }
+    close(fd);
+    // Calls that write no text, past the first step's slots.
+    const uint32_t firstStep = fr::kGrowStep / fr::kSlotSize;
+    TW_EVENT event{};
+    ds.control->rc = TWRC_NOTDSEVENT;
+    for (uint32_t i = 0; i < firstStep + 100; ++i)
+        ASSERT_EQ(ds.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_NOTDSEVENT);
+    unlink(ballast.c_str());
+    ds.control->rc = TWRC_SUCCESS;
+    ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, nullptr);
+    ds.Unload();
+
+    EXPECT_NE(LoadedDataSource::Log().find("[00002] [APP] DG_CONTROL/DAT_IDENTITY/MSG_CLOSEDS"), std::string::npos);
+    const RecordFile r = TheRecord();
+    EXPECT_EQ(r.fileSize, fr::kHeaderSize + fr::kGrowStep);
+    EXPECT_EQ(r.header.flags, uint32_t(fr::kFlagFull | fr::kFlagClosed));
+    ASSERT_EQ(r.stops.size(), 1u);
+    EXPECT_EQ(std::make_tuple(r.stops[0].reason, r.stops[0].error), std::make_tuple(uint32_t(fr::kStopNoSpace), uint32_t(ENOSPC)));
+    // Every slot but the stop record's went to the thread's name and the
+    // first calls, which all ended.
+    EXPECT_EQ(r.calls.size() + r.threadNames.size(), firstStep - 1);
+    for (const auto& c : r.calls) ASSERT_TRUE(RecordFile::Ended(c)) << c.call_id;
+    EXPECT_TRUE(r.unloads.empty());
+}
+
+// The record changes nothing in the log: the same session writes the same
+// text when its record cannot be created (no file descriptor left for it).
+TEST(FlightRecord, TheLogIsTheSameWhenTheRecordCannotBeCreated) {
+    static TW_CAPABILITY cap{};
+    static TW_ENTRYPOINT entry{};
+    cap.Cap = ICAP_PIXELTYPE;
+    entry.Size = sizeof entry;
+    entry.DSM_Entry = ManagerStandIn;
+    std::string logs[2];
+    for (int blocked = 0; blocked < 2; ++blocked) {
+        TW_IDENTITY app{};
+        {
+            LoadedDataSource placed;  // the companion in place
+            app = placed.app;
+        }
+        ResetFolder(LoadedDataSource::LogFolder(), true);
+        rlimit saved{};
+        getrlimit(RLIMIT_NOFILE, &saved);
+        if (blocked) {
+            // The loader's descriptors come and go; the next free one goes
+            // to the log, and none is left after it.
+            const int next = dup(0);
+            close(next);
+            rlimit tight = saved;
+            tight.rlim_cur = static_cast<rlim_t>(next) + 1;
+            setrlimit(RLIMIT_NOFILE, &tight);
+        }
+        DsLibrary ds(TRACELET_TEST_DS);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        ASSERT_NE(ds.entry(), nullptr);
+        EXPECT_EQ(RecordFiles(LoadedDataSource::LogFolder()).size(), blocked ? 0u : 1u);
+        EXPECT_EQ(LoadedDataSource::LogFiles().size(), blocked ? 1u : 2u);
+        auto control = reinterpret_cast<ScriptControl* (*)()>(
+            LoadedSymbol(LoadedDataSource::CompanionPath(), "ScriptedCompanionControl"))();
+        Source source;
+        source.app = &app;
+        control->fill = Source::Fill;
+        control->context = &source;
+        control->rc = TWRC_SUCCESS;
+        const auto call = [&](TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData) {
+            ds.entry()(&app, DG, DAT, MSG, pData);
+        };
+        call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry);
+        call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+        call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+        call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr);
+        source.Send(MSG_CLOSEDSREQ);
+        control->rc = TWRC_FAILURE;
+        call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
+        ds.Unload();
+        logs[blocked] = LoadedDataSource::Log();
+    }
+    EXPECT_NE(logs[0].find("[00007] [APP] DG_IMAGE/DAT_IMAGEINFO/MSG_GET"), std::string::npos);
+    EXPECT_EQ(logs[1], logs[0]);
+}
+
+// Three threads call while the source signals from a fourth; one of the
+// three has the source signal from inside its calls. Every call is recorded
+// once on its own thread, and each notice names the calls it came during
+// and beside. (Named for the ThreadSanitizer run.)
+TEST(SourceRecordThreads, EveryCallOnceOnItsThreadWithItsNoticesJoined) {
+    Wired w;
+    w.ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+    constexpr int kCalls = 150;
+    const TW_UINT16 dats[3] = {DAT_DEVICEEVENT, DAT_FILESYSTEM, DAT_XFERGROUP};
+    uint32_t ids[4] = {};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            ids[t] = ThisThreadId();
+            for (int i = 0; i < kCalls; ++i) w.ds.Call(DG_CONTROL, dats[t], MSG_GET, nullptr);
+        });
+    threads.emplace_back([&] {
+        ids[3] = ThisThreadId();
+        for (int i = 0; i < kCalls; ++i) w.source.Send(MSG_DEVICEEVENT);
+    });
+    for (auto& t : threads) t.join();
+    w.ds.Unload();
+    const RecordFile r = TheRecord();
+
+    std::map<std::tuple<uint32_t, uint8_t, TW_UINT16, TW_UINT16>, int> count;
+    std::set<uint32_t> seqs;
+    for (const auto& c : r.calls) {
+        ++count[std::make_tuple(c.thread, c.tag, c.dat, c.msg)];
+        ASSERT_TRUE(RecordFile::Ended(c) && (c.flags & fr::kCallTraced)) << c.call_id;
+        seqs.insert(c.seq);
+        if (c.tag != fr::kTagSource) continue;
+        // A notice from inside a call: that call, on its thread, around it.
+        if (c.msg == MSG_CLOSEDSOK) {
+            const fr::CallRecord* d = r.Call(c.during_id);
+            ASSERT_NE(d, nullptr) << c.call_id;
+            EXPECT_EQ(std::make_tuple(d->thread, d->dat), std::make_tuple(c.thread, TW_UINT16(DAT_DEVICEEVENT)));
+            EXPECT_TRUE(d->start_ns <= c.start_ns && c.end_ns <= d->end_ns) << c.call_id;
+            EXPECT_GE(c.concurrent_id, c.during_id) << "the latest call in flight";
+        } else {
+            EXPECT_EQ(c.during_id, 0u) << c.call_id;
+        }
+        // Beside it: an application call in flight on some thread.
+        if (c.concurrent_id) {
+            const fr::CallRecord* a = r.Call(c.concurrent_id);
+            ASSERT_NE(a, nullptr) << c.call_id;
+            EXPECT_EQ(a->tag, fr::kTagApplication);
+            EXPECT_TRUE(a->start_ns <= c.end_ns && c.start_ns <= a->end_ns) << c.call_id << " beside " << a->call_id;
+        }
+    }
+    const std::map<std::tuple<uint32_t, uint8_t, TW_UINT16, TW_UINT16>, int> expected = {
+        {{ThisThreadId(), fr::kTagApplication, DAT_ENTRYPOINT, MSG_SET}, 1},
+        {{ThisThreadId(), fr::kTagApplication, DAT_IDENTITY, MSG_OPENDS}, 1},
+        {{ids[0], fr::kTagApplication, DAT_DEVICEEVENT, MSG_GET}, kCalls},
+        {{ids[0], fr::kTagSource, DAT_NULL, MSG_CLOSEDSOK}, kCalls},
+        {{ids[1], fr::kTagApplication, DAT_FILESYSTEM, MSG_GET}, kCalls},
+        {{ids[2], fr::kTagApplication, DAT_XFERGROUP, MSG_GET}, kCalls},
+        {{ids[3], fr::kTagSource, DAT_NULL, MSG_DEVICEEVENT}, kCalls},
+    };
+    EXPECT_EQ(count, expected);
+    // Each record joins blocks of its own: the numbers 1 to N, once each.
+    EXPECT_EQ(seqs.size(), r.calls.size());
+    EXPECT_EQ(*seqs.begin(), 1u);
+    EXPECT_EQ(*seqs.rbegin(), r.calls.size());
+    for (const uint32_t id : ids) EXPECT_EQ(r.threadNames.count(id), 1u) << id;
+}
+
+}  // namespace
