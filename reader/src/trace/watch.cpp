@@ -261,12 +261,14 @@ int run_watch(const std::string& folder, const WatchOptions& options, bool once,
     constexpr int64_t kNextLoadWaitNs = 2000000000;  // after a clean unload, for the manager's next load
     std::optional<LoadView> view;
     int64_t closed_at = -1;
+    bool seen_open = false;  // a load found already closed is shown, but waited past
     out << "\x1b[?25l\x1b[2J";
     while (!g_stop) {
         std::optional<LoadFiles> files = newest_load(folder);
         if (files && (!view || !(view->files() == *files))) {
             view.emplace(*files);
             closed_at = -1;
+            seen_open = false;
         }
         const int64_t now = monotonic_now_ns();
         std::vector<std::string> lines;
@@ -281,7 +283,8 @@ int run_watch(const std::string& folder, const WatchOptions& options, bool once,
         out << "\x1b[H";
         for (const std::string& l : lines) out << l << "\x1b[K\n";
         out << "\x1b[J" << std::flush;
-        if (view && view->closed()) {
+        if (view && !view->closed()) seen_open = true;
+        if (view && view->closed() && seen_open) {
             if (closed_at < 0) closed_at = now;
             if (now - closed_at > kNextLoadWaitNs) break;
         }

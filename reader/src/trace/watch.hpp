@@ -58,8 +58,8 @@ private:
     bool log_started_ = false;
 };
 
-// Draws frames of the newest load until it is unloaded cleanly (and no
-// later load follows within a moment) or the user types q. once: one frame,
+// Draws frames of the newest load until a load seen running is unloaded
+// cleanly (and no later load follows within a moment) or the user types q. once: one frame,
 // plain text. Returns the exit status.
 int run_watch(const std::string& folder, const WatchOptions& options, bool once, std::ostream& out);
 
