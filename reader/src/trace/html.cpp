@@ -76,9 +76,13 @@ constexpr const char* kScript = R"js(
 (function(){
   var data=document.getElementById('data'),D=JSON.parse(data.textContent);
   data.remove();  // the parsed copy is all the page needs
-  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,L=D.lines,T=D.templates,spans=D.spans||[],pauses=D.pauses||[];
-  var spanOf=new Int32Array(n).fill(-1);
-  for(var j=0;j<spans.length;j++)if(spans[j][3]>=0)spanOf[spans[j][3]]=j;
+  var calls=D.calls,n=calls.length,runs=D.runs,fails=D.fails,L=D.lines,T=D.templates;
+  // The time axis's calls, one column each: start (us after the one before),
+  // duration (us), flags, logged call or -1, label, state; times here in ns.
+  var SN=D.s_start?D.s_start.length:0,S0=new Float64Array(SN),S1=new Float64Array(SN);
+  var SF=D.s_flags,SC=D.s_call,SL=D.s_label,SS=D.s_state,spanOf=new Int32Array(n).fill(-1);
+  for(var j=0,at=0;j<SN;j++){at+=D.s_start[j];S0[j]=at*1e3;S1[j]=D.s_dur[j]*1e3;if(SC[j]>=0)spanOf[SC[j]]=j;}
+  var pauses=(D.pauses||[]).map(function(p){return [p[0]*1e3,p[1]*1e3];});
   var FAILED=1,EVENT=2,SOURCE=4,DAMAGED=8,INFERRED=16,OVERFLOW=32,INCOMPLETE=64,NUMBERED=128;
   var ID=0,FLAGS=1,BEFORE=2,AFTER=3,LABEL=4,RC=5,TEXT=6,OWN=7;
   var COLOURS=['#ccc','#ccc','#ccc','#b8c7d9','#8fb3de','#5f95d6','#e0a84a','#d9762b'];
@@ -97,7 +101,7 @@ constexpr const char* kScript = R"js(
     if(f&FAILED)cls+=' failed'; if(f&EVENT)cls+=' event'; if(f&SOURCE)cls+=' source'; if(f&DAMAGED)cls+=' damaged';
     var h='<details class="'+cls+'" id="c'+i+'" data-i="'+i+'"'+(opened[i]?' open':'')+'><summary>'+esc(c[ID])+
       ' <span class="st">'+c[BEFORE]+'&rarr;'+c[AFTER]+'</span> '+esc(L[c[LABEL]])+' <span class="rc">'+esc(L[c[RC]])+'</span>';
-    if(spanOf[i]>=0)h+=' <span class="dur">'+ms(spans[spanOf[i]][1])+'</span>';
+    if(spanOf[i]>=0)h+=' <span class="dur">'+ms(S1[spanOf[i]])+'</span>';
     if(f&INFERRED)h+=' <em>state inferred</em>';
     if(f&OVERFLOW)h+=' <em>cut at 5120 bytes</em>';
     if(f&INCOMPLETE)h+=' <em>incomplete</em>';
@@ -258,27 +262,41 @@ constexpr const char* kScript = R"js(
   // a call that never returned outlined red to the record's end; a pause
   // between calls is the empty stretch over a grey bar.
   var SPAN_FAILED=1,SPAN_SOURCE=2,SPAN_OPEN=4,tspan=1;
+  // Per row (application calls, the source's) and pixel column, the colour
+  // of the last call that reaches it, red where one failed: as many
+  // rectangles as the axis has pixels, however many calls there are.
   function drawTimeline(){
     if(!timeline)return;
-    var k=canvasContext(timeline),g=k.g,w=k.w,h=k.h,open=0;
-    tspan=Math.max(D.span_ns,1);
-    for(var j=0;j<spans.length;j++){
-      var u=spans[j],x=u[0]/tspan*w,sw=Math.max(u[1]/tspan*w,.5),top=u[2]&SPAN_SOURCE?h*.5:h*.08;
-      if(u[2]&SPAN_OPEN){open++;g.strokeStyle='#d00';g.lineWidth=1.5;g.strokeRect(x,top,Math.max(sw,2),h*.38);continue;}
-      g.fillStyle=u[2]&SPAN_FAILED?'#d00':COLOURS[Math.min(7,Math.max(0,u[5]))];
-      g.fillRect(x,top,sw,h*.38);
+    var k=canvasContext(timeline),g=k.g,w=k.w,h=k.h,cols=Math.ceil(w),open=[];
+    tspan=Math.max(D.span_us*1e3,1);
+    var rows=[new Int8Array(cols).fill(-1),new Int8Array(cols).fill(-1)];
+    for(var j=0;j<SN;j++){
+      if(SF[j]&SPAN_OPEN){open.push(j);continue;}
+      var row=rows[SF[j]&SPAN_SOURCE?1:0],x0=Math.floor(S0[j]/tspan*w),x1=Math.max(x0,Math.floor((S0[j]+S1[j])/tspan*w));
+      var c=SF[j]&SPAN_FAILED?8:Math.min(7,Math.max(0,SS[j]));
+      for(var x=x0;x<=x1&&x<cols;x++)if(row[x]!==8)row[x]=c;
     }
+    for(var r=0;r<2;r++){
+      var top=r?h*.5:h*.08,cs=rows[r];
+      for(var x2=0;x2<cols;){
+        var c2=cs[x2],e=x2+1;while(e<cols&&cs[e]===c2)e++;
+        if(c2>=0){g.fillStyle=c2===8?'#d00':COLOURS[c2];g.fillRect(x2,top,e-x2,h*.38);}
+        x2=e;
+      }
+    }
+    g.strokeStyle='#d00';g.lineWidth=1.5;
+    for(var o=0;o<open.length;o++){var u=open[o],ox=S0[u]/tspan*w;g.strokeRect(ox,SF[u]&SPAN_SOURCE?h*.5:h*.08,Math.max(S1[u]/tspan*w,2),h*.38);}
     g.fillStyle='#999';
     for(var p=0;p<pauses.length;p++)g.fillRect(pauses[p][0]/tspan*w,h-3,Math.max(pauses[p][1]/tspan*w,1),2);
-    timeline.setAttribute('aria-label','Calls over time: '+spans.length+' calls in '+ms(D.span_ns)+', '+pauses.length+
-      ' pause'+(pauses.length===1?'':'s')+' over 1 s, '+open+' call'+(open===1?'':'s')+' that never returned');
+    timeline.setAttribute('aria-label','Calls over time: '+SN+' calls in '+ms(tspan)+', '+pauses.length+
+      ' pause'+(pauses.length===1?'':'s')+' over 1 s, '+open.length+' call'+(open.length===1?'':'s')+' that never returned');
   }
   // The latest-starting call under the pointer, or one within three pixels.
   function spanAt(e){
     var r=timeline.getBoundingClientRect(),t=(e.clientX-r.left)/r.width*tspan,tol=3/r.width*tspan;
-    var lo=0,hi=spans.length;
-    while(lo<hi){var mid=(lo+hi)>>1;if(spans[mid][0]<=t+tol)lo=mid+1;else hi=mid;}
-    for(var k=lo-1;k>=0&&k>=lo-64;k--){var u=spans[k];if(u[0]+Math.max(u[1],0)>=t-tol)return k;}
+    var lo=0,hi=SN;
+    while(lo<hi){var mid=(lo+hi)>>1;if(S0[mid]<=t+tol)lo=mid+1;else hi=mid;}
+    for(var k=lo-1;k>=0&&k>=lo-64;k--)if(S0[k]+S1[k]>=t-tol)return k;
     return -1;
   }
   function pauseAt(e){
@@ -290,11 +308,11 @@ constexpr const char* kScript = R"js(
     timeline.addEventListener('mousemove',function(e){
       var j=spanAt(e);
       if(j<0){var p=pauseAt(e);if(p)showTip(e,'pause of '+ms(p[1]));else hideTip();return;}
-      var u=spans[j],what=(u[3]>=0?calls[u[3]][ID]+' ':'')+L[u[4]];
-      showTip(e,what+(u[2]&SPAN_OPEN?': never returned, at least '+ms(u[1]):': '+ms(u[1]))+' at +'+ms(u[0]));
+      var what=SC[j]>=0?calls[SC[j]][ID]+' '+label(SC[j]):L[SL[j]];
+      showTip(e,what+(SF[j]&SPAN_OPEN?': never returned, at least '+ms(S1[j]):': '+ms(S1[j]))+' at +'+ms(S0[j]));
     });
     timeline.addEventListener('mouseleave',hideTip);
-    timeline.addEventListener('click',function(e){var j=spanAt(e);if(j>=0&&spans[j][3]>=0)showCall(spans[j][3]);});
+    timeline.addEventListener('click',function(e){var j=spanAt(e);if(j>=0&&SC[j]>=0)showCall(SC[j]);});
   }
   function draw(){drawStrip();drawTimeline();}
 
@@ -531,18 +549,23 @@ void write_html(const Session& s, std::ostream& out, const std::string& title, c
             out << (first_fail ? "" : ",") << i;
             first_fail = false;
         }
-    // The time axis: [start, duration, flags, call or -1, label, state], in
-    // the order the calls started; pauses: [start, length]; ns from the first start.
-    out << "],\n\"span_ns\":" << axis.span_ns << ",\n\"spans\":[";
-    for (std::size_t j = 0; j < axis.spans.size(); ++j) {
-        const Span& u = axis.spans[j];
-        std::size_t label = table.add(u.call >= 0 ? s.calls[static_cast<std::size_t>(u.call)].label() : u.label);
-        out << (j ? ",[" : "[") << u.start << ',' << u.duration << ',' << u.flags << ',' << u.call << ',' << label
-            << ',' << u.state << ']';
-    }
-    out << "],\n\"pauses\":[";
+    // The time axis, one array per field, in the order the calls started:
+    // start (us after the start before), duration (us), flags, the call's
+    // index or -1, label (for a call without blocks), state. Pauses: [start, length] in us.
+    const auto us = [](int64_t ns) { return ns / 1000; };
+    const auto column = [&](const char* name, auto field) {
+        out << "],\n\"" << name << "\":[";
+        for (std::size_t j = 0; j < axis.spans.size(); ++j) out << (j ? "," : "") << field(axis.spans[j], j);
+    };
+    out << "],\n\"span_us\":" << us(axis.span_ns) << ",\"pauses\":[";
     for (std::size_t j = 0; j < axis.pauses.size(); ++j)
-        out << (j ? ",[" : "[") << axis.pauses[j].first << ',' << axis.pauses[j].second << ']';
+        out << (j ? ",[" : "[") << us(axis.pauses[j].first) << ',' << us(axis.pauses[j].second) << ']';
+    column("s_start", [&](const Span& u, std::size_t j) { return us(u.start) - (j ? us(axis.spans[j - 1].start) : 0); });
+    column("s_dur", [&](const Span& u, std::size_t) { return us(u.duration); });
+    column("s_flags", [](const Span& u, std::size_t) { return u.flags; });
+    column("s_call", [](const Span& u, std::size_t) { return u.call; });
+    column("s_label", [&](const Span& u, std::size_t) { return u.call < 0 ? table.add(u.label) : std::size_t{0}; });
+    column("s_state", [](const Span& u, std::size_t) { return u.state; });
     out << "],\n\"templates\":[";
     for (std::size_t j = 0; j < templates.size(); ++j) out << (j ? ",[" : "[") << *templates[j] << ']';
     out << "],\n\"lines\":[";
