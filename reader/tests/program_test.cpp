@@ -246,8 +246,14 @@ TEST(Program, HtmlPageDrawsTheCallsOverTime) {
     w.end(notice, t + kMs, 0, 6, -1);
     w.start({100, t + 2 * kMs, 1, 9, 0x0502, -1, false, 4});  // never returned
     w.write(browser.dir + "/Twainlog_20261207_233754_0754.calls");
-    const std::string page = browser.dir + "/times.html";
+    const std::string page = browser.dir + "/times.html", cut = browser.dir + "/cut.html";
     ASSERT_EQ(run_program("html " + browser.dir + " -o " + page).status, 0);
+    // A record cut short gives the calls it holds and says what it lost.
+    const std::string bytes = w.bytes();
+    std::ofstream(browser.dir + "/Twainlog_20261207_233754_0754.calls", std::ios::binary) << bytes.substr(0, 4096 + 64 * 3 + 20);
+    ASSERT_EQ(run_program("html " + browser.dir + " -o " + cut).status, 0);
+    EXPECT_NE(read_file(cut).find("<h2>What the flight records could not give</h2>"), std::string::npos);
+    EXPECT_NE(read_file(cut).find("\"s_flags\":[0,0,0]"), std::string::npos) << "the three whole calls";
     if (!Browser::available()) GTEST_SKIP() << "chromium is not installed";
     const std::string dom = browser.dom("file://" + page);
     EXPECT_EQ(occurrences(dom, "Calls over time: " + std::to_string(logged + 2) +

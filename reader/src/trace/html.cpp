@@ -490,6 +490,15 @@ void write_html(const Session& s, std::ostream& out, const std::string& title, c
         out << "</ul>\n";
     }
 
+    if (times) {
+        const std::vector<std::string>& unread = times->problems();  // each record's own, named, among them
+        if (!unread.empty()) {
+            out << "<h2>What the flight records could not give</h2><ul class=\"problems\">\n";
+            for (const std::string& p : unread) out << "<li>" << html_escape(p) << "</li>\n";
+            out << "</ul>\n";
+        }
+    }
+
     // The calls as data: [id, flags, state before, state after, label, return
     // code, text template, the call's own lines...]. A long session repeats
     // most of its lines and whole texts but for a line or two (the triplet
