@@ -242,6 +242,12 @@ TEST(Record, JoinsEachLoadOfALogToItsOwnRecord) {
         EXPECT_EQ(c->thread, 100u * static_cast<uint32_t>(i + 1));
         EXPECT_EQ(c->duration_ns(), kMs * (i + 1));
     }
+    // A record whose log is gone is named, not read.
+    RecordWriter().write((dir / "Twainlog_20261207_233754_0999.calls").string());
+    EXPECT_EQ(SessionTimes::load({log.string()}).problems(),
+              std::vector<std::string>{"Twainlog_20261207_233754_0999.calls: a record without its log "
+                                       "Twainlog_20261207_233754_0999.txt: not read"});
+    fs::remove(dir / "Twainlog_20261207_233754_0999.calls");
     // A record whose load lies beyond its log's end joins nothing and says so.
     RecordWriter::Header h;
     h.log_offset = 1u << 20;

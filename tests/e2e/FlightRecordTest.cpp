@@ -27,40 +27,26 @@
 #include "DataSourceHarness.h"
 #include "RecordFile.h"
 
-#if defined(__SANITIZE_THREAD__)
-#define RECORD_TEST_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define RECORD_TEST_TSAN 1
-#endif
-#endif
-
 // The calendar clock, held still while g_heldSeconds is set, so that two
 // loads name the same log file. The data source reads it through these
-// (this executable exports them); under ThreadSanitizer its runtime owns
-// them, and the test that needs them is skipped.
+// (this executable exports them).
 namespace {
 std::atomic<time_t> g_heldSeconds{0};
-constexpr long kHeldMicros = 754000;
 }  // namespace
-#if !defined(RECORD_TEST_TSAN)
 extern "C" time_t time(time_t* out) noexcept {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    const time_t held = g_heldSeconds.load();
-    const time_t seconds = held ? held : now.tv_sec;
+    const time_t seconds = g_heldSeconds ? g_heldSeconds.load() : now.tv_sec;
     if (out) *out = seconds;
     return seconds;
 }
 extern "C" int gettimeofday(struct timeval* __restrict tv, void* __restrict) noexcept {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
-    const time_t held = g_heldSeconds.load();
-    tv->tv_sec = held ? held : now.tv_sec;
-    tv->tv_usec = held ? kHeldMicros : now.tv_nsec / 1000;
+    tv->tv_sec = g_heldSeconds ? g_heldSeconds.load() : now.tv_sec;
+    tv->tv_usec = g_heldSeconds ? 754000 : now.tv_nsec / 1000;
     return 0;
 }
-#endif
 
 namespace {
 
@@ -104,8 +90,8 @@ struct Source {
 struct Wired {
     LoadedDataSource ds;
     Source source;
-    TW_ENTRYPOINT entry{};
-    Wired() {
+    explicit Wired(void (*beforeLoad)() = nullptr) : ds(Companion::Scripted, true, beforeLoad) {
+        static TW_ENTRYPOINT entry{};
         source.app = &ds.app;
         ds.control->fill = Source::Fill;
         ds.control->context = &source;
@@ -126,7 +112,9 @@ std::string FirstLine(const char* path) {
     return text.substr(0, text.find('\n'));
 }
 
-TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocks) {
+// A session's calls, those that leave no text among them, and the last one
+// slow (200 ms in the companion).
+TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocksWithItsDuration) {
     Wired w;
     LoadedDataSource& ds = w.ds;
     TW_CAPABILITY cap{};
@@ -143,6 +131,7 @@ TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocks) {
     w.source.Send(MSG_CLOSEDSOK);                            // from no call
     ds.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr);
     ds.control->rc = TWRC_FAILURE;
+    w.source.imageInfo = InImageInfo::Sleep200ms;
     ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
     const std::string logName = LoadedDataSource::LogFiles().back();
     const RecordFile open = TheRecord();
@@ -184,6 +173,10 @@ TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocks) {
         EXPECT_TRUE(RecordFile::Ended(c)) << "call " << i;
         EXPECT_EQ(c.thread, me) << "call " << i;
         EXPECT_LE(c.start_ns, c.end_ns) << "call " << i;
+        if (c.dat == DAT_IMAGEINFO) {
+            EXPECT_GE(c.end_ns - c.start_ns, 200000000);
+            EXPECT_LE(c.end_ns - c.start_ns, 1000000000);
+        }
         if (i) {
             EXPECT_LE(r.calls[i - 1].start_ns, c.start_ns) << "call " << i;
         }
@@ -198,38 +191,17 @@ TEST(FlightRecord, EveryCallHasOneRecordJoinedToItsBlocks) {
     EXPECT_EQ(std::make_tuple(h.version, h.header_size, h.slot_size, h.pid, h.load_in_log, h.max_file_size),
               std::make_tuple(fr::kVersion, uint16_t(fr::kHeaderSize), uint16_t(fr::kSlotSize), uint32_t(getpid()), 1u,
                               fr::kMaxFileSize));
-    EXPECT_EQ(logName, std::string(h.log_name));
-    EXPECT_EQ(LoadedDataSource::LogFolder() + "/" + logName.substr(0, logName.size() - 4) + ".calls",
-              LoadedDataSource::LogFolder() + "/" + RecordFiles(LoadedDataSource::LogFolder())[0]);
-    EXPECT_STREQ(h.ds_path, TRACELET_TEST_DS);
-    EXPECT_EQ(std::string(h.companion_path), LoadedDataSource::CompanionPath());
-    EXPECT_EQ(std::string(h.boot_id), FirstLine("/proc/sys/kernel/random/boot_id"));
-    EXPECT_EQ(std::string(h.process_name), FirstLine("/proc/self/comm"));
-    EXPECT_EQ(r.threadNames.at(me), FirstLine("/proc/thread-self/comm"));
-    EXPECT_GT(h.process_start_ticks, 0u);
-    EXPECT_GT(h.ticks_per_second, 0u);
-    EXPECT_LE(h.load_mono_ns, r.calls[0].start_ns);
+    EXPECT_EQ(std::make_tuple(std::string(h.log_name), std::string(h.ds_path), std::string(h.companion_path)),
+              std::make_tuple(logName, std::string(TRACELET_TEST_DS), LoadedDataSource::CompanionPath()));
+    EXPECT_EQ(std::make_tuple(std::string(h.boot_id), std::string(h.process_name), r.threadNames.at(me)),
+              std::make_tuple(FirstLine("/proc/sys/kernel/random/boot_id"), FirstLine("/proc/self/comm"),
+                              FirstLine("/proc/thread-self/comm")));
+    EXPECT_TRUE(h.process_start_ticks && h.ticks_per_second && h.load_mono_ns <= r.calls[0].start_ns);
     EXPECT_NEAR(double(h.load_wall_ns) / 1e9, double(::time(nullptr)), 60.0);
     // Closed only by the unload, which counts the calls.
-    EXPECT_FALSE(open.Closed());
-    EXPECT_TRUE(open.unloads.empty());
-    EXPECT_TRUE(r.Closed());
+    EXPECT_TRUE(!open.Closed() && open.unloads.empty() && r.Closed() && r.stops.empty());
     ASSERT_EQ(r.unloads.size(), 1u);
     EXPECT_EQ(r.unloads[0].calls, std::size(expected));
-    EXPECT_TRUE(r.stops.empty());
-}
-
-TEST(FlightRecord, ASlowCallLastsWhatItTook) {
-    Wired w;
-    w.source.imageInfo = InImageInfo::Sleep200ms;
-    w.ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
-    w.ds.Unload();
-    const RecordFile r = TheRecord();
-    ASSERT_EQ(r.calls.size(), 2u);
-    const fr::CallRecord& c = r.calls[1];
-    EXPECT_EQ(c.dat, DAT_IMAGEINFO);
-    EXPECT_GE(c.end_ns - c.start_ns, 200000000);
-    EXPECT_LE(c.end_ns - c.start_ns, 1000000000);
 }
 
 // A host that hangs (and is killed) or crashes inside DAT_IMAGEINFO: the
@@ -249,14 +221,11 @@ TEST(FlightRecord, AHostThatDiesInACallLeavesTheCallStartedOnItsThread) {
         }
         // Until the fatal call has started (or the child is gone), then a
         // second more for a hang.
-        bool started = false;
-        for (int i = 0; i < 500 && !started; ++i) {
+        siginfo_t gone{};
+        for (int i = 0; i < 500 && waitid(P_PID, child, &gone, WEXITED | WNOHANG | WNOWAIT) == 0 && !gone.si_pid; ++i) {
             const std::vector<std::string> files = RecordFiles(LoadedDataSource::LogFolder());
-            if (!files.empty()) {
-                const RecordFile r = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + files[0]);
-                started = r.calls.size() == 3;
-            }
-            if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (!files.empty() && RecordFile::Read(LoadedDataSource::LogFolder() + "/" + files[0]).calls.size() == 3) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         if (way == InImageInfo::Hang) {
             std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -267,28 +236,23 @@ TEST(FlightRecord, AHostThatDiesInACallLeavesTheCallStartedOnItsThread) {
         EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << name << ": the child returned";
 
         const RecordFile r = TheRecord();
-        EXPECT_EQ(r.header.pid, uint32_t(child)) << name;
-        EXPECT_FALSE(r.Closed()) << name;
-        EXPECT_TRUE(r.unloads.empty()) << name;
+        EXPECT_EQ(std::make_tuple(r.header.pid, r.Closed(), r.unloads.size()), std::make_tuple(uint32_t(child), false, size_t(0)))
+            << name;
         ASSERT_EQ(r.calls.size(), 3u) << name;
         EXPECT_TRUE(RecordFile::Ended(r.calls[0]) && RecordFile::Ended(r.calls[1])) << name;
-        const fr::CallRecord& fatal = r.calls[2];
-        EXPECT_EQ(std::make_tuple(fatal.dg, fatal.dat, fatal.msg, int(fatal.state_before)),
-                  std::make_tuple(TW_UINT32(DG_IMAGE), TW_UINT16(DAT_IMAGEINFO), TW_UINT16(MSG_GET), 4))
+        // The fatal call, started on the child's main thread (named) and never ended.
+        const fr::CallRecord& f = r.calls[2];
+        EXPECT_EQ(std::make_tuple(f.dg, f.dat, f.msg, int(f.state_before), RecordFile::Ended(f), f.end_ns, f.thread,
+                                  r.threadNames.count(f.thread)),
+                  std::make_tuple(TW_UINT32(DG_IMAGE), TW_UINT16(DAT_IMAGEINFO), TW_UINT16(MSG_GET), 4, false, int64_t(0),
+                                  uint32_t(child), size_t(1)))
             << name;
-        EXPECT_FALSE(RecordFile::Ended(fatal)) << name;
-        EXPECT_EQ(fatal.end_ns, 0) << name;
-        EXPECT_EQ(fatal.thread, uint32_t(child)) << name;  // the child's main thread
-        EXPECT_EQ(r.threadNames.count(fatal.thread), 1u) << name;
     }
 }
 
 // The manager may load the source twice in one millisecond: both loads
 // write one log, and each gets its own record.
 TEST(FlightRecord, TwoLoadsOfOneLogKeepTheirOwnRecords) {
-#if defined(RECORD_TEST_TSAN)
-    GTEST_SKIP() << "the calendar clock cannot be held under ThreadSanitizer";
-#else
     g_heldSeconds = 1765150674;
     LoadedDataSource first;
     first.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
@@ -316,7 +280,6 @@ TEST(FlightRecord, TwoLoadsOfOneLogKeepTheirOwnRecords) {
     for (const auto& c : two.calls) calls2.emplace_back(c.msg, c.seq);
     EXPECT_EQ(calls1, (std::vector<std::tuple<TW_UINT16, uint32_t>>{{MSG_OPENDS, 1}}));
     EXPECT_EQ(calls2, (std::vector<std::tuple<TW_UINT16, uint32_t>>{{MSG_OPENDS, 1}, {MSG_CLOSEDS, 2}}));
-#endif
 }
 
 // On a full disk the record stops at its next step and says so; the host
@@ -367,55 +330,33 @@ TEST(FlightRecord, AFullDiskStopsTheRecordAndTheLogGoesOn) {
 }
 
 // The record changes nothing in the log: the same session writes the same
-// text when its record cannot be created (no file descriptor left for it).
+// text when its record cannot be created (no file descriptor left for it:
+// the loader's come and go, the next free one goes to the log).
+rlimit g_files{};
+void LeaveOneDescriptor() {
+    const int next = dup(0);
+    close(next);
+    rlimit tight = g_files;
+    tight.rlim_cur = static_cast<rlim_t>(next) + 1;
+    setrlimit(RLIMIT_NOFILE, &tight);
+}
+
 TEST(FlightRecord, TheLogIsTheSameWhenTheRecordCannotBeCreated) {
     static TW_CAPABILITY cap{};
-    static TW_ENTRYPOINT entry{};
     cap.Cap = ICAP_PIXELTYPE;
-    entry.Size = sizeof entry;
-    entry.DSM_Entry = ManagerStandIn;
     std::string logs[2];
     for (int blocked = 0; blocked < 2; ++blocked) {
-        TW_IDENTITY app{};
-        {
-            LoadedDataSource placed;  // the companion in place
-            app = placed.app;
-        }
-        ResetFolder(LoadedDataSource::LogFolder(), true);
-        rlimit saved{};
-        getrlimit(RLIMIT_NOFILE, &saved);
-        if (blocked) {
-            // The loader's descriptors come and go; the next free one goes
-            // to the log, and none is left after it.
-            const int next = dup(0);
-            close(next);
-            rlimit tight = saved;
-            tight.rlim_cur = static_cast<rlim_t>(next) + 1;
-            setrlimit(RLIMIT_NOFILE, &tight);
-        }
-        DsLibrary ds(TRACELET_TEST_DS);
-        setrlimit(RLIMIT_NOFILE, &saved);
-        ASSERT_NE(ds.entry(), nullptr);
+        getrlimit(RLIMIT_NOFILE, &g_files);
+        Wired w(blocked ? LeaveOneDescriptor : nullptr);
+        setrlimit(RLIMIT_NOFILE, &g_files);
         EXPECT_EQ(RecordFiles(LoadedDataSource::LogFolder()).size(), blocked ? 0u : 1u);
-        EXPECT_EQ(LoadedDataSource::LogFiles().size(), blocked ? 1u : 2u);
-        auto control = reinterpret_cast<ScriptControl* (*)()>(
-            LoadedSymbol(LoadedDataSource::CompanionPath(), "ScriptedCompanionControl"))();
-        Source source;
-        source.app = &app;
-        control->fill = Source::Fill;
-        control->context = &source;
-        control->rc = TWRC_SUCCESS;
-        const auto call = [&](TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData) {
-            ds.entry()(&app, DG, DAT, MSG, pData);
-        };
-        call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry);
-        call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
-        call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
-        call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr);
-        source.Send(MSG_CLOSEDSREQ);
-        control->rc = TWRC_FAILURE;
-        call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
-        ds.Unload();
+        w.ds.Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, nullptr);
+        w.ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+        w.ds.Call(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, nullptr);
+        w.source.Send(MSG_CLOSEDSREQ);
+        w.ds.control->rc = TWRC_FAILURE;
+        w.ds.Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, nullptr);
+        w.ds.Unload();
         logs[blocked] = LoadedDataSource::Log();
     }
     EXPECT_NE(logs[0].find("[00007] [APP] DG_IMAGE/DAT_IMAGEINFO/MSG_GET"), std::string::npos);

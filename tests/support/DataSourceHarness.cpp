@@ -16,7 +16,7 @@ std::string LoadedDataSource::Log() {
 }
 
 // The log folder and the companion are in place before the data source loads.
-static const char* Prepare(Companion companion, bool logFolder) {
+static const char* Prepare(Companion companion, bool logFolder, void (*beforeLoad)()) {
     const char* variants[] = {TRACELET_TEST_COMPANION, nullptr, TRACELET_TEST_COMPANION_NOFACTORY,
                               TRACELET_TEST_COMPANION_NULLSLOT, TRACELET_TEST_COMPANION_THROWING};
     ResetFolder(LoadedDataSource::LogFolder(), logFolder);
@@ -27,10 +27,12 @@ static const char* Prepare(Companion companion, bool logFolder) {
         std::ifstream in(variant, std::ios::binary);
         std::ofstream(path, std::ios::binary) << in.rdbuf();
     }
+    if (beforeLoad) beforeLoad();
     return TRACELET_TEST_DS;
 }
 
-LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder) : library_(Prepare(companion, logFolder)) {
+LoadedDataSource::LoadedDataSource(Companion companion, bool logFolder, void (*beforeLoad)())
+    : library_(Prepare(companion, logFolder, beforeLoad)) {
     app.Id = 7;
     app.ProtocolMajor = 2;
     app.ProtocolMinor = 4;

@@ -22,7 +22,10 @@ enum class Companion {
 
 class LoadedDataSource {
 public:
-    explicit LoadedDataSource(Companion companion = Companion::Scripted, bool logFolder = true);
+    // `beforeLoad` runs with the companion and the log folder in place,
+    // just before the loader opens the data source.
+    explicit LoadedDataSource(Companion companion = Companion::Scripted, bool logFolder = true,
+                              void (*beforeLoad)() = nullptr);
 
     // DS_Entry, with the test application's identity or another origin.
     TW_UINT16 Call(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, void* pData) { return CallFrom(&app, DG, DAT, MSG, pData); }

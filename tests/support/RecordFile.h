@@ -47,11 +47,9 @@ struct RecordFile {
                 ++i;
                 continue;
             }
+            const auto name = As<fr::ThreadNameRecord>(at);
+            if (head.kind == fr::kKindThreadName) r.threadNames[name.thread] = std::string(name.name, strnlen(name.name, 40));
             if (head.kind == fr::kKindCall) r.calls.push_back(As<fr::CallRecord>(at));
-            if (head.kind == fr::kKindThreadName) {
-                const auto t = As<fr::ThreadNameRecord>(at);
-                r.threadNames[t.thread] = std::string(t.name, strnlen(t.name, sizeof t.name));
-            }
             if (head.kind == fr::kKindUnload) r.unloads.push_back(As<fr::UnloadRecord>(at));
             if (head.kind == fr::kKindStop) r.stops.push_back(As<fr::StopRecord>(at));
             i += head.slots;

@@ -47,15 +47,15 @@ void write_chrome_trace(const SessionTimes& times, std::ostream& out, int64_t no
         auto ts = [&](int64_t mono) { return micros(r.wall_ns(mono) - base); };
         if (named_processes.insert(pid).second) {
             w.event({{"ph", "M"}, {"name", "process_name"}, {"pid", pid}, {"tid", 0},
-                     {"args", {{"name", r.process_name + " (pid " + std::to_string(pid) + ")"}}}});
+                     {"args", {{"name", r.process_name.empty() ? "host" : r.process_name}}}});
         }
         std::set<uint32_t> threads;
         for (const TimedCall& c : r.calls) threads.insert(c.thread);
         for (uint32_t t : threads) {
             auto it = r.thread_names.find(t);
-            std::string name = it != r.thread_names.end() && !it->second.empty() ? it->second : "thread";
-            w.event({{"ph", "M"}, {"name", "thread_name"}, {"pid", pid}, {"tid", t},
-                     {"args", {{"name", name + " " + std::to_string(t)}}}});
+            std::string name = it != r.thread_names.end() && !it->second.empty() ? it->second
+                                                                                 : "thread " + std::to_string(t);
+            w.event({{"ph", "M"}, {"name", "thread_name"}, {"pid", pid}, {"tid", t}, {"args", {{"name", name}}}});
         }
         const int64_t end_of_load = load_end_ns(r, now_ns);
 

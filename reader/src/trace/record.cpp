@@ -440,8 +440,10 @@ std::string duration_text(int64_t ns) {
         std::snprintf(buf, sizeof buf, "%.3f s", static_cast<double>(ns) / 1e9);
     else if (ns >= 1000000)
         std::snprintf(buf, sizeof buf, "%.1f ms", static_cast<double>(ns) / 1e6);
-    else
+    else if (ns >= 1000)
         std::snprintf(buf, sizeof buf, "%lld us", static_cast<long long>(ns / 1000));
+    else
+        std::snprintf(buf, sizeof buf, "%lld ns", static_cast<long long>(ns));
     return buf;
 }
 
@@ -469,6 +471,28 @@ std::size_t line_at(const std::string& path, uint64_t offset, uint64_t& file_siz
 
 SessionTimes SessionTimes::load(const std::vector<std::string>& log_files) {
     SessionTimes t;
+    // Records whose log is gone (deleted, or never written) are not read:
+    // say so for those in the folders of the session.
+    std::vector<fs::path> folders;
+    for (const std::string& log : log_files) {
+        fs::path dir = fs::path(log).parent_path();
+        if (std::find(folders.begin(), folders.end(), dir) == folders.end()) folders.push_back(dir);
+    }
+    for (const fs::path& dir : folders) {
+        std::error_code ec;
+        std::vector<std::string> orphans;
+        for (const auto& e : fs::directory_iterator(dir.empty() ? fs::path(".") : dir, ec)) {
+            std::string name = e.path().filename().string();
+            std::size_t ext = name.rfind(fr::kExtension);
+            if (name.compare(0, 9, "Twainlog_") != 0 || ext == std::string::npos || ext + 6 != name.size()) continue;
+            std::string stem = name.substr(0, name.find('.'));
+            if (!fs::exists((dir.empty() ? fs::path(".") : dir) / (stem + ".txt"), ec)) orphans.push_back(name);
+        }
+        std::sort(orphans.begin(), orphans.end());
+        for (const std::string& name : orphans)
+            t.problems_.push_back(name + ": a record without its log " + name.substr(0, name.find('.')) +
+                                  ".txt: not read");
+    }
     for (std::size_t file = 0; file < log_files.size(); ++file) {
         const std::string log_name = fs::path(log_files[file]).filename().string();
         for (const std::string& path : flight_record_files(log_files[file])) {

@@ -113,7 +113,7 @@ std::string triplet_text(const TimedCall& c);
 // "TWRC_SUCCESS", "ERROR!(32769)"; "-" for -1 (the call has not returned).
 std::string rc_text(int rc);
 
-// "1.234 s", "12.5 ms", "850 us".
+// "1.234 s", "12.5 ms", "850 us", "420 ns".
 std::string duration_text(int64_t ns);
 
 // The records of a session's log files, joined to the calls the text parser

@@ -69,7 +69,6 @@ void print_times(const SessionTimes& times, const std::vector<Summary::Page>& pa
     out << "\nTimes (from the flight record" << (records.size() == 1 ? "" : "s") << "):\n";
     int64_t first_wall = 0, last_wall = 0;
     bool any = false;
-    std::size_t calls = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         const FlightRecord& r = records[i];
         out << "  record " << i + 1 << ": " << (r.path.empty() ? r.log_name : r.path.substr(r.path.rfind('/') + 1));
@@ -92,7 +91,6 @@ void print_times(const SessionTimes& times, const std::vector<Summary::Page>& pa
         if (!any || w0 < first_wall) first_wall = w0;
         if (!any || w1 > last_wall) last_wall = w1;
         any = true;
-        calls += r.calls.size();
     }
     const int64_t duration = any ? last_wall - first_wall : 0;
     out << "  Duration: " << duration_text(duration) << '\n';
@@ -218,7 +216,6 @@ void print_times(const SessionTimes& times, const std::vector<Summary::Page>& pa
         out << "\nRecord problems:\n";
         for (const std::string& p : times.problems()) out << "  " << p << '\n';
     }
-    (void)calls;
 }
 
 // Findings ----------------------------------------------------------------------
