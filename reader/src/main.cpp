@@ -12,9 +12,11 @@
 #include "trace/html.hpp"
 #include "trace/json.hpp"
 #include "trace/reader.hpp"
+#include "trace/record.hpp"
 #include "trace/session.hpp"
 #include "trace/summary.hpp"
 #include "trace/timing.hpp"
+#include "trace/watch.hpp"
 
 using namespace tracelet::trace;
 
@@ -152,6 +154,17 @@ int main(int argc, char** argv) {
                                             "and the count of files and loads)");
     exporter->add_option("-o,--output", out_path, "write to this file instead of standard output");
 
+    std::string folder = TRACELET_LOG_DIR;
+    WatchOptions watch_options;
+    bool once = false;
+    auto* watch = app.add_subcommand("watch", "Live view of the newest load in a log folder: state, the call in "
+                                              "flight, calls per second, the page, the last failure");
+    watch->add_option("LOG-FOLDER", folder, "the log folder")->capture_default_str()->check(CLI::ExistingDirectory);
+    watch->add_option("--slow-ms", slow_ms, "mark a call in flight once it has run this long")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    watch->add_flag("--once", once, "print one frame and exit");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -211,10 +224,16 @@ int main(int argc, char** argv) {
             write_chrome_trace(times, out.stream(), monotonic_now_ns());
             return 0;
         }
+        if (*watch) {
+            watch_options.slow_ns = slow_ms * 1000000;
+            return run_watch(folder, watch_options, once, std::cout);
+        }
         if (*html) {
             Session s = Session::load(paths);
+            SessionTimes times = SessionTimes::load(session_files(paths));
+            for (const Call& c : s.calls) times.note_call(c);
             Output out(out_path);
-            write_html(s, out.stream(), title.empty() ? session_title(s) : title);
+            write_html(s, out.stream(), title.empty() ? session_title(s) : title, &times, monotonic_now_ns());
             return 0;
         }
     } catch (const CLI::Error& e) {

@@ -37,10 +37,10 @@ ProgramRun run_command(const std::string& command) {
 
 bool chromium_installed() { return run_command("command -v chromium").status == 0; }
 
-ProgramRun headless_dom(const std::string& url, const std::string& profile) {
-    return run_command("timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+ProgramRun headless_dom(const std::string& url, const std::string& profile, const std::string& flags) {
+    return run_command("timeout 180 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
                        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir='" +
-                       profile + "' --dump-dom '" + url + "' 2>/dev/null");
+                       profile + "' " + flags + " --dump-dom '" + url + "' 2>/dev/null");
 }
 
 }  // namespace tracelet::trace::testing

@@ -19,6 +19,7 @@ ProgramRun run_command(const std::string& command);  // any shell command, stand
 // The page's document after its scripts ran in headless Chromium (status 0),
 // with a browser profile in `profile`; false when Chromium is not installed.
 bool chromium_installed();
-ProgramRun headless_dom(const std::string& url, const std::string& profile);
+// The page's DOM once its scripts ran; `flags` go to chromium as they are.
+ProgramRun headless_dom(const std::string& url, const std::string& profile, const std::string& flags = "");
 
 }  // namespace tracelet::trace::testing

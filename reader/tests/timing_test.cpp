@@ -318,7 +318,7 @@ TEST(Timing, ReportsReadATruncatedRecordAtEveryLength) {
 TEST(Viewer, ChromeTraceOpensInSpeedscope) {
     const std::string viewer = TRACELET_SPEEDSCOPE "/node_modules/speedscope/dist/release/index.html";
     if (!fs::exists(viewer)) GTEST_SKIP() << "speedscope is not installed (the speedscope fixture installs it)";
-    if (run_command("command -v chromium").status != 0) GTEST_SKIP() << "chromium is not installed";
+    if (!chromium_installed()) GTEST_SKIP() << "chromium is not installed";
     TimedLog log("", Timing{});
     threaded_record().write(log.record());
     const std::string dir = ::testing::TempDir() + "tracelet-speedscope";
@@ -328,11 +328,8 @@ TEST(Viewer, ChromeTraceOpensInSpeedscope) {
                           "/trace.json')\" > '" + dir + "/load.js'")
                   .status,
               0);
-    ProgramRun dom = run_command(
-        "timeout 120 chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-        "--disable-background-networking --disable-component-update --disable-sync --user-data-dir='" + dir +
-        "/profile' --virtual-time-budget=10000 --dump-dom 'file://" + viewer + "#localProfilePath=" + dir +
-        "/load.js' 2>/dev/null");
+    ProgramRun dom = headless_dom("file://" + viewer + "#localProfilePath=" + dir + "/load.js", dir + "/profile",
+                                  "--virtual-time-budget=10000");
     ASSERT_EQ(dom.status, 0) << dom.out;
     EXPECT_TRUE(has(dom.out, "trace.json - speedscope")) << dom.out;
     for (const char* thread : {"scanapp (tid 100)", "thread 200 (tid 200)", "thread 300 (tid 300)",
