@@ -32,18 +32,19 @@ std::optional<LoadFiles> newest_load(const std::string& folder) {
 }
 
 void LoadView::PageRows::call(Call&& c) {
-    if (c.dat == "DAT_IMAGEINFO" && c.msg == "MSG_GET" && c.rc == "TWRC_SUCCESS") {
+    const long long dat = c.dat_value(), msg = c.msg_value(), rc = c.rc_value();
+    if (dat == DAT_IMAGEINFO && msg == MSG_GET && rc == TWRC_SUCCESS) {
         open = true;
         rows = 0;
         if (!int_field(c.block("TW_IMAGEINFO"), "ImageLength", length)) length = -1;
-    } else if (c.dat == "DAT_IMAGEMEMXFER" && (c.rc == "TWRC_SUCCESS" || c.rc == "TWRC_XFERDONE")) {
+    } else if (dat == DAT_IMAGEMEMXFER && (rc == TWRC_SUCCESS || rc == TWRC_XFERDONE)) {
         long long y = 0, n = 0;
         const Node* x = c.block("TW_IMAGEMEMXFER");
         if (int_field(x, "YOffset", y) && int_field(x, "Rows", n)) rows = std::max(rows, y + n);
-        if (c.rc == "TWRC_XFERDONE") open = false;
-    } else if ((c.dat == "DAT_IMAGENATIVEXFER" || c.dat == "DAT_IMAGEFILEXFER") && !c.failed()) {
+        if (rc == TWRC_XFERDONE) open = false;
+    } else if ((dat == DAT_IMAGENATIVEXFER || dat == DAT_IMAGEFILEXFER) && !c.failed()) {
         open = false;
-    } else if (c.dat == "DAT_PENDINGXFERS" && (c.msg == "MSG_ENDXFER" || c.msg == "MSG_RESET")) {
+    } else if (dat == DAT_PENDINGXFERS && (msg == MSG_ENDXFER || msg == MSG_RESET)) {
         open = false;
     }
 }
