@@ -1,5 +1,6 @@
 // Load and unload of the data source: find the own file name, open the
 // companion, obtain the TripletOperator, set up the log; and undo it all.
+#include "analyzer/ParaAnalyze.h"
 #include "log/TwainLogFile.h"
 #include "record/LoadRecord.h"
 #include "shell/DataSource.h"
