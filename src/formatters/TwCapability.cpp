@@ -62,9 +62,10 @@ void TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* fr
 // "0x0" when no bit is set.
 void QueryFlagsText(TW_UINT16 flags, char* out, size_t size) {
     if (flags == 0) {
-        snprintf(out, size, "0x0");
+        TRACE_FORMAT_TO(out, size, "0x0");
         return;
     }
+    // Each piece is cut to the room left, so `len` never passes the buffer.
     size_t len = 0;
     out[0] = '\0';
     unsigned rest = flags;
@@ -72,9 +73,9 @@ void QueryFlagsText(TW_UINT16 flags, char* out, size_t size) {
         const unsigned bit = static_cast<unsigned>(twqc_macros[i].value);
         if (!(rest & bit)) continue;
         rest &= ~bit;
-        len += static_cast<size_t>(snprintf(out + len, size - len, "%s%s", len ? "|" : "", twqc_macros[i].name));
+        len += TRACE_FORMAT_TO(out + len, size - len, "%s%s", len ? "|" : "", twqc_macros[i].name);
     }
-    if (rest) snprintf(out + len, size - len, "%s0x%x", len ? "|" : "", rest);
+    if (rest) TRACE_FORMAT_TO(out + len, size - len, "%s0x%x", len ? "|" : "", rest);
 }
 
 }  // namespace

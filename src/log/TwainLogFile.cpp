@@ -7,6 +7,7 @@
 #include "log/TwainLog.h"
 #include "platform/Platform.h"
 #include "platform/Paths.h"
+#include "render/Format.h"
 
 FILE* g_pLogFile = nullptr;
 CTwainLog* g_pcTwainLog = nullptr;
@@ -34,15 +35,13 @@ void MakeLogFileName(time_t seconds, long micros, char* out, size_t size) {
     memset(&local, 0, sizeof local);
     tracelet::platform::LocalTime(seconds, &local);
     const int millis = RoundedMilliseconds(micros);
-    char stamp[kPathSize];
-    snprintf(stamp, sizeof stamp, "%04d%02d%02d_%02d%02d%02d_%04d", local.tm_year + 1900,
-             local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
-    snprintf(out, size, "Twainlog_%s.txt", stamp);
+    TRACE_FORMAT_TO(out, size, "Twainlog_%04d%02d%02d_%02d%02d%02d_%04d.txt", local.tm_year + 1900,
+                    local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, millis);
 }
 
 void setupTwainLog() {
     char folder[kPathSize] = {};
-    snprintf(folder, sizeof folder, "%s", g_szLogFolder);
+    TRACE_FORMAT_TO(folder, sizeof folder, "%s", g_szLogFolder);
     if (!tracelet::platform::PathExists(folder)) return;
 
     TraceLock lock;
@@ -59,9 +58,9 @@ void setupTwainLog() {
         char name[kPathSize];
         MakeLogFileName(seconds, micros, name, sizeof name);
         char path[kPathSize];
-        const int n = snprintf(path, sizeof path, "%s/%s", folder, name);
+        const size_t n = TRACE_FORMAT_TO(path, sizeof path, "%s/%s", folder, name);
         // A path that does not fit would name another file: no log then.
-        if (n > 0 && static_cast<size_t>(n) < sizeof path)
+        if (n == strlen(folder) + 1 + strlen(name))
             g_pLogFile = tracelet::platform::OpenAppend(path, s_logStreamBuffer, sizeof s_logStreamBuffer);
         if (g_pLogFile) memcpy(s_logName, name, sizeof s_logName);
     }
@@ -113,7 +112,7 @@ int CreateVLTempDirectory(char* parentPath) {
         return kFileNotFoundErr;
     }
     char path[kPathSize + 32];
-    snprintf(path, sizeof path, "%s/%s", parent, "NUVEXScanTwainLog");
+    TRACE_FORMAT_TO(path, sizeof path, "%s/%s", parent, "NUVEXScanTwainLog");
     const int err = tracelet::platform::MakeFolder(path);
     if (err == 0) return 0;
     switch (tracelet::platform::ClassifyFolderError(err)) {

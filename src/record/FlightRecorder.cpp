@@ -1,10 +1,10 @@
 #include "record/FlightRecorder.h"
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "platform/FlightFile.h"
+#include "render/Format.h"
 
 #ifndef TRACELET_VERSION_TEXT
 #define TRACELET_VERSION_TEXT "unknown"
@@ -68,10 +68,14 @@ bool FlightRecorder::Open(const LoadInfo& load) {
     int fd = -1, nth = 1;
     for (; nth <= kMaxLoadsPerLog; ++nth) {
         char suffix[16] = "";
-        if (nth > 1) snprintf(suffix, sizeof suffix, ".%d", nth);
-        const int n = snprintf(m_path, sizeof m_path, "%s/%.*s%s%s", load.folder, static_cast<int>(stem),
-                               load.logName, suffix, fr::kExtension);
-        if (n < 0 || static_cast<size_t>(n) >= sizeof m_path) return false;
+        if (nth > 1) TRACE_FORMAT_TO(suffix, sizeof suffix, ".%d", nth);
+        // The folder, "/" and the stem, then the suffix and the extension;
+        // a path that does not fit would name another file: no record then.
+        const size_t head = TRACE_FORMAT_TO(m_path, sizeof m_path, "%s/%s", load.folder, load.logName);
+        if (head != strlen(load.folder) + 1 + strlen(load.logName)) return false;
+        const size_t at = head - (strlen(load.logName) - stem);
+        const size_t tail = TRACE_FORMAT_TO(m_path + at, sizeof m_path - at, "%s%s", suffix, fr::kExtension);
+        if (tail != strlen(suffix) + strlen(fr::kExtension)) return false;
         fd = os::CreateFileExclusive(m_path);
         if (fd != -EEXIST) break;
     }

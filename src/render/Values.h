@@ -11,7 +11,8 @@
 //   boolean          "%s"     Bool(v): "true" or "false"
 //   text             "%s"     Text(field).c_str(): up to its NUL, never past its width
 //
-// (Flags are named by their bits where they are printed: TW_CAPEXT.)
+// (Flags are named by their bits where they are printed, TW_CAPEXT, through
+// the same renderer.)
 // Fields that print as the C types they are ("%d" of a TW_UINT16) need no
 // helper. The copy itself: CopyIn.
 #ifndef TRACELET_RENDER_VALUES_H
