@@ -80,9 +80,7 @@ TEST(NoHeap, EveryTypeAndItemTypeAllocatesNothingWithTheLogOnOrOff) {
     FILE** logFile = static_cast<FILE**>(ds.Symbol("g_pLogFile"));
     FILE* const open = *logFile;
     ASSERT_NE(open, nullptr) << "the log must be on";
-    TW_ENTRYPOINT entry{}, handed{};
-    entry.Size = sizeof entry;
-    entry.DSM_Entry = ManagerStandIn;
+    TW_ENTRYPOINT entry{sizeof entry, ManagerStandIn, nullptr, nullptr, nullptr, nullptr}, handed{};
     ds.control->fill = KeepEntryPoint;
     ds.control->context = &handed;
     ds.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry);
@@ -136,9 +134,7 @@ TEST(NoHeap, EveryTypeAndItemTypeAllocatesNothingWithTheLogOnOrOff) {
     ds.control->rc = TWRC_NOTDSEVENT;
     for (uint64_t i = 0; i < fr::kGrowStep / fr::kSlotSize; ++i) ds.Call(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
     ds.Unload();
-    const std::vector<std::string> records = RecordFiles(LoadedDataSource::LogFolder());
-    ASSERT_EQ(records.size(), 1u);
-    const RecordFile record = RecordFile::Read(LoadedDataSource::LogFolder() + "/" + records[0]);
+    const RecordFile record = RecordFile::OnlyIn(LoadedDataSource::LogFolder());
     EXPECT_GT(record.fileSize, fr::kHeaderSize + fr::kGrowStep);
     EXPECT_EQ(record.header.flags, uint32_t(fr::kFlagClosed));
     // The session went the whole way to the log.

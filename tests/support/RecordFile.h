@@ -15,6 +15,14 @@
 
 namespace fr = tracelet::flightrecord;
 
+// The record files in `folder`, sorted.
+inline std::vector<std::string> RecordFiles(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const std::string& name : FolderFiles(folder))
+        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".calls") == 0) names.push_back(name);
+    return names;
+}
+
 struct RecordFile {
     fr::FileHeader header{};
     std::vector<fr::CallRecord> calls;  // sealed at their start, in slot order
@@ -56,6 +64,11 @@ struct RecordFile {
         }
         return r;
     }
+    // The one record file in `folder`; an empty record when there is not exactly one.
+    static RecordFile OnlyIn(const std::string& folder) {
+        const std::vector<std::string> names = RecordFiles(folder);
+        return names.size() == 1 ? Read(folder + "/" + names[0]) : RecordFile{};
+    }
 
 private:
     template <class T>
@@ -65,13 +78,5 @@ private:
         return t;
     }
 };
-
-// The record files in `folder`, sorted.
-inline std::vector<std::string> RecordFiles(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const std::string& name : FolderFiles(folder))
-        if (name.size() > 6 && name.compare(name.size() - 6, 6, ".calls") == 0) names.push_back(name);
-    return names;
-}
 
 #endif  // TRACELET_TEST_RECORDFILE_H

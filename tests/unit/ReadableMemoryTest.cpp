@@ -55,10 +55,12 @@ TEST(ReadableMemory, ReadsOverSeveralPagesStopAtTheFirstUnreadableOne) {
                 }
 }
 
+// Within readable pages: reads item by item up to the very last readable
+// byte, whole; a block of known size read to its end and no further,
+// unprobed; and the probe's page count up to the first unreadable page.
 TEST(ReadableMemory, ReadsWithinReadablePagesAreWholeAndNotCut) {
-    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     Pages pages(5, false);
-    // Item by item, four bytes at a time, up to the very last readable one.
+    const size_t page = pages.page;
     ForeignReader reader(pages.base + 12, SIZE_MAX);
     reader.Expect(pages.base + 12, 5 * page);
     for (const unsigned char* at = pages.base + 12; at + 4 <= pages.end(); at += 4)
@@ -66,17 +68,13 @@ TEST(ReadableMemory, ReadsWithinReadablePagesAreWholeAndNotCut) {
     EXPECT_FALSE(reader.HitUnreadable());
     EXPECT_EQ(reader.Readable(pages.end(), 4), 0u);
     EXPECT_TRUE(reader.HitUnreadable());
-    // A block whose size is known is read to its end and no further, unprobed.
     ForeignReader sized(pages.base, 3 * page + 1);
     EXPECT_EQ(sized.Readable(pages.base + page, 8 * page), 2 * page + 1);
     EXPECT_FALSE(sized.HitUnreadable());
-}
-
-TEST(ReadableMemory, TheProbeCountsPagesInOrderUpToTheFirstUnreadable) {
-    const size_t page = tracelet::platform::PageSize();
+    ASSERT_EQ(tracelet::platform::PageSize(), page);
     for (size_t readable : {0u, 1u, 2u, 9u, 15u}) {
-        Pages pages(readable, false);
-        const uintptr_t first = reinterpret_cast<uintptr_t>(pages.base);
+        Pages more(readable, false);
+        const uintptr_t first = reinterpret_cast<uintptr_t>(more.base);
         EXPECT_EQ(tracelet::platform::ReadablePages(first, readable + 1, page), static_cast<long>(readable));
         EXPECT_EQ(tracelet::platform::ReadablePages(first, readable, page), static_cast<long>(readable));
     }

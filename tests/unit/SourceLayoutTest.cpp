@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
-#include <functional>
 #include <map>
 #include <regex>
 #include <set>
@@ -43,70 +42,49 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-// The folder graph of `includes`: an edge from a file's folder to the folder
-// of each header it includes by a path under src/.
-std::map<std::string, std::set<std::string>> FolderGraph(const std::vector<Include>& includes, const fs::path& root) {
-    std::map<std::string, std::set<std::string>> graph;
+// The folders on a cycle of the graph or leading into one ("a b "), "" when
+// there is none: what is left once the folders that reach nothing left are
+// peeled off.
+std::string OnCycles(std::map<std::string, std::set<std::string>> graph) {
+    for (bool peeled = true; peeled;) {
+        peeled = false;
+        for (auto node = graph.begin(); node != graph.end();) {
+            const bool sink = std::none_of(node->second.begin(), node->second.end(),
+                                           [&](const std::string& to) { return graph.count(to); });
+            node = sink ? graph.erase(node) : std::next(node);
+            peeled = peeled || sink;
+        }
+    }
+    std::string left;
+    for (const auto& node : graph) left += node.first + " ";
+    return left;
+}
+
+TEST(SourceLayout, OnCyclesFindsACycleAndOnlyACycle) {
+    EXPECT_EQ(OnCycles({{"a", {"b"}}, {"b", {"c"}}, {"c", {}}}), "");
+    EXPECT_EQ(OnCycles({{"a", {"b", "c"}}, {"b", {"c"}}, {"c", {}}}), "");  // a diamond
+    EXPECT_EQ(OnCycles({{"a", {"b"}}, {"b", {"c"}}, {"c", {"a"}}}), "a b c ");
+    EXPECT_EQ(OnCycles({{"x", {"a"}}, {"a", {"b"}}, {"b", {"a"}}, {"y", {"x"}}}), "a b x y ");
+}
+
+// The folders of src/ depend on each other without a cycle, the platform
+// layer at the bottom (it includes no other folder of src/), and only it
+// includes the operating system's headers.
+TEST(SourceLayout, TheFoldersOfSrcHaveNoCycleAndOnlyThePlatformIncludesSystemHeaders) {
+    const fs::path root = TRACELET_SOURCE_DIR;
+    const std::vector<Include> includes = IncludesUnder(root);
+    std::map<std::string, std::set<std::string>> graph;  // a folder to those whose headers its files include
     for (const Include& i : includes) {
         const std::string from = FolderOf(i.file), to = FolderOf(i.header);
-        if (i.system || from.empty() || to.empty() || from == to || !fs::is_directory(root / to)) continue;
-        graph[from].insert(to);
+        if (!i.system && !from.empty() && !to.empty() && from != to && fs::is_directory(root / to)) graph[from].insert(to);
     }
-    return graph;
-}
-
-// A cycle of the graph as "a -> b -> a", or "" when there is none.
-std::string FindCycle(const std::map<std::string, std::set<std::string>>& graph) {
-    std::map<std::string, int> mark;  // 1 on the path, 2 done
-    std::vector<std::string> path;
-    std::string cycle;
-    std::function<bool(const std::string&)> visit = [&](const std::string& node) {
-        mark[node] = 1;
-        path.push_back(node);
-        const auto edges = graph.find(node);
-        if (edges != graph.end()) {
-            for (const std::string& next : edges->second) {
-                if (mark[next] == 1) {
-                    auto at = std::find(path.begin(), path.end(), next);
-                    for (; at != path.end(); ++at) cycle += *at + " -> ";
-                    cycle += next;
-                    return true;
-                }
-                if (mark[next] == 0 && visit(next)) return true;
-            }
-        }
-        path.pop_back();
-        mark[node] = 2;
-        return false;
-    };
-    for (const auto& node : graph)
-        if (mark[node.first] == 0 && visit(node.first)) return cycle;
-    return "";
-}
-
-TEST(SourceLayout, FindCycleFindsACycleAndOnlyACycle) {
-    EXPECT_EQ(FindCycle({{"a", {"b"}}, {"b", {"c"}}, {"c", {}}}), "");
-    EXPECT_EQ(FindCycle({{"a", {"b", "c"}}, {"b", {"c"}}, {"c", {}}}), "");  // a diamond
-    EXPECT_EQ(FindCycle({{"a", {"b"}}, {"b", {"c"}}, {"c", {"a"}}}), "a -> b -> c -> a");
-    EXPECT_EQ(FindCycle({{"x", {"a"}}, {"a", {"b"}}, {"b", {"a"}}}), "a -> b -> a");
-}
-
-TEST(SourceLayout, TheFoldersOfSrcDependOnEachOtherWithoutACycle) {
-    const fs::path root = TRACELET_SOURCE_DIR;
-    const auto graph = FolderGraph(IncludesUnder(root), root);
     ASSERT_FALSE(graph.empty());
-    EXPECT_EQ(FindCycle(graph), "");
-    // The platform layer is the bottom: it includes no other folder of src/.
+    EXPECT_EQ(OnCycles(graph), "");
     EXPECT_EQ(graph.count("platform"), 0u);
-}
-
-TEST(SourceLayout, OnlyThePlatformFolderIncludesSystemHeaders) {
     const std::regex systemHeader(R"(^(dlfcn|unistd|pthread|fcntl|sys/.*)\.h$)");
-    for (const Include& i : IncludesUnder(TRACELET_SOURCE_DIR)) {
-        if (i.system && std::regex_match(i.header, systemHeader)) {
-            EXPECT_EQ(FolderOf(i.file), "platform") << i.file << " includes <" << i.header << ">";
-        }
-    }
+    for (const Include& i : includes)
+        EXPECT_TRUE(!i.system || !std::regex_match(i.header, systemHeader) || FolderOf(i.file) == "platform")
+            << i.file << " includes <" << i.header << ">";
 }
 
 }  // namespace
