@@ -55,29 +55,34 @@ void write_load(const fs::path& dir, const Load& l) {
         h.pid = static_cast<uint32_t>(getpid());
         h.process_start_ticks = start_ticks_of(getpid());
     }
-    const int64_t now = monotonic_now_ns(), start = now - l.in_flight_for - 100 * kMs;
-    h.load_mono_ns = start;
+    const int64_t now = monotonic_now_ns(), start = h.load_mono_ns = now - l.in_flight_for - 100 * kMs;
     RecordWriter w(h);
     w.thread_name(100, "scanapp", start);
     long long seq = 0;
-    uint32_t open = w.start({100, start, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, -1, false, 3});
-    w.end(open, start + kMs, TWRC_SUCCESS, 4, ++seq);
-    if (l.failure) {
-        uint32_t set = w.start({100, start + 2 * kMs, DG_CONTROL, DAT_CAPABILITY, MSG_SET, ICAP_XRESOLUTION, false, 4});
-        w.end(set, start + 3 * kMs, TWRC_FAILURE, 4, ++seq);
-    }
-    for (int i = 0; i < l.transfers_done; ++i) {
-        uint32_t x = w.start({100, start + (4 + i) * kMs, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, -1, false, 7});
-        w.end(x, start + (5 + i) * kMs, TWRC_XFERDONE, 7, ++seq);
-    }
+    w.end(w.start({100, start, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, -1, false, 3}), start + kMs, TWRC_SUCCESS, 4, ++seq);
+    if (l.failure)
+        w.end(w.start({100, start + 2 * kMs, DG_CONTROL, DAT_CAPABILITY, MSG_SET, ICAP_XRESOLUTION, false, 4}),
+              start + 3 * kMs, TWRC_FAILURE, 4, ++seq);
+    for (int i = 0; i < l.transfers_done; ++i)
+        w.end(w.start({100, start + (4 + i) * kMs, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, -1, false, 7}),
+              start + (5 + i) * kMs, TWRC_XFERDONE, 7, ++seq);
     if (l.dat_in_flight) w.start({100, now - l.in_flight_for, DG_IMAGE, l.dat_in_flight, MSG_GET, -1, false, 7});
     w.thread_name(300, "poller", now);  // another thread's last record
     if (l.host == Host::unloaded) w.unload(now - kMs);
-    w.write((dir / (l.load_in_log == 1 ? "Twainlog_20261207_233754_0754.calls"
-                                        : "Twainlog_20261207_233754_0754." + std::to_string(l.load_in_log) +
-                                              ".calls"))
-                .string());
+    const std::string n = l.load_in_log == 1 ? "" : "." + std::to_string(l.load_in_log);
+    w.write((dir / ("Twainlog_20261207_233754_0754" + n + ".calls")).string());
 }
+
+// A fresh folder, removed at the end of the test, and "watch --once" on it.
+struct WatchDir {
+    fs::path path = fs::path(::testing::TempDir()) / ("tracelet-watch-" + std::to_string(getpid()));
+    WatchDir() {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~WatchDir() { fs::remove_all(path); }
+    ProgramRun watch(const std::string& args = "") const { return run_program("watch --once '" + path.string() + "'" + args); }
+};
 
 }  // namespace
 
@@ -121,33 +126,27 @@ TEST(Watch, OneFrameShowsTheLoadAsItStands) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        const fs::path dir = fs::path(::testing::TempDir()) / ("tracelet-watch-" + std::to_string(getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        write_load(dir, row.load);
-        if (row.load.load_in_log > 1) write_load(dir, {row.load.log, Host::gone, DAT_IMAGEINFO, kMs});
-        ProgramRun r = run_program("watch --once '" + dir.string() + "'" + row.args);
+        WatchDir dir;
+        write_load(dir.path, row.load);
+        if (row.load.load_in_log > 1) write_load(dir.path, {row.load.log, Host::gone, DAT_IMAGEINFO, kMs});
+        ProgramRun r = dir.watch(row.args);
         EXPECT_EQ(r.status, 0) << r.out;
         for (const std::string& s : row.shown) EXPECT_NE(r.out.find(s), std::string::npos) << s << "\n" << r.out;
         for (const std::string& s : row.not_shown) EXPECT_EQ(r.out.find(s), std::string::npos) << s << "\n" << r.out;
-        fs::remove_all(dir);
     }
 }
 
 // A folder without logs, a log without its record, a record that is not one.
 TEST(Watch, SaysWhatItCannotRead) {
-    const fs::path dir = fs::path(::testing::TempDir()) / ("tracelet-watch-bad-" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ProgramRun r = run_program("watch --once '" + dir.string() + "'");
+    WatchDir dir;
+    ProgramRun r = dir.watch();
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("No trace log in "), std::string::npos) << r.out;
-    std::ofstream(dir / kLog, std::ios::binary) << log_until("DG_IMAGE/DAT_IMAGEINFO/MSG_GET", 1);
-    r = run_program("watch --once '" + dir.string() + "'");
+    std::ofstream(dir.path / kLog, std::ios::binary) << log_until("DG_IMAGE/DAT_IMAGEINFO/MSG_GET", 1);
+    r = dir.watch();
     EXPECT_NE(r.out.find(std::string(kLog) + ": no flight record beside it"), std::string::npos) << r.out;
-    std::ofstream(dir / "Twainlog_20261207_233754_0754.calls", std::ios::binary) << "TRCLFREC";
-    r = run_program("watch --once '" + dir.string() + "'");
+    std::ofstream(dir.path / "Twainlog_20261207_233754_0754.calls", std::ios::binary) << "TRCLFREC";
+    r = dir.watch();
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("its flight record cannot be read"), std::string::npos) << r.out;
-    fs::remove_all(dir);
 }
