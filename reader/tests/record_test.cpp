@@ -113,36 +113,22 @@ std::string memory_log() { return read_file(data_path("session-memory.txt")); }
 
 bool has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-// A small load: open, a capability get on thread 100 while thread 200 is
-// named, a [DS] notice during it, one call that never returned, a clean end.
-RecordWriter sample(bool with_unload) {
-    RecordWriter w;
-    w.thread_name(100, "scanapp", 5000 * kMs);
-    w.end(w.start({100, 5001 * kMs, 1, 3, 0x0401, -1, false, 3}), 5003 * kMs, 0, 4, 1);
-    w.end(w.start({100, 5010 * kMs, 1, 1, 0x0001, 0x0001, false, 4}), 5012 * kMs, 0, 4, 2);
-    uint32_t enable = w.start({100, 5020 * kMs, 1, 9, 0x0502, -1, false, 4});
-    w.end(w.start({300, 5030 * kMs, 1, 0, 0x0101, -1, true, 5, 0, enable + 1}), 5031 * kMs, 0, 6, -1);
-    if (with_unload) {
-        w.end(enable, 5040 * kMs, 0, 5, 3);
-        w.unload(5100 * kMs);
-    }
-    return w;
-}
-
-// Three application threads, a notice from inside a call and one from a
-// thread of the source's own, a failure, a call that never returned.
-RecordWriter threaded_record() {
+// Three application threads, a [DS] notice from inside a call (without
+// blocks in the log) and one from a thread of the source's own, a failure, a
+// call that never returned; an unload if asked.
+RecordWriter threaded_record(bool unload = false) {
     RecordWriter w(header(false));
     const int64_t t0 = header(false).load_mono_ns;
     w.thread_name(100, "scanapp", t0);
     w.thread_name(400, "scanner-io", t0);
     uint32_t enable = w.start({100, t0 + 10 * kMs, 1, 9, 0x0502, -1, false, 4});
-    w.end(w.start({100, t0 + 12 * kMs, 1, 0, 0x0101, -1, true, 5, enable + 1, enable + 1}), t0 + 13 * kMs, 0, 6, 2);
+    w.end(w.start({100, t0 + 12 * kMs, 1, 0, 0x0101, -1, true, 5, enable + 1, enable + 1}), t0 + 13 * kMs, 0, 6, -1);
     w.end(enable, t0 + 20 * kMs, 0, 6, 1);
-    uint32_t info = w.start({200, t0 + 30 * kMs, 2, 0x0101, 1, -1, false, 6});
-    w.end(w.start({400, t0 + 31 * kMs, 1, 0, 0x0104, -1, true, 6, 0, info + 1}), t0 + 32 * kMs, 0, 6, 4);
-    w.end(info, t0 + 40 * kMs, 1, 6, 3);
+    uint32_t cap = w.start({200, t0 + 30 * kMs, 1, 1, 1, 0x0001, false, 6});
+    w.end(w.start({400, t0 + 31 * kMs, 1, 0, 0x0104, -1, true, 6, 0, cap + 1}), t0 + 32 * kMs, 0, 6, 4);
+    w.end(cap, t0 + 40 * kMs, 1, 6, 3);
     w.start({300, t0 + 50 * kMs, 2, 0x0105, 1, -1, false, 6});
+    if (unload) w.unload(t0 + 100 * kMs);
     return w;
 }
 
@@ -196,15 +182,16 @@ void write_load(const fs::path& dir, const Load& l) {
 }  // namespace
 
 TEST(Record, ReadsHeaderCallsThreadsAndTheUnload) {
-    FlightRecord r = parse_flight_record(sample(true).bytes(100));
+    FlightRecord r = parse_flight_record(threaded_record(true).bytes(100));
     ASSERT_TRUE(r.header_ok);
     EXPECT_TRUE(r.problems.empty()) << r.problems.front();
     EXPECT_EQ(std::make_tuple(r.pid, r.process_name, r.companion_path, r.closed, r.unload_ns, r.stop_text()),
               std::make_tuple(4242u, "scanapp", "/usr/lib/twain/tracelet/libvirtual.so", true, 5100 * kMs, ""));
-    ASSERT_EQ(r.calls.size(), 4u);
-    EXPECT_EQ(triplet_text(r.calls[1]), "DG_CONTROL/DAT_CAPABILITY/MSG_GET (CAP_XFERCOUNT)");
-    EXPECT_EQ(std::make_tuple(r.calls[1].duration_ns(), r.calls[1].seq), std::make_tuple(2 * kMs, 2LL));
-    const TimedCall& notice = r.calls[3];
+    ASSERT_EQ(r.calls.size(), 5u);
+    EXPECT_EQ(triplet_text(r.calls[2]), "DG_CONTROL/DAT_CAPABILITY/MSG_GET (CAP_XFERCOUNT)");
+    EXPECT_EQ(std::make_tuple(r.calls[2].duration_ns(), r.calls[2].seq, r.calls[2].rc),
+              std::make_tuple(10 * kMs, 3LL, 1));
+    const TimedCall& notice = r.calls[1];
     EXPECT_EQ(std::make_tuple(notice.from_source, notice.seq), std::make_tuple(true, -1LL));
     ASSERT_NE(r.call_by_id(notice.concurrent_id), nullptr);
     EXPECT_EQ(r.call_by_id(notice.concurrent_id)->msg, 0x0502);
@@ -214,9 +201,8 @@ TEST(Record, ReadsHeaderCallsThreadsAndTheUnload) {
     EXPECT_EQ(r.clock_text(5000 * kMs), "00:33:20.000");
     EXPECT_EQ(r.clock_text(6001 * kMs + 999999), "00:33:21.001");
     // Without its end seal a call never returned: none of its end fields count.
-    r = parse_flight_record(sample(false).bytes());
-    EXPECT_FALSE(r.closed);
-    EXPECT_EQ(std::make_tuple(r.calls[2].end_ns, r.calls[2].rc, r.calls[2].state_after), std::make_tuple(-1L, -1, -1));
+    EXPECT_EQ(std::make_tuple(r.calls[4].end_ns, r.calls[4].rc, r.calls[4].state_after), std::make_tuple(-1L, -1, -1));
+    EXPECT_FALSE(parse_flight_record(threaded_record().bytes()).closed);
 }
 
 // Slots that are not sound records are skipped one by one and counted; a
@@ -248,7 +234,7 @@ TEST(Record, RejectsAForeignOrNewerFileByItsHeader) {
     for (const auto& [at, byte, problem] :
          {std::make_tuple(0, 'X', "not a flight record (wrong magic number)"),
           std::make_tuple(8, '\2', "record format version 2 with header size 4096 and slot size 64 cannot be read")}) {
-        std::string bytes = sample(true).bytes();
+        std::string bytes = threaded_record(true).bytes();
         bytes[at] = byte;
         FlightRecord r = parse_flight_record(bytes);
         EXPECT_FALSE(r.header_ok);
