@@ -62,8 +62,7 @@ std::vector<Call> ParseLog(const std::string& text) {
     std::vector<Call> calls;
     for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
         end = text.find("\r\n", start);
-        if (end == std::string::npos) ADD_FAILURE() << "a line without CR LF: " << text.substr(start);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos) { ADD_FAILURE() << "a line without CR LF: " << text.substr(start); break; }
         const std::string line = text.substr(start, end - start);
         const std::size_t tagEnd = line.find("] ", 9);
         if (line.size() > 10 && line[0] == '[' && line.compare(7, 2, " [") == 0 && tagEnd != std::string::npos) {
@@ -91,8 +90,6 @@ struct Scenario {
     const char* args;
     Notice notice;
 };
-
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 class SessionLogTest : public ::testing::TestWithParam<Scenario> {
 protected:
