@@ -22,23 +22,18 @@ using namespace tracelet::trace::testing;
 
 namespace {
 
-struct Row {
-    std::string args;
-    int status;
-};
-
-void expect_output(const Row& row) {
-    SCOPED_TRACE(row.args);
-    ProgramRun r = run_command("cd '" + data_path("") + "' && '" TRACELET_LOG_PROGRAM "' " + row.args);
-    EXPECT_EQ(r.status, row.status) << r.out;
-    std::string name = row.args;
+void expect_output(const std::string& args, int status) {
+    SCOPED_TRACE(args);
+    ProgramRun r = run_command("cd '" + data_path("") + "' && '" TRACELET_LOG_PROGRAM "' " + args);
+    EXPECT_EQ(r.status, status) << r.out;
+    std::string name = args;
     for (char& c : name)
         if (c == ' ' || c == '/') c = '_';
-    std::size_t space = row.args.find(' ');
-    const std::string path = data_path("expected/" + row.args.substr(0, space) + "/" + name.substr(space + 1));
+    std::size_t space = args.find(' ');
+    const std::string path = data_path("expected/" + args.substr(0, space) + "/" + name.substr(space + 1));
     if (std::getenv("TRACELET_LOG_UPDATE")) std::ofstream(path, std::ios::binary) << r.out;
     EXPECT_EQ(r.out, read_file(path));
-    std::istringstream lines(row.args.rfind("json", 0) == 0 ? r.out : "");
+    std::istringstream lines(args.rfind("json", 0) == 0 ? r.out : "");
     for (std::string line; std::getline(lines, line);) EXPECT_NO_THROW(nlohmann::json::parse(line)) << line;
 }
 
@@ -52,18 +47,18 @@ void expect_output(const Row& row) {
 // asks for the status after its two failures. Unreadable lines are notes.
 TEST(Program, CheckFindsExactlyTheBrokenRules) {
     for (const Rule& rule : check_rules()) {
-        expect_output({std::string("check check/") + rule.id + "-broken.txt", 1});
-        expect_output({std::string("check check/") + rule.id + "-kept.txt", 0});
+        expect_output(std::string("check check/") + rule.id + "-broken.txt", 1);
+        expect_output(std::string("check check/") + rule.id + "-kept.txt", 0);
     }
     for (const char* log : {"check/memxfer-rows-skipped.txt", "check/endxfer-count-above-xfercount.txt",
                             "check/endxfer-count-negative.txt", "check/no-status-at-end.txt",
                             "check/no-status-notice-then-other-call.txt", "parser/cuts.txt",
                             "reconstructed/callback-memory-silent", "reconstructed/callback-memory-notified",
                             "real/linux-reference-dsm-memory", "real/linux-reference-dsm-memory-callbacks"})
-        expect_output({std::string("check ") + log, 1});
+        expect_output(std::string("check ") + log, 1);
     for (const char* log : {"check/no-status-notice-then-status.txt", "session-memory.txt", "session-native.txt",
                             "irregular.txt", "overflow.txt", "truncated.txt", "garbage.txt", "parser/messages-and-jump.txt"})
-        expect_output({std::string("check ") + log, 0});
+        expect_output(std::string("check ") + log, 0);
 }
 
 // As typed JSON: every block kind, logger messages, cut and damaged logs, text
@@ -80,20 +75,20 @@ TEST(Program, JsonLinesAndSummaryOfEveryKindOfLog) {
                              "summary garbage.txt", "summary overflow.txt", "summary reconstructed/callback-memory-silent",
                              "summary reconstructed/callback-memory-notified", "summary real/linux-reference-dsm-memory",
                              "summary real/linux-reference-dsm-memory-callbacks"})
-        expect_output({args, 0});
+        expect_output(args, 0);
 }
 
 // One value changed; other addresses, handles and identity Ids; a call left
 // out, an error marker lost and a return code changed; a session against itself;
 // one recorded session traced before and after the trace saw the source's notices.
 TEST(Program, DiffAlignsCallsAndShowsWhatDiffers) {
-    for (const Row& row : std::vector<Row>{
+    for (const auto& [args, status] : std::vector<std::pair<std::string, int>>{
              {"diff session-memory.txt session-memory-600dpi.txt", 1},
              {"diff session-memory.txt session-memory-moved.txt", 0},
              {"diff session-memory.txt session-memory-edited.txt", 1},
              {"diff reconstructed/callback-memory-silent reconstructed/callback-memory-silent", 0},
              {"diff real/linux-reference-dsm-memory real/linux-reference-dsm-memory-callbacks", 1}})
-        expect_output(row);
+        expect_output(args, status);
     EXPECT_EQ(run_program("").status, 2) << "a subcommand is required";
     EXPECT_EQ(run_program("check " + data_path("no-such.txt")).status, 2);
 }
