@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "PageImage.h"
 #include "tracelet/logmodel.h"
@@ -25,9 +25,7 @@ struct ProgramRun {
 
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Runs tracelet-session with the arguments (already quoted where needed).
