@@ -89,6 +89,8 @@ struct Scenario {
     Notice notice;
 };
 
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }  // the test names stay the same
+
 class SessionLogTest : public ::testing::TestWithParam<Scenario> {
 protected:
     void SetUp() override {
