@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 #include "test_support.hpp"
@@ -16,26 +17,38 @@
 using namespace tracelet::trace;
 using namespace tracelet::trace::testing;
 
-TEST(Names, NamesAndErrorTextsGiveTheirValues) {
+// Each row: a text gives its value; unless `one_way`, the value gives back
+// the text the data source prints.
+TEST(Names, NamesAndErrorTextsGiveTheirValuesAndBack) {
     struct Case {
         NameKind kind;
         const char* text;
         long long want;
+        bool one_way = false;
     } cases[] = {
         {NameKind::Dat, "DAT_IMAGEINFO", 0x0101},
         {NameKind::Dat, "DAT_ENTRYPOINT", 0x0403},  // TWAIN 2
-        {NameKind::Dat, "ERROR!(1027)", 0x0403},
-        {NameKind::Dat, "DAT_NV_AUTOEXPOSURE", 0x8001},
+        {NameKind::Dat, "ERROR!(1027)", 0x0403, true},
         {NameKind::Msg, "MSG_RESETALL", 0x0a01},  // TWAIN 2
+        // Vendor values come from the vendor tables, standard ones never do.
+        {NameKind::Dat, "DAT_NV_AUTOEXPOSURE", 0x8001},
         {NameKind::Msg, "MSG_NV_TIMERRESET", 0x8001},
+        {NameKind::Cap, "CAP_NV_VERSION", 0x8001},
+        {NameKind::Cap, "ICAP_NV_FILMTYPE", 0x8003},
+        {NameKind::Msg, "MSG_CUSTOMBASE", 0x8000},
+        {NameKind::Rc, "ERROR!(32769)", 0x8001},
+        {NameKind::Dat, "ERROR!(39321)", 0x9999},
         {NameKind::Dg, "DG_IMAGE", 2},
         {NameKind::Cap, "ICAP_PIXELTYPE", 0x0101},
         {NameKind::Cap, "CAP_FEEDERLOADED", 0x1003},
-        {NameKind::Cap, "ERROR!(32768)", 0x8000},
+        {NameKind::Cap, "ERROR!(32768)", 0x8000, true},
         {NameKind::Rc, "TWRC_BUSY", 10},
         {NameKind::Cc, "TWCC_NOMEDIA", 29},
+        // Where two rows name a value, the older one wins.
+        {NameKind::Cap, "CAP_CAMERASIDE", 4148},
+        {NameKind::Cap, "CAP_POWERDOWNTIME", 4148, true},
         // A 16-bit value printed as a signed number reads back as the same value.
-        {NameKind::Msg, "ERROR!(-1)", 0xffff},
+        {NameKind::Msg, "ERROR!(-1)", 0xffff, true},
         // Names of another kind, and texts that are no name, are unknown.
         {NameKind::Dat, "MSG_GET", -1},
         {NameKind::Msg, "DAT_CAPABILITY", -1},
@@ -44,23 +57,10 @@ TEST(Names, NamesAndErrorTextsGiveTheirValues) {
         {NameKind::Dat, "ERROR!(12", -1},
         {NameKind::Dat, "", -1},
     };
-    for (const Case& c : cases) EXPECT_EQ(c.want, code(c.kind, c.text)) << c.text;
-}
-
-TEST(Names, ValuesGiveTheNamesTheDataSourcePrints) {
-    EXPECT_EQ("DAT_ENTRYPOINT", name_of(NameKind::Dat, 0x0403));
-    EXPECT_EQ("MSG_RESETALL", name_of(NameKind::Msg, 0x0a01));
-    // Vendor values come from the vendor tables, standard ones never do.
-    EXPECT_EQ("DAT_NV_AUTOEXPOSURE", name_of(NameKind::Dat, 0x8001));
-    EXPECT_EQ("CAP_NV_VERSION", name_of(NameKind::Cap, 0x8001));
-    EXPECT_EQ("ICAP_NV_FILMTYPE", name_of(NameKind::Cap, 0x8003));
-    EXPECT_EQ("MSG_CUSTOMBASE", name_of(NameKind::Msg, 0x8000));
-    EXPECT_EQ("ERROR!(32769)", name_of(NameKind::Rc, 0x8001));
-    EXPECT_EQ("ERROR!(39321)", name_of(NameKind::Dat, 0x9999));
-    // Where two rows name a value, the older one wins.
-    EXPECT_EQ("CAP_CAMERASIDE", name_of(NameKind::Cap, 4148));
-    EXPECT_EQ(4148, cap_code("CAP_POWERDOWNTIME"));
-    EXPECT_EQ(4148, cap_code("CAP_CAMERASIDE"));
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.want, code(c.kind, c.text)) << c.text;
+        if (c.want >= 0 && !c.one_way) EXPECT_EQ(c.text, name_of(c.kind, static_cast<std::uint32_t>(c.want)));
+    }
 }
 
 TEST(Names, AnyConstantByNameAndByTable) {
@@ -82,55 +82,25 @@ TEST(Names, AnyConstantByNameAndByTable) {
 namespace {
 
 // The log as a data source whose tables knew none of its names would print
-// it: every DG, DAT, MSG, capability, return code and event message as
-// "ERROR!(n)". `changed` counts the names replaced.
+// it: every DG, DAT, MSG, capability and return code as "ERROR!(n)".
+// `changed` counts the names replaced.
 std::string numbered(const std::string& text, int& changed) {
-    auto as_error = [&](NameKind kind, const std::string& name) {
-        long long v = code(kind, name);
-        if (v < 0) return name;
-        ++changed;
-        return "ERROR!(" + std::to_string(static_cast<std::int32_t>(v)) + ")";
-    };
-    // "DG/DAT/MSG", or "DG/DAT/MSG (CAP)" on a triplet line.
-    auto triplet = [&](const std::string& t) {
-        std::size_t a = t.find('/'), b = a == std::string::npos ? a : t.find('/', a + 1);
-        if (b == std::string::npos) return t;
-        std::size_t cap = t.find(" (", b);
-        std::string out = as_error(NameKind::Dg, t.substr(0, a)) + "/" +
-                          as_error(NameKind::Dat, t.substr(a + 1, b - a - 1)) + "/" +
-                          as_error(NameKind::Msg, t.substr(b + 1, cap == std::string::npos ? cap : cap - b - 1));
-        if (cap != std::string::npos && t.back() == ')')
-            out += " (" + as_error(NameKind::Cap, t.substr(cap + 2, t.size() - cap - 3)) + ")";
-        return out;
-    };
-    const struct {
-        const char* label;  // the line up to its value's '['
-        NameKind kind;
-        bool triplet;
-    } fields[] = {{"Return Code", NameKind::Rc, false}, {"During", NameKind::Dg, true},
-                  {"TWMessage", NameKind::Msg, false}, {"Cap", NameKind::Cap, false}};
-    std::istringstream in(text);
-    std::string out, line;
-    while (std::getline(in, line)) {
-        bool cr = !line.empty() && line.back() == '\r';
-        if (cr) line.pop_back();
-        std::size_t tag = line.find("] [");
-        std::size_t open = line.find("= [");
-        if (line.size() > 1 && line[0] == '[' && tag != std::string::npos && line.find("] ", tag + 3) != std::string::npos) {
-            std::size_t names = line.find("] ", tag + 3) + 2;
-            line = line.substr(0, names) + triplet(line.substr(names));
-        } else if (open != std::string::npos && line.back() == ']') {
-            std::string label = line.substr(0, open);
-            label.erase(0, label.find_first_not_of(' '));
-            label.erase(label.find_last_not_of(' ') + 1);
-            const std::string value = line.substr(open + 3, line.size() - open - 4);
-            for (const auto& f : fields)
-                if (label == f.label)
-                    line = line.substr(0, open + 3) + (f.triplet ? triplet(value) : as_error(f.kind, value)) + "]";
-        }
-        out += line + (cr ? "\r\n" : "\n");
+    static const std::regex name(R"(\b(DG|DAT|MSG|I?CAP|TWRC)_[A-Z0-9_]+)");
+    const std::pair<const char*, NameKind> kinds[] = {
+        {"DG_", NameKind::Dg}, {"DAT_", NameKind::Dat}, {"MSG_", NameKind::Msg}, {"TWRC_", NameKind::Rc}};
+    std::string out;
+    std::size_t last = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), name), end; it != end; ++it) {
+        NameKind kind = NameKind::Cap;
+        for (const auto& [prefix, k] : kinds)
+            if (it->str().rfind(prefix, 0) == 0) kind = k;
+        const long long v = code(kind, it->str());
+        changed += v >= 0;
+        out += text.substr(last, it->position() - last) +
+               (v < 0 ? it->str() : "ERROR!(" + std::to_string(static_cast<std::int32_t>(v)) + ")");
+        last = it->position() + it->length();
     }
-    return out;
+    return out + text.substr(last);
 }
 
 // What a reading gives that does not depend on how the log printed a name:

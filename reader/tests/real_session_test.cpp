@@ -2,7 +2,7 @@
 // before the trace saw the source's notices, the newer one with them. Each
 // test holds the reader to facts the session's READMEs list; the findings are
 // held by Reader.RealLogsReadCleanlyAndKeepEveryRule, the summary, check and
-// diff texts by the Program tests.
+// diff texts by the Program tests (the diff of the two traces: only the notice).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -36,13 +36,6 @@ std::vector<std::string> transitions(const Session& s) {
             out.push_back(id + std::to_string(st.before) + ">" + std::to_string(st.after) +
                           (st.inferred || st.corrected ? "*" : ""));
     }
-    return out;
-}
-
-std::vector<Aligned> differences(const Session& a, const Session& b) {
-    std::vector<Aligned> out;
-    for (Aligned& st : align(a, b))
-        if (st.kind != Aligned::Same) out.push_back(std::move(st));
     return out;
 }
 
@@ -85,21 +78,6 @@ TEST(RealSession, JsonShowsEveryBufferAndTheCountsOfMsgEndxfer) {
     }
 }
 
-// The same session traced by two versions differs only in the notice the
-// older trace could not see: not in the entry point's name, the state lines,
-// or the states of the calls between the notice and the first page.
-TEST(RealSession, DiffOfTheTwoTracesShowsOnlyTheNotice) {
-    const Session older = load(data_path(kOlder)), newer = load(data_path(kNewer));
-    for (bool newer_first : {false, true}) {
-        SCOPED_TRACE(newer_first ? "newer against older" : "older against newer");
-        auto d = newer_first ? differences(newer, older) : differences(older, newer);
-        ASSERT_EQ(d.size(), 1u);
-        EXPECT_EQ(d[0].kind, newer_first ? Aligned::OnlyA : Aligned::OnlyB);
-        const Call& notice = newer.calls[newer_first ? d[0].a : d[0].b];
-        EXPECT_EQ(notice.id() + " " + notice.label(), "3:00040 [DS] DG_CONTROL/DAT_NULL/MSG_XFERREADY");
-    }
-}
-
 // The older session's second file with its first MSG_ENDXFER leaving Count 0
 // instead of -1: the reading ends the transfers there (7 -> 5, not 7 -> 6).
 // The diff reports that call with its Count and its transition, and no other:
@@ -111,7 +89,9 @@ TEST(RealSession, DiffFindsAMovedTransition) {
     ASSERT_NE(at, std::string::npos);
     moved.replace(at, 12, "Count = [0]");
     const Session a = Session::from_text(text);
-    auto d = differences(a, Session::from_text(moved));
+    std::vector<Aligned> d;
+    for (Aligned& st : align(a, Session::from_text(moved)))
+        if (st.kind != Aligned::Same) d.push_back(std::move(st));
     ASSERT_EQ(d.size(), 1u);
     EXPECT_EQ(a.calls[d[0].a].id(), "2:00102");
     std::string fields;

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace tracelet::trace::testing {
@@ -15,9 +15,7 @@ std::string data_path(const std::string& name) { return std::string(TRACELET_LOG
 std::string read_file(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
     if (!f) throw std::runtime_error("cannot read " + path);
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 ProgramRun run_program(const std::string& args) { return run_command(std::string(TRACELET_LOG_PROGRAM) + " " + args); }

@@ -16,10 +16,9 @@ struct ProgramRun {
 ProgramRun run_program(const std::string& args);
 ProgramRun run_command(const std::string& command);  // any shell command, standard error included
 
-// The page's document after its scripts ran in headless Chromium (status 0),
-// with a browser profile in `profile`; false when Chromium is not installed.
 bool chromium_installed();
-// The page's DOM once its scripts ran; `flags` go to chromium as they are.
+// The page's DOM once its scripts ran in headless Chromium (status 0), with a
+// browser profile in `profile`; `flags` go to chromium as they are.
 ProgramRun headless_dom(const std::string& url, const std::string& profile, const std::string& flags = "");
 
 }  // namespace tracelet::trace::testing

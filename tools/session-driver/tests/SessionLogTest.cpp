@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "PageImage.h"
 #include "tracelet/logmodel.h"
@@ -25,9 +25,7 @@ struct ProgramRun {
 
 std::string Slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Runs tracelet-session with the arguments (already quoted where needed).
@@ -62,8 +60,7 @@ std::vector<Call> ParseLog(const std::string& text) {
     std::vector<Call> calls;
     for (std::size_t start = 0, end; start < text.size(); start = end + 2) {
         end = text.find("\r\n", start);
-        if (end == std::string::npos) ADD_FAILURE() << "a line without CR LF: " << text.substr(start);
-        if (end == std::string::npos) break;
+        if (end == std::string::npos) { ADD_FAILURE() << "a line without CR LF: " << text.substr(start); break; }
         const std::string line = text.substr(start, end - start);
         const std::size_t tagEnd = line.find("] ", 9);
         if (line.size() > 10 && line[0] == '[' && line.compare(7, 2, " [") == 0 && tagEnd != std::string::npos) {
@@ -92,7 +89,7 @@ struct Scenario {
     Notice notice;
 };
 
-void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }  // the test names stay the same
 
 class SessionLogTest : public ::testing::TestWithParam<Scenario> {
 protected:

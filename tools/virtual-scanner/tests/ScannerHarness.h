@@ -1,8 +1,7 @@
 // Drives a virtual scanner directly, as a data source manager and an
 // application would, and reads what it hands back without the scanner's own
 // container code.
-#ifndef TRACELET_VS_SCANNER_HARNESS_H
-#define TRACELET_VS_SCANNER_HARNESS_H
+#pragma once
 
 #include <gtest/gtest.h>
 
@@ -20,10 +19,7 @@ namespace vstest {
 
 // The value of a packed structure's field, read where it lies (the assertion
 // macros take references, which may be misaligned).
-template <class T>
-T Field(T value) {
-    return value;
-}
+template <class T> T Field(T value) { return value; }
 
 inline TW_FIX32 ToFix(double v) {
     const auto scaled = static_cast<std::int32_t>(std::lround(v * 65536.0));
@@ -136,11 +132,9 @@ protected:
             out->stepSize = u32(offsetof(TW_RANGE, StepSize), size);
             out->currentValue = u32(offsetof(TW_RANGE, CurrentValue), size);
         }
-        for (std::uint32_t i = 0; i < n; ++i) {
-            if (out->itemType == TWTY_FRAME) out->frames.emplace_back();
-            if (out->itemType == TWTY_FRAME) std::memcpy(&out->frames.back(), p + list + i * size, size);
-            if (out->itemType != TWTY_FRAME) out->items.push_back(u32(list + i * size, size));
-        }
+        for (std::uint32_t i = 0; i < n; ++i)
+            if (out->itemType == TWTY_FRAME) std::memcpy(&out->frames.emplace_back(), p + list + i * size, size);
+            else out->items.push_back(u32(list + i * size, size));
         TwainUnlockHandle(c.hContainer);
         TwainDisposeHandle(c.hContainer);
         return rc;
@@ -187,5 +181,3 @@ protected:
 };
 
 }  // namespace vstest
-
-#endif  // TRACELET_VS_SCANNER_HARNESS_H
