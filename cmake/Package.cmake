@@ -24,7 +24,7 @@ set(_tracelet_packages
 
 # The changelog's newest entry names the version being packaged.
 file(STRINGS ${_deb}/changelog _head LIMIT_COUNT 1)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_deb}/changelog ${PROJECT_SOURCE_DIR}/README.md)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_deb}/changelog)
 if(NOT _head MATCHES "^tracelet \\(${PROJECT_VERSION}\\) ")
   message(FATAL_ERROR "packaging/debian/changelog: the newest entry is not for version ${PROJECT_VERSION}: ${_head}")
 endif()
@@ -47,19 +47,7 @@ while(_pages)
   install(FILES ${_staged}/${_page}.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime EXCLUDE_FROM_ALL)
 endwhile()
 
-# The log format notes, as their own document: the README's section.
-file(READ ${PROJECT_SOURCE_DIR}/README.md _readme)
-string(FIND "${_readme}" "\n## Log format notes\n" _from)
-if(_from LESS 0)
-  message(FATAL_ERROR "README.md has no \"## Log format notes\" section to package")
-endif()
-math(EXPR _from "${_from} + 1")
-string(SUBSTRING "${_readme}" ${_from} -1 _notes)
-string(FIND "${_notes}" "\n## " _to)
-string(SUBSTRING "${_notes}" 0 ${_to} _notes)
-file(WRITE ${_staged}/log-format.md "# Tracelet: log format notes\n\n${_notes}")
-
-install(FILES ${PROJECT_SOURCE_DIR}/README.md ${_staged}/log-format.md
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/log-format.md
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/tracelet COMPONENT runtime EXCLUDE_FROM_ALL)
 while(_tracelet_packages)
   list(POP_FRONT _tracelet_packages _component _package)
