@@ -59,7 +59,9 @@ TEST(Names, NamesAndErrorTextsGiveTheirValuesAndBack) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.want, code(c.kind, c.text)) << c.text;
-        if (c.want >= 0 && !c.one_way) EXPECT_EQ(c.text, name_of(c.kind, static_cast<std::uint32_t>(c.want)));
+        if (c.want >= 0 && !c.one_way) {
+            EXPECT_EQ(c.text, name_of(c.kind, static_cast<std::uint32_t>(c.want)));
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 #include "trace/record.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -60,8 +61,8 @@ public:
             return;
         }
         uint32_t seal = le<uint32_t>(p);
-        uint16_t kind = le<uint16_t>(p + 4);
-        uint16_t slots = le<uint16_t>(p + 6);
+        uint16_t kind = le<uint16_t>(p + offsetof(fr::RecordHead, kind));
+        uint16_t slots = le<uint16_t>(p + offsetof(fr::RecordHead, slots));
         if (seal == 0 || seal != fr::Seal(index, kind) || slots == 0) {
             ++r_.unsealed_slots;
             return;
@@ -70,20 +71,20 @@ public:
         switch (kind) {
             case fr::kKindCall: call(index, p, slots); break;
             case fr::kKindThreadName: {
-                uint32_t thread = le<uint32_t>(p + 8);
-                time(le<int64_t>(p + 16));
-                r_.thread_names[thread] = fixed_text(p + 24, 40);
+                uint32_t thread = le<uint32_t>(p + offsetof(fr::ThreadNameRecord, thread));
+                time(le<int64_t>(p + offsetof(fr::ThreadNameRecord, time_ns)));
+                r_.thread_names[thread] = fixed_text(p + offsetof(fr::ThreadNameRecord, name), sizeof(fr::ThreadNameRecord::name));
                 break;
             }
             case fr::kKindUnload:
-                r_.unload_ns = le<int64_t>(p + 16);
+                r_.unload_ns = le<int64_t>(p + offsetof(fr::UnloadRecord, time_ns));
                 time(r_.unload_ns);
                 r_.closed = true;
                 break;
             case fr::kKindStop:
-                r_.stop_reason = le<uint32_t>(p + 8);
-                r_.stop_error = le<uint32_t>(p + 12);
-                r_.stop_ns = le<int64_t>(p + 16);
+                r_.stop_reason = le<uint32_t>(p + offsetof(fr::StopRecord, reason));
+                r_.stop_error = le<uint32_t>(p + offsetof(fr::StopRecord, error));
+                r_.stop_ns = le<int64_t>(p + offsetof(fr::StopRecord, time_ns));
                 time(r_.stop_ns);
                 break;
             default: break;  // a later kind: skipped whole
@@ -118,33 +119,33 @@ private:
         }
         TimedCall c;
         c.slot = index;
-        c.id = le<uint32_t>(p + 8);
-        c.thread = le<uint32_t>(p + 12);
-        c.start_ns = le<int64_t>(p + 16);
-        c.dg = le<uint32_t>(p + 24);
-        c.dat = le<uint16_t>(p + 28);
-        c.msg = le<uint16_t>(p + 30);
-        uint8_t flags = p[35];
-        if (flags & fr::kCallHasCap) c.cap = le<uint16_t>(p + 32);
-        c.from_source = p[34] == fr::kTagSource;
-        c.state_before = p[36];
-        c.during_id = le<uint32_t>(p + 40);
-        c.concurrent_id = le<uint32_t>(p + 56);
+        c.id = le<uint32_t>(p + offsetof(fr::CallRecord, call_id));
+        c.thread = le<uint32_t>(p + offsetof(fr::CallRecord, thread));
+        c.start_ns = le<int64_t>(p + offsetof(fr::CallRecord, start_ns));
+        c.dg = le<uint32_t>(p + offsetof(fr::CallRecord, dg));
+        c.dat = le<uint16_t>(p + offsetof(fr::CallRecord, dat));
+        c.msg = le<uint16_t>(p + offsetof(fr::CallRecord, msg));
+        uint8_t flags = p[offsetof(fr::CallRecord, flags)];
+        if (flags & fr::kCallHasCap) c.cap = le<uint16_t>(p + offsetof(fr::CallRecord, cap));
+        c.from_source = p[offsetof(fr::CallRecord, tag)] == fr::kTagSource;
+        c.state_before = p[offsetof(fr::CallRecord, state_before)];
+        c.during_id = le<uint32_t>(p + offsetof(fr::CallRecord, during_id));
+        c.concurrent_id = le<uint32_t>(p + offsetof(fr::CallRecord, concurrent_id));
         auto where = [index] { return "call in slot " + std::to_string(index) + ": "; };
         if (c.id != index + 1) problem(where() + "its id " + std::to_string(c.id) + " does not match its slot");
         if (c.start_ns < 0) {
             problem(where() + "a negative start time");
             return;
         }
-        if (le<uint32_t>(p + 60) == fr::EndSeal(index)) {
-            int64_t end = le<int64_t>(p + 48);
+        if (le<uint32_t>(p + offsetof(fr::CallRecord, end_seal)) == fr::EndSeal(index)) {
+            int64_t end = le<int64_t>(p + offsetof(fr::CallRecord, end_ns));
             if (end < c.start_ns) {
                 problem(where() + "it ends before it starts; its end is left out");
             } else {
                 c.end_ns = end;
-                c.state_after = p[37];
-                c.rc = le<uint16_t>(p + 38);
-                if (flags & fr::kCallTraced) c.seq = le<uint32_t>(p + 44);
+                c.state_after = p[offsetof(fr::CallRecord, state_after)];
+                c.rc = le<uint16_t>(p + offsetof(fr::CallRecord, rc));
+                if (flags & fr::kCallTraced) c.seq = le<uint32_t>(p + offsetof(fr::CallRecord, seq));
             }
         }
         if (c.state_before > 7 || (c.state_after > 7)) problem(where() + "a TWAIN state outside 1 to 7");
@@ -169,38 +170,40 @@ bool read_header(FlightRecord& r, const unsigned char* h, std::size_t n) {
         r.problems.push_back("not a flight record (wrong magic number)");
         return false;
     }
-    r.version = le<uint16_t>(h + 8);
-    if (r.version != fr::kVersion || le<uint16_t>(h + 10) != fr::kHeaderSize || le<uint16_t>(h + 12) != fr::kSlotSize) {
+    r.version = le<uint16_t>(h + offsetof(fr::FileHeader, version));
+    const uint16_t header_size = le<uint16_t>(h + offsetof(fr::FileHeader, header_size));
+    const uint16_t slot_size = le<uint16_t>(h + offsetof(fr::FileHeader, slot_size));
+    if (r.version != fr::kVersion || header_size != fr::kHeaderSize || slot_size != fr::kSlotSize) {
         r.problems.push_back("record format version " + std::to_string(r.version) + " with header size " +
-                             std::to_string(le<uint16_t>(h + 10)) + " and slot size " +
-                             std::to_string(le<uint16_t>(h + 12)) + " cannot be read by this version");
+                             std::to_string(header_size) + " and slot size " +
+                             std::to_string(slot_size) + " cannot be read by this version");
         return false;
     }
-    r.macos_abi = h[14] == fr::kAbiMacos;
-    r.pid = le<uint32_t>(h + 16);
-    r.load_in_log = le<uint32_t>(h + 20);
-    r.process_start_ticks = le<uint64_t>(h + 24);
-    r.ticks_per_second = le<uint32_t>(h + 32);
-    r.utc_offset_seconds = le<int32_t>(h + 36);
-    r.load_wall_ns = le<int64_t>(h + 40);
-    r.load_mono_ns = le<int64_t>(h + 48);
-    r.log_offset = le<uint64_t>(h + 56);
+    r.macos_abi = h[offsetof(fr::FileHeader, abi)] == fr::kAbiMacos;
+    r.pid = le<uint32_t>(h + offsetof(fr::FileHeader, pid));
+    r.load_in_log = le<uint32_t>(h + offsetof(fr::FileHeader, load_in_log));
+    r.process_start_ticks = le<uint64_t>(h + offsetof(fr::FileHeader, process_start_ticks));
+    r.ticks_per_second = le<uint32_t>(h + offsetof(fr::FileHeader, ticks_per_second));
+    r.utc_offset_seconds = le<int32_t>(h + offsetof(fr::FileHeader, utc_offset_seconds));
+    r.load_wall_ns = le<int64_t>(h + offsetof(fr::FileHeader, load_wall_ns));
+    r.load_mono_ns = le<int64_t>(h + offsetof(fr::FileHeader, load_mono_ns));
+    r.log_offset = le<uint64_t>(h + offsetof(fr::FileHeader, log_offset));
     if (r.load_wall_ns < 0 || r.load_mono_ns < 0 || r.utc_offset_seconds < -86400 || r.utc_offset_seconds > 86400) {
         r.problems.push_back("the header's load times are damaged: times are shown from 00:00:00");
         r.load_wall_ns = r.load_mono_ns = 0;
         r.utc_offset_seconds = 0;
     }
-    r.boot_id = fixed_text(h + 72, 40);
-    r.process_name = fixed_text(h + 112, 64);
-    r.tracelet_version = fixed_text(h + 176, 32);
-    r.log_name = fixed_text(h + 208, 128);
-    r.ds_path = fixed_text(h + 336, 1024);
-    r.companion_path = fixed_text(h + 1360, 1024);
-    uint32_t flags = le<uint32_t>(h + 4088);
+    r.boot_id = fixed_text(h + offsetof(fr::FileHeader, boot_id), sizeof(fr::FileHeader::boot_id));
+    r.process_name = fixed_text(h + offsetof(fr::FileHeader, process_name), sizeof(fr::FileHeader::process_name));
+    r.tracelet_version = fixed_text(h + offsetof(fr::FileHeader, version_text), sizeof(fr::FileHeader::version_text));
+    r.log_name = fixed_text(h + offsetof(fr::FileHeader, log_name), sizeof(fr::FileHeader::log_name));
+    r.ds_path = fixed_text(h + offsetof(fr::FileHeader, ds_path), sizeof(fr::FileHeader::ds_path));
+    r.companion_path = fixed_text(h + offsetof(fr::FileHeader, companion_path), sizeof(fr::FileHeader::companion_path));
+    uint32_t flags = le<uint32_t>(h + offsetof(fr::FileHeader, flags));
     r.closed = flags & fr::kFlagClosed;
     r.full = flags & fr::kFlagFull;
     r.map_failed = flags & fr::kFlagMapFailed;
-    r.slots_reserved = le<uint32_t>(h + 4092);
+    r.slots_reserved = le<uint32_t>(h + offsetof(fr::FileHeader, slots_reserved));
     r.header_ok = true;
     return true;
 }
