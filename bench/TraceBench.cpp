@@ -20,7 +20,9 @@
 //               clock reading), written by a recorder of the benchmark's
 //               own into a record file beside a log that is never written;
 //               a new record file every 60,000 calls, outside the timing
-//   ClockReadings  the two CLOCK_MONOTONIC readings such a call takes, alone
+//   ClockReadings  the two clock readings such a call takes, alone
+//   SystemClockReadings  the same two readings from clock_gettime itself,
+//               the cost the counter-based clock saves
 
 #include <benchmark/benchmark.h>
 
@@ -30,6 +32,7 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -336,6 +339,16 @@ void ClockReadings(benchmark::State& state) {
     }
 }
 
+void SystemClockReadings(benchmark::State& state) {
+    struct timespec ts;
+    for (auto _ : state) {
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        benchmark::DoNotOptimize(ts);
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        benchmark::DoNotOptimize(ts);
+    }
+}
+
 void Companion(benchmark::State& state, const Case* c) {
     for (auto _ : state) benchmark::DoNotOptimize(g_direct->TripletEntry(&g_app, c->dg, c->dat, c->msg, c->data));
 }
@@ -458,6 +471,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Mixed/Floor", MixedFloor);
     benchmark::RegisterBenchmark("FlightRecord/RecordCall", RecordCall);
     benchmark::RegisterBenchmark("FlightRecord/ClockReadings", ClockReadings);
+    benchmark::RegisterBenchmark("FlightRecord/SystemClockReadings", SystemClockReadings);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -69,12 +69,6 @@ int MapFileInto(void* base, int fd, uint64_t offset, uint64_t length) {
     return 0;
 }
 
-int64_t MonotonicNanoseconds() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
-
 int64_t WallNanoseconds() {
     struct timespec ts;
     clock_gettime(CLOCK_REALTIME, &ts);

@@ -34,8 +34,16 @@ void ReleaseAddressRange(void* base, size_t bytes);
 // before it returns. 0, or the errno value.
 int MapFileInto(void* base, int fd, uint64_t offset, uint64_t length);
 
-// The clocks, in nanoseconds.
+// The clocks, in nanoseconds. MonotonicNanoseconds is CLOCK_MONOTONIC,
+// read through the CPU's invariant time stamp counter once its rate is
+// measured (Clock.cpp); it never falls behind its previous reading on the
+// same thread by more than a few nanoseconds of rate error.
 int64_t MonotonicNanoseconds();
+// True once readings come from the counter (false where it is not
+// invariant, not readable in user mode, or still being measured).
+bool MonotonicClockUsesCounter();
+// Tests: true reads the system clock only.
+void UseSystemMonotonicClockForTesting(bool system);
 int64_t WallNanoseconds();
 // Local time minus UTC at `wallSeconds`, in seconds.
 int32_t UtcOffsetSeconds(int64_t wallSeconds);

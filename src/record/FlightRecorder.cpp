@@ -281,7 +281,10 @@ fr::CallRecord* FlightRecorder::StartCall(const CallStart& call) {
 void FlightRecorder::EndCall(fr::CallRecord* r, int64_t endNs, uint16_t rc, uint8_t stateAfter, bool traced,
                              uint32_t seq) {
     if (!r) return;
-    r->end_ns = endNs;
+    // A call's two readings may come from two cores, or straddle a move of
+    // the clock's reference: a few nanoseconds either way, never a
+    // negative duration.
+    r->end_ns = endNs < r->start_ns ? r->start_ns : endNs;
     r->rc = rc;
     r->state_after = stateAfter;
     if (traced) {
