@@ -12,6 +12,7 @@
 #include <stdio.h>
 
 #include "formatters/Formatters.h"
+#include "bounds/BlockTable.h"
 #include "platform/CDSMInterface.h"
 #include "platform/ForeignReader.h"
 
@@ -106,7 +107,7 @@ void DumpContainer(TextOut& out, const TW_CAPABILITY& cap) {
     }
     // An empty block, or a handle the memory manager does not know (size
     // 0), holds nothing to read: it is neither locked nor read.
-    const size_t block = CDSMInterface::BlockSize(cap.hContainer);
+    const size_t block = tracelet::bounds::ContainerBytes(cap.hContainer);
     if (block == 0) return;
 
     const char* data = CDSMInterface::LockMemory(cap.hContainer);
