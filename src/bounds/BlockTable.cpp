@@ -100,13 +100,20 @@ void BlockTable::Lock() const {
 void BlockTable::Unlock() const { m_busy.store(false, std::memory_order_release); }
 
 size_t BlockTable::Slot(uintptr_t key) const {
-    for (size_t i = 0; i < kCapacity; ++i)
+    for (size_t i = 0; i < m_used; ++i)
         if (m_keys[i] == key) return i;
     return kCapacity;
 }
 
+size_t BlockTable::FreeSlot() const {
+    for (size_t i = 0; i < m_used; ++i)
+        if (!m_keys[i]) return i;
+    return m_used;  // kCapacity when full
+}
+
 void BlockTable::Erase(size_t slot) {
     m_keys[slot] = 0;
+    while (m_used && !m_keys[m_used - 1]) --m_used;
     m_count.fetch_sub(1, std::memory_order_release);
 }
 
@@ -116,7 +123,7 @@ void BlockTable::Add(const void* block, size_t size, uint64_t call) {
     Lock();
     size_t slot = Slot(key);
     if (slot == kCapacity) {
-        slot = Slot(0);
+        slot = FreeSlot();
         if (slot == kCapacity) {
             // Full: the oldest entry leaves.
             slot = 0;
@@ -127,6 +134,7 @@ void BlockTable::Add(const void* block, size_t size, uint64_t call) {
         }
     }
     m_keys[slot] = key;
+    if (slot >= m_used) m_used = slot + 1;
     m_entries[slot] = Entry{size, call, m_nextStamp++};
     Unlock();
 }
@@ -143,7 +151,7 @@ void BlockTable::Remove(const void* block) {
 void BlockTable::EndCall(uint64_t call) {
     if (Count() == 0) return;
     Lock();
-    for (size_t i = 0; i < kCapacity; ++i)
+    for (size_t i = m_used; i-- > 0;)
         if (m_keys[i] && m_entries[i].call == call) Erase(i);
     Unlock();
 }
@@ -161,7 +169,7 @@ bool BlockTable::Find(const void* block, uint64_t call, size_t* size) const {
 
 void BlockTable::Clear() {
     Lock();
-    for (size_t i = 0; i < kCapacity; ++i)
+    for (size_t i = m_used; i-- > 0;)
         if (m_keys[i]) Erase(i);
     Unlock();
 }

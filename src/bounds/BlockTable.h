@@ -98,11 +98,13 @@ private:
     void Lock() const;
     void Unlock() const;
     size_t Slot(uintptr_t key) const;
+    size_t FreeSlot() const;
     void Erase(size_t slot);
 
     // The blocks' addresses apart from the rest, so that a lookup scans
-    // one small array; 0 marks a free slot.
+    // one small array, filled from the front; 0 marks a free slot.
     uintptr_t m_keys[kCapacity] = {};
+    size_t m_used = 0;  // slots from here on are free: a scan stops here
     Entry m_entries[kCapacity] = {};
     uint64_t m_nextStamp = 1;
     std::atomic<size_t> m_count{0};
