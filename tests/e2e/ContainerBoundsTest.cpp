@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ContainerBytes.h"
@@ -325,6 +326,68 @@ TEST_F(ContainerBounds, AnAddressOnceHeldForASmallerBlockBoundsNothingElse) {
     EXPECT_EQ(g_memory.calls[g_memory.count - 1].fn, 'f');
     g_memory.prepared[0] = nullptr;
     g_memory.next = 0;
+}
+
+// Threads in calls of their own at once, each source allocating its
+// container through the entry point and a scratch block it frees there:
+// every lying container gets its note, no honest one gets any, so no
+// thread's block bounded another's container and none was lost.
+TW_HANDLE AllocateShared(TW_UINT32 size) { return TwainNewHandle(size); }
+void FreeShared(TW_HANDLE h) { TwainDisposeHandle(h); }
+TW_MEMREF LockShared(TW_HANDLE h) { return TwainLockHandle(h); }
+void UnlockShared(TW_HANDLE h) { TwainUnlockHandle(h); }
+
+void ThreadedFill(void* context, TW_UINT32, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData) {
+    TW_ENTRYPOINT& handed = *static_cast<TW_ENTRYPOINT*>(context);
+    if (DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData) memcpy(&handed, pData, sizeof handed);
+    if (DAT != DAT_CAPABILITY || !pData) return;
+    TW_CAPABILITY cap;
+    memcpy(&cap, pData, sizeof cap);
+    const bool lying = cap.Cap == ICAP_PIXELTYPE;
+    TW_HANDLE scratch = handed.DSM_MemAllocate(64);
+    Bytes bytes = ArrayHead(TWTY_UINT16, lying ? 5 : 2);
+    Put(bytes, TW_UINT16(1));
+    Put(bytes, TW_UINT16(2));
+    cap.hContainer = handed.DSM_MemAllocate(static_cast<TW_UINT32>(bytes.size()));
+    memcpy(handed.DSM_MemLock(cap.hContainer), bytes.data(), bytes.size());
+    handed.DSM_MemUnlock(cap.hContainer);
+    handed.DSM_MemFree(scratch);
+    memcpy(pData, &cap, sizeof cap);
+}
+
+TEST(ContainerBoundsThreads, EachCallsBlocksBoundOnlyItsOwnContainer) {
+    if (TraceletAllocationsBegin != nullptr) GTEST_SKIP() << "the source allocates from the heap here";
+    LoadedDataSource ds;
+    ASSERT_NE(ds.control, nullptr);
+    TW_ENTRYPOINT handed{};
+    ds.control->fill = ThreadedFill;
+    ds.control->context = &handed;
+    TW_ENTRYPOINT entry{};
+    entry.Size = sizeof entry;
+    entry.DSM_Entry = ManagerEntry;
+    entry.DSM_MemAllocate = AllocateShared;
+    entry.DSM_MemFree = FreeShared;
+    entry.DSM_MemLock = LockShared;
+    entry.DSM_MemUnlock = UnlockShared;
+    ASSERT_EQ(ds.Call(DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry), TWRC_SUCCESS);
+    constexpr int kThreads = 4, kCalls = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&ds, t] {
+            for (int i = 0; i < kCalls; ++i) {
+                TW_CAPABILITY cap{static_cast<TW_UINT16>(t % 2 ? ICAP_PIXELTYPE : ICAP_BITDEPTH), TWON_ARRAY, nullptr};
+                ds.Call(DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+                TwainDisposeHandle(cap.hContainer);  // the application frees it with the manager's function
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    const std::string log = LoadedDataSource::Log();
+    size_t notes = 0, lying = 0;
+    for (size_t at = 0; (at = log.find("        !!! ", at)) != std::string::npos; ++at) ++notes;
+    for (size_t at = 0; (at = log.find("        !!! NumItems 5 but the container holds 2 items !!!\r\n", at)) != std::string::npos; ++at)
+        ++lying;
+    EXPECT_EQ(lying, static_cast<size_t>(kThreads / 2 * kCalls));
+    EXPECT_EQ(notes, lying);
 }
 
 }  // namespace
