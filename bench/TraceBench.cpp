@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "bounds/BlockTable.h"
 #include "platform/FlightFile.h"
 #include "record/FlightRecorder.h"
 #include "tracelet/TripletOperator.h"
@@ -349,6 +350,23 @@ void SystemClockReadings(benchmark::State& state) {
     }
 }
 
+// The bound of a container: the table lookup alone, with the table as a
+// source with a few calls in flight leaves it (16 blocks of 4 calls), for a
+// block of the call being traced and for a handle the table does not hold.
+void BlockLookup(benchmark::State& state, bool held) {
+    tracelet::bounds::Blocks().Clear();
+    static unsigned char blocks[16][64];
+    const tracelet::bounds::CallScope call;
+    for (int i = 0; i < 16; ++i)
+        tracelet::bounds::Blocks().Add(blocks[i], 64, i % 4 == 3 ? call.Token() : call.Token() + 1 + i % 4);
+    TW_HANDLE h = held ? reinterpret_cast<TW_HANDLE>(blocks[15]) : reinterpret_cast<TW_HANDLE>(&blocks[15][1]);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(h);
+        benchmark::DoNotOptimize(tracelet::bounds::ContainerBytes(h));
+    }
+    tracelet::bounds::Blocks().Clear();
+}
+
 void Companion(benchmark::State& state, const Case* c) {
     for (auto _ : state) benchmark::DoNotOptimize(g_direct->TripletEntry(&g_app, c->dg, c->dat, c->msg, c->data));
 }
@@ -472,6 +490,8 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("FlightRecord/RecordCall", RecordCall);
     benchmark::RegisterBenchmark("FlightRecord/ClockReadings", ClockReadings);
     benchmark::RegisterBenchmark("FlightRecord/SystemClockReadings", SystemClockReadings);
+    benchmark::RegisterBenchmark("BlockTable/LookupHeld", BlockLookup, true);
+    benchmark::RegisterBenchmark("BlockTable/LookupOther", BlockLookup, false);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -4,7 +4,10 @@
 // companion leaves behind pData (and, for capabilities, in a container of
 // exactly the size the input gives; under native, where a handle's size
 // cannot be known, the container ends where a mapping ends, before a page
-// that faults, so that counts that lie are read up to it). The log is on, so every call goes the
+// that faults, so that counts that lie are read up to it; or, where the
+// input says so, the companion allocates it with the memory functions of
+// the entry point it was handed, a heap block of exactly its size, which
+// the trace must read no further than its end). The log is on, so every call goes the
 // whole way to the log file.
 //
 // Besides the sanitizers, each call checks what a host relies on: the
@@ -212,6 +215,18 @@ TW_UINT16 g_managerRc = TWRC_SUCCESS;
 TW_UINT16 ManagerStandIn(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) {
     return g_managerRc;
 }
+// The manager's memory functions: each block a heap block of exactly the
+// size asked for (one byte for none), so that a read past it shows.
+TW_HANDLE MemAllocateStandIn(TW_UINT32 size) {
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    return NewHandleClear(size);
+#else
+    return calloc(1, size ? size : 1);
+#endif
+}
+void MemFreeStandIn(TW_HANDLE h) { FreeContainer(h); }
+TW_MEMREF MemLockStandIn(TW_HANDLE h) { return TwainLockHandle(h); }
+void MemUnlockStandIn(TW_HANDLE h) { TwainUnlockHandle(h); }
 
 // A notice the companion sends with no call in flight (none before it has
 // been handed a manager entry).
@@ -279,6 +294,10 @@ void OneCall(Input& in) {
             TW_ENTRYPOINT entry;
             memcpy(&entry, bytes, sizeof entry);
             if (entry.DSM_Entry) entry.DSM_Entry = ManagerStandIn;
+            if (entry.DSM_MemAllocate) entry.DSM_MemAllocate = MemAllocateStandIn;
+            if (entry.DSM_MemFree) entry.DSM_MemFree = MemFreeStandIn;
+            if (entry.DSM_MemLock) entry.DSM_MemLock = MemLockStandIn;
+            if (entry.DSM_MemUnlock) entry.DSM_MemUnlock = MemUnlockStandIn;
             memcpy(bytes, &entry, sizeof entry);
             memcpy(pData, bytes, size);
         }
@@ -289,10 +308,14 @@ void OneCall(Input& in) {
     FuzzControl& c = *g_control;
     c.giveContainer = false;
     c.overrideConType = false;
+    c.throughEntryPoint = false;
     if (dat == DAT_CAPABILITY && pData) {
         const uint8_t mode = in.Byte();
         if (mode & 0x07) {
             c.giveContainer = true;
+            // From the entry point's allocator while the companion holds the
+            // data source's own entry point; else in the guarded mapping.
+            c.throughEntryPoint = (mode & 0x08) && c.managerEntry && c.managerEntry != ManagerStandIn;
             const size_t blockSize = in.U16() % (kMaxBlock + 1);
             in.Take(block, blockSize);
             c.block = block;

@@ -37,6 +37,15 @@ unsigned char* GuardedEnd() {
 #endif
 
 TW_HANDLE NewContainer(const unsigned char* bytes, size_t size) {
+    FuzzControl& c = g_control;
+    if (c.throughEntryPoint && c.memAllocate && c.memLock && c.memUnlock) {
+        // As a source does: from the manager's allocator, of exactly its size.
+        TW_HANDLE h = c.memAllocate(static_cast<TW_UINT32>(size));
+        if (h && size) memcpy(c.memLock(h), bytes, size);
+        if (h) c.memUnlock(h);
+        c.allocated = h != nullptr;
+        return h;
+    }
 #if defined(TRACELET_TWAIN_ABI_MACOS)
     char** h = NewHandleClear(size);
     if (h && size) memcpy(*h, bytes, size);
@@ -63,12 +72,16 @@ public:
         ++c.calls;
         c.container = nullptr;
         c.guarded = false;
+        c.allocated = false;
         c.writtenSize = 0;
         // The application hands over a whole TW_ENTRYPOINT (the target sees to it).
         if (DAT == DAT_ENTRYPOINT && MSG == MSG_SET && pData) {
             TW_ENTRYPOINT entry;
             memcpy(&entry, pData, sizeof entry);
             c.managerEntry = entry.DSM_Entry;
+            c.memAllocate = entry.DSM_MemAllocate;
+            c.memLock = entry.DSM_MemLock;
+            c.memUnlock = entry.DSM_MemUnlock;
         }
         if (c.notice && c.managerEntry) {
             static TW_IDENTITY source;

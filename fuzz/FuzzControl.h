@@ -24,6 +24,14 @@ struct FuzzControl {
     TW_UINT16 conType = 0;
     const unsigned char* block = nullptr;
     size_t blockSize = 0;
+    // Allocate it with the memory functions of the entry point the
+    // operator was last handed, when it has them, instead of in the
+    // guarded mapping (the target sets this only while that entry point is
+    // the data source's own).
+    bool throughEntryPoint = false;
+    DSM_MEMALLOCATE memAllocate = nullptr;
+    DSM_MEMLOCK memLock = nullptr;
+    DSM_MEMUNLOCK memUnlock = nullptr;
 
     // A source's notice: when `notice` is not 0 the operator sends DAT_NULL
     // with that message through the manager entry it was last handed
@@ -37,6 +45,7 @@ struct FuzzControl {
     // it, as an application does) and the bytes it left behind pData.
     TW_HANDLE container = nullptr;
     bool guarded = false;  // it lies in the companion's guarded mapping: not freed
+    bool allocated = false;  // it came from the entry point's allocator
     unsigned char written[2048] = {};
     size_t writtenSize = 0;
     int calls = 0;

@@ -59,6 +59,21 @@ constexpr std::string_view kMarkerEnd = "*** Inspect Error Status End   ***";
 constexpr unsigned kLogTextSize = 5120;
 constexpr std::string_view kOverflowNote = "Size of CAP_xxx too long";
 
+// Notes inside a capability container whose block's size is known and that
+// claims more than the block holds (numbers, then the line end). The items
+// of a list that fit are printed before the first; the second stands in
+// place of the container's members; the third follows the text of a string
+// item cut off by the end of its block.
+constexpr char kCountNoteFormat[] = "        !!! NumItems %lu but the container holds %lu items !!!%s";
+constexpr char kShortHeaderNoteFormat[] = "        !!! the container holds %lu bytes, too few for its header !!!%s";
+constexpr char kNoEndNoteFormat[] = "        !!! item %lu has no end inside its container !!!%s";
+// What a reader finds between "!!! " and " !!!" of each.
+constexpr std::string_view kCountNoteStart = "NumItems ";
+constexpr std::string_view kCountNoteMiddle = " but the container holds ";
+constexpr std::string_view kShortHeaderNoteEnd = " bytes, too few for its header";
+constexpr std::string_view kShortHeaderNoteStart = "the container holds ";
+constexpr std::string_view kNoEndNoteEnd = " has no end inside its container";
+
 #undef TRACELET_LOG_DURING
 #undef TRACELET_LOG_RESULT
 #undef TRACELET_LOG_PDATA

@@ -26,6 +26,10 @@ using tracelet::logmodel::kLogTextSize;
 // that cannot be read (item number, then CR LF), and the note, once per
 // log, that the checks are refused and reads go unchecked (CR LF).
 constexpr char kListCutNote[] = "        !!! list cut short: item %lu is not readable memory !!!%s";
+// The notes of a container that claims more than its known block holds.
+using tracelet::logmodel::kCountNoteFormat;
+using tracelet::logmodel::kNoEndNoteFormat;
+using tracelet::logmodel::kShortHeaderNoteFormat;
 // The second stands where the refusal was met: among the items of a list
 // (eight blanks), or among a container's members (six).
 constexpr char kUncheckedNote[] = "      !!! memory checks refused by the system: reads are not checked !!!%s";
@@ -90,7 +94,9 @@ void DumpRange(TextOut& out, TW_UINT16 cap, const TW_RANGE* r, size_t blockBytes
 void DumpCapExt(TextOut& out, const TW_CAPEXT& ext);
 
 // --- Item values (Items.cpp) -------------------------------------------------------
-// The item list of a container (see there).
+// The item list of a container (see there). `itemBytes` other than SIZE_MAX
+// is the block's known size from the first item on: a list that claims more
+// ends with a note.
 void ItemList(TextOut& out, TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
               size_t itemBytes, ForeignReader* reader);
 // The text of one item of `itemType` at `value` into `text` (257 bytes); its length.

@@ -111,6 +111,32 @@ void OtherLines(ListWalk& w, TW_UINT16 cap, TW_UINT16 type) {
     }
 }
 
+// After the items of a known block: a text item the block cuts off (what
+// the block holds of it, and a note when its text has no end there), then a
+// note when the list claims more items than were printed. Nothing when the
+// list stopped for another reason (a full log text, unreadable memory).
+void NoteWhatTheBlockLacks(ListWalk& w, TW_UINT16 cap, TW_UINT16 type, size_t itemBytes) {
+    const size_t held = itemBytes / w.width;
+    if (w.count <= held || w.next != held || w.out.Full() || !w.out.HasBuffer() || !w.items) return;
+    size_t shown = held;
+    const size_t rest = itemBytes % w.width;
+    if (IsTextType(type) && rest) {
+        const unsigned char* from = w.items + held * w.width;
+        if (w.in.Readable(from, rest) == rest) {
+            const size_t n = strnlen(reinterpret_cast<const char*>(from), rest);
+            unsigned char slot[kSlotBytes + 1] = {};
+            memcpy(slot, from, n);
+            char value[kSlotBytes + 1];
+            ValueText(cap, type, slot, value);
+            TRACE_APPEND(w.out, "        %3d:%s%s", static_cast<int>(held), value, held + 1 == w.count ? "\r\n" : ",\r\n");
+            ++shown;
+            if (n == rest) TRACE_APPEND(w.out, kNoEndNoteFormat, static_cast<unsigned long>(held), CRLF);
+        }
+    }
+    if (w.count > shown)
+        TRACE_APPEND(w.out, kCountNoteFormat, static_cast<unsigned long>(w.count), static_cast<unsigned long>(shown), CRLF);
+}
+
 }  // namespace
 
 // Renders one item. `value` points to the item (for single values and
@@ -193,7 +219,9 @@ void NvVersionText(TW_UINT16 version, char* text) {
 
 // Appends the item list of `numItems` items of `itemType` starting at
 // `items`, of which `itemBytes` bytes may be read (SIZE_MAX: as many as the
-// count says). Only whole items inside those bytes are listed; the list also
+// count says). Only whole items inside those bytes are listed, then, where
+// the bytes are known, what they hold of a text item they cut off, and a
+// note when the count claims more (NoteWhatTheBlockLacks); the list also
 // ends as soon as the log text buffer is full, and at the first item that
 // lies in memory that cannot be read, with a note. The items are read
 // through `reader` (the container's), or one of the list's own that takes
@@ -227,5 +255,6 @@ void ItemList(TextOut& out, TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItem
             default: OtherLines(walk, cap, itemType); break;
         }
     }
+    if (itemBytes != SIZE_MAX && width != 0) NoteWhatTheBlockLacks(walk, cap, itemType, itemBytes);
     TRACE_APPEND(out, "      }%s", CRLF);
 }

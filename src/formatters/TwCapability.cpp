@@ -4,14 +4,16 @@
 // The container is read through its locked handle. Each formatter is told
 // how many bytes the block holds (SIZE_MAX where the handles of the layout
 // being built cannot tell) and copies out only what lies inside: a block
-// too small for the container's own fields is not dumped, and an item list
-// lists only the whole items the block holds. Everything past the block's
+// too small for the container's own fields is not dumped (where its size is
+// known, a note says so), and an item list lists only the whole items the
+// block holds (where its size is known, a note says when it claims more). Everything past the block's
 // first page is read through a ForeignReader, so a block that ends before
 // its fields or items do, where memory ends, is cut there instead of
 // faulting.
 #include <stdio.h>
 
 #include "formatters/Formatters.h"
+#include "bounds/BlockTable.h"
 #include "platform/CDSMInterface.h"
 #include "platform/ForeignReader.h"
 
@@ -32,6 +34,18 @@ bool CopyHead(ForeignReader& in, const void* p, size_t blockBytes, size_t headBy
     return in.Copy(&head, p, headBytes) == headBytes;
 }
 
+// A container whose block is known to be too short for its own fields:
+// its opening line, the note in place of its members, its closing line.
+// False (nothing written) when the fields fit or the block's size is not
+// known.
+bool ShortHeader(TextOut& out, const char* type, size_t blockBytes, size_t headBytes) {
+    if (blockBytes == SIZE_MAX || blockBytes >= headBytes) return false;
+    TRACE_APPEND(out, "    %s = {%s", type, CRLF);
+    TRACE_APPEND(out, kShortHeaderNoteFormat, static_cast<unsigned long>(blockBytes), CRLF);
+    TRACE_APPEND(out, "    }%s", CRLF);
+    return true;
+}
+
 // The once-per-log note that the reads of this container went unchecked.
 void NoteUncheckedReads(TextOut& out, ForeignReader& in) {
     if (in.TakeRefusalNote()) TRACE_APPEND(out, kUncheckedNote, CRLF);
@@ -40,8 +54,9 @@ void NoteUncheckedReads(TextOut& out, ForeignReader& in) {
 // Copies the item of a TW_ONEVALUE into `item` (zero-filled, a TW_STR255
 // slot and its NUL): a frame's 16 bytes, a text up to its NUL within its
 // slot, else the 32-bit Item field; never more than the `avail` bytes the
-// block holds from Item on, nor past readable memory.
-void TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* from, size_t avail,
+// block holds from Item on, nor past readable memory. True for a text
+// that the block's known end cuts off before its NUL.
+bool TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* from, size_t avail,
                       unsigned char (&item)[sizeof(TW_STR255) + 1]) {
     size_t want = sizeof(TW_UINT32);
     bool text = false;
@@ -53,9 +68,10 @@ void TakeOneValueItem(ForeignReader& in, TW_UINT16 type, const unsigned char* fr
         case TWTY_STR255: want = sizeof(TW_STR255); text = true; break;
         default: break;
     }
-    size_t n = in.Readable(from, want < avail ? want : avail);
-    if (text) n = strnlen(reinterpret_cast<const char*>(from), n);
+    const size_t readable = in.Readable(from, want < avail ? want : avail);
+    const size_t n = text ? strnlen(reinterpret_cast<const char*>(from), readable) : readable;
     memcpy(item, from, n);
+    return text && avail != SIZE_MAX && avail < want && n == avail;
 }
 
 // TWQC_ flags by name, joined by "|", then any other bits in hexadecimal;
@@ -106,7 +122,7 @@ void DumpContainer(TextOut& out, const TW_CAPABILITY& cap) {
     }
     // An empty block, or a handle the memory manager does not know (size
     // 0), holds nothing to read: it is neither locked nor read.
-    const size_t block = CDSMInterface::BlockSize(cap.hContainer);
+    const size_t block = tracelet::bounds::ContainerBytes(cap.hContainer);
     if (block == 0) return;
 
     const char* data = CDSMInterface::LockMemory(cap.hContainer);
@@ -130,6 +146,7 @@ void DumpContainer(TextOut& out, const TW_CAPABILITY& cap) {
 void DumpArray(TextOut& out, TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ARRAY, ItemList);
     TW_ARRAY head;
+    if (!a || ShortHeader(out, "TW_ARRAY", blockBytes, kHead)) return;
     ForeignReader in(a, blockBytes);
     if (!CopyHead(in, a, blockBytes, kHead, head)) return;
 
@@ -144,6 +161,7 @@ void DumpArray(TextOut& out, TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes
 void DumpEnumeration(TextOut& out, TW_UINT16 cap, const TW_ENUMERATION* e, size_t blockBytes) {
     constexpr size_t kHead = offsetof(TW_ENUMERATION, ItemList);
     TW_ENUMERATION head;
+    if (!e || ShortHeader(out, "TW_ENUMERATION", blockBytes, kHead)) return;
     ForeignReader in(e, blockBytes);
     if (!CopyHead(in, e, blockBytes, kHead, head)) return;
 
@@ -159,19 +177,21 @@ void DumpEnumeration(TextOut& out, TW_UINT16 cap, const TW_ENUMERATION* e, size_
 
 void DumpOneValue(TextOut& out, TW_UINT16 cap, const TW_ONEVALUE* o, size_t blockBytes) {
     TW_ONEVALUE one;
+    if (!o || ShortHeader(out, "TW_ONEVALUE", blockBytes, sizeof one)) return;
     ForeignReader in(o, blockBytes);
     if (!CopyHead(in, o, blockBytes, sizeof one, one)) return;
     // The item starts at Item whatever its type; a frame or a text runs on
     // past the structure, as far as the block goes.
     unsigned char item[sizeof(TW_STR255) + 1] = {};
     constexpr size_t kItem = offsetof(TW_ONEVALUE, Item);
-    TakeOneValueItem(in, one.ItemType, Bytes(o) + kItem, Remaining(blockBytes, kItem), item);
+    const bool noEnd = TakeOneValueItem(in, one.ItemType, Bytes(o) + kItem, Remaining(blockBytes, kItem), item);
     char value[512] = {};
 
     TRACE_APPEND(out, "    TW_ONEVALUE = {%s", CRLF);
     TRACE_APPEND(out, "      ItemType = [%s]%s", Name(twty_macros, one.ItemType).c_str(), CRLF);
     ValueText(cap, one.ItemType, item, value);
     TRACE_APPEND(out, "      Item     = [%s]%s", value, CRLF);
+    if (noEnd) TRACE_APPEND(out, kNoEndNoteFormat, 0ul, CRLF);
     NoteUncheckedReads(out, in);
     TRACE_APPEND(out, "    }%s", CRLF);
 }
@@ -182,6 +202,7 @@ void DumpRange(TextOut& out, TW_UINT16 cap, const TW_RANGE* r, size_t blockBytes
     // structure.
     unsigned char copy[sizeof(TW_RANGE) + sizeof(TW_STR255)] = {};
     TW_RANGE range;
+    if (!r || ShortHeader(out, "TW_RANGE", blockBytes, sizeof range)) return;
     ForeignReader in(r, blockBytes);
     if (!CopyHead(in, r, blockBytes, sizeof range, range)) return;
     memcpy(copy, &range, sizeof range);

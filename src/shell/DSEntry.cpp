@@ -22,6 +22,7 @@
 #include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
+#include "bounds/BlockTable.h"
 #include "log/TwainLogFile.h"
 #include "record/LoadRecord.h"
 #include "shell/DataSource.h"
@@ -111,7 +112,8 @@ Traced TraceCall(const CParaAnalyze::SourceCall* source, pTW_IDENTITY pOrigin, p
 // The manager's own DSM_Entry, from the last DAT_ENTRYPOINT/MSG_SET.
 std::atomic<DSMENTRYPROC> s_fnManagerEntry{nullptr};
 // What the companion is handed instead of the caller's TW_ENTRYPOINT: the
-// same, but for DSM_Entry. Lives as long as the load.
+// same, but for DSM_Entry and the four memory functions (bounds/BlockTable.h).
+// Lives as long as the load.
 TW_ENTRYPOINT s_entryPoint;
 
 // Every call the source makes to the manager: the notification's state
@@ -160,6 +162,7 @@ TW_MEMREF ForCompanion(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pDa
     if (given.DSM_Entry != &ManagerEntry) s_fnManagerEntry.store(given.DSM_Entry);
     s_entryPoint = given;
     s_entryPoint.DSM_Entry = &ManagerEntry;
+    tracelet::bounds::WrapMemory(s_entryPoint);
     return reinterpret_cast<TW_MEMREF>(&s_entryPoint);
 }
 
@@ -169,6 +172,9 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
                                              TW_UINT16 MSG, TW_MEMREF pData) {
     const bool enable = IsEnable(DG, DAT, MSG);
     if (enable) ++s_enablesInFlight;
+    // The blocks the source allocates during this call bound its containers
+    // until the call is traced and recorded.
+    const tracelet::bounds::CallScope blocks;
     tracelet::record::RecordedCall recorded = tracelet::record::StartApplicationCall(DG, DAT, MSG, pData);
     const InFlight call{DG, DAT, MSG, recorded.Id(), t_pInFlight};
     t_pInFlight = &call;

@@ -492,17 +492,20 @@ TEST(Bounds, ContainersAreReadNoFurtherThanTheirBlockOrReadableMemory) {
          0, false},
         {"TextsWithoutNul", TWON_ARRAY, 0, Array(TWTY_STR32, 2) + Bytes(34, 'a') + Bytes(34, 'b'), 0, false},
         {"AOneValueTextWithoutNul", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Bytes(256, 'Q')), 0, false},
-        {"AOneValueTextCutByItsBlock", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Text("0123456789", 10)), 0, true},
+        {"AOneValueTextCutOffByItsKnownBlock", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Text("0123456789", 10)), 0, true},
         {"AOneValueTextCutByItsBlock", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Text("0123456789", 10)), 0, false},
+        {"AOneValueTextEndingInsideItsKnownBlock", TWON_ONEVALUE, 0, OneValue(TWTY_STR255, Text("01234", 10)), 0, true},
+        {"ATextListCutOffInsideAnItem", TWON_ARRAY, 0, Array(TWTY_STR32, 2) + Text("first", 34) + Text("secondsecond", 12), 0,
+         true},
+        {"ATextListCutOffInsideAnItemThatClaimsMore", TWON_ARRAY, 0, Array(TWTY_STR32, 5) + Text("first", 34) + Text("secondsecond", 12), 0,
+         true},
+        {"ATextListWhoseLastTextEndsBeforeItsBlock", TWON_ARRAY, 0, Array(TWTY_STR32, 2) + Text("first", 34) + Text("second", 7),
+         0, true},
         {"ALyingEnumerationInsideItsBlock", TWON_ENUMERATION, ICAP_PIXELTYPE,
          Enumeration(TWTY_UINT16, 1000000) + Of<TW_UINT16>(0) + Of<TW_UINT16>(1) + Of<TW_UINT16>(2) + Bytes(1, 1), 0, true},
         {"ALyingListOfFramesInsideItsBlock", TWON_ARRAY, ICAP_FRAMES, Array(TWTY_FRAME, 1000) + Bytes(40, 1), 0, true},
         {"Nothing", TWON_ENUMERATION, 0, Enumeration(TWTY_UINT16, 3), 2, false},
         {"Nothing", TWON_RANGE, 0, Range<TW_UINT32>(TWTY_UINT32, 1, 2, 3, 4, 5), 4, false},
-        {"Nothing", TWON_ENUMERATION, 0, Enumeration(TWTY_UINT16, 3), 1, true},
-        {"Nothing", TWON_ARRAY, 0, Array(TWTY_UINT16, 3), 1, true},
-        {"Nothing", TWON_ONEVALUE, 0, OneValue(TWTY_UINT16, {}), 1, true},
-        {"Nothing", TWON_RANGE, 0, Range<TW_UINT32>(TWTY_UINT32, 1, 2, 3, 4, 5), 1, true},
         {"AnEnumerationOfExactlyItsFields", TWON_ENUMERATION, 0, Enumeration(TWTY_UINT16, 3), 0, true},
     };
     for (const auto& r : rows)
@@ -512,6 +515,31 @@ TEST(Bounds, ContainersAreReadNoFurtherThanTheirBlockOrReadableMemory) {
             Guarded g(bytes, unmapped);
             EXPECT_EQ(Dump().Container(r.conType, r.cap, g.data(), r.sized ? bytes.size() : SIZE_MAX),
                       Golden("capabilities", r.name));
+        }
+}
+
+// A block known to be too short for its container's own fields: the
+// container's line, the note with the block's bytes, nothing read.
+TEST(Bounds, AKnownBlockTooShortForItsFieldsSaysSo) {
+    const struct {
+        TW_UINT16 conType;
+        const char* type;
+        Bytes bytes;
+    } rows[] = {
+        {TWON_ENUMERATION, "TW_ENUMERATION", Enumeration(TWTY_UINT16, 3)},
+        {TWON_ARRAY, "TW_ARRAY", Array(TWTY_UINT16, 3)},
+        {TWON_ONEVALUE, "TW_ONEVALUE", OneValue(TWTY_UINT16, {})},
+        {TWON_RANGE, "TW_RANGE", Range<TW_UINT32>(TWTY_UINT32, 1, 2, 3, 4, 5)},
+    };
+    for (const auto& r : rows)
+        for (size_t shortBy : {size_t{1}, r.bytes.size()}) {  // one byte short; an empty block
+            const Bytes bytes(r.bytes.begin(), r.bytes.end() - shortBy);
+            Guarded g(bytes);
+            EXPECT_EQ(Dump().Container(r.conType, 0, g.data(), bytes.size()),
+                      Lines({Format("    %s = {", r.type),
+                             Format("        !!! the container holds %zu bytes, too few for its header !!!", bytes.size()),
+                             "    }"}))
+                << r.type << " of " << bytes.size() << " bytes";
         }
 }
 

@@ -21,6 +21,9 @@ const std::vector<Rule>& check_rules() {
          "DAT_PENDINGXFERS/MSG_ENDXFER: Count drops by one per transfer, never exceeds CAP_XFERCOUNT, and is -1 only "
          "when unknown"},
         {"no-status", "after TWRC_FAILURE the application asks DG_CONTROL/DAT_STATUS/MSG_GET for the condition code"},
+        {"lying-count",
+         "a capability's container holds what it claims: NumItems items, its own header, and the end of each text "
+         "item, inside the block the source allocated for it"},
     };
     return rules;
 }
@@ -51,6 +54,7 @@ void Checker::feed(const Call& c) {
     check_state(c, s);
     check_memxfer(c, s);
     check_endxfer(c, s);
+    check_lying_count(c);
     if (s.before == 7 && s.after < 7) settle_image();
 }
 
@@ -194,6 +198,17 @@ void Checker::check_memxfer(const Call& c, const SessionStates::Step& s) {
     } else if (rc == TWRC_CANCEL) {
         image_.check_rows = false;
     }
+}
+
+// --- lying-count ----------------------------------------------------------------
+
+void Checker::check_lying_count(const Call& c) {
+    if (c.lying_notes.empty()) return;
+    const Node* cap = c.block("TW_CAPABILITY");
+    const Field* id = cap ? cap->field("Cap") : nullptr;
+    const std::string name = id ? id->raw : !c.cap.empty() ? c.cap : "a capability";
+    for (const std::string& note : c.lying_notes)
+        report("lying-count", c, "the container of " + name + " claims more than its block holds: " + note);
 }
 
 // --- endxfer-count --------------------------------------------------------------

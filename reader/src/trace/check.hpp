@@ -62,6 +62,7 @@ private:
     void check_state(const Call& c, const SessionStates::Step& s);
     void check_memxfer(const Call& c, const SessionStates::Step& s);
     void check_endxfer(const Call& c, const SessionStates::Step& s);
+    void check_lying_count(const Call& c);
     void end_of_load(const std::string& why);
     void settle_image();
 

@@ -58,6 +58,8 @@ struct Call {
     bool overflow = false;         // result text cut at 5120 bytes ("Size of CAP_xxx too long")
     bool incomplete = false;       // text stops before the call is complete (crash, damage)
     int unknown_lines = 0;         // lines inside the call that could not be read
+    std::vector<std::string> lying_notes;  // a container's notes that its counts claim more than its block holds,
+                                           // the text between "!!! " and " !!!"
     std::string text;              // the call's log text, LF line ends (only when asked for)
 
     // A result block with no triplet line: an event the source claimed in

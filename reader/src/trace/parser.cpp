@@ -426,6 +426,7 @@ void Parser::dump_line(std::string_view l, int) {
     }
     std::size_t eq = rest.find('=');
     if (eq == std::string_view::npos) {
+        if (lying_note(rest)) return;
         unknown("unknown line in a dump", l);
         return;
     }
@@ -495,6 +496,25 @@ void Parser::dump_line(std::string_view l, int) {
         return;
     }
     unknown("member value without brackets", l);
+}
+
+// "!!! NumItems 5 but the container holds 2 items !!!" and its two kin:
+// kept with the call.
+bool Parser::lying_note(std::string_view rest) {
+    constexpr std::string_view open = "!!! ", close = " !!!";
+    if (!have_call_ || rest.size() < open.size() + close.size() || !starts_with(rest, open) ||
+        rest.substr(rest.size() - close.size()) != close)
+        return false;
+    std::string_view note = rest.substr(open.size(), rest.size() - open.size() - close.size());
+    auto ends_with = [&](std::string_view tail) {
+        return note.size() >= tail.size() && note.substr(note.size() - tail.size()) == tail;
+    };
+    const bool count = starts_with(note, logmodel::kCountNoteStart) && note.find(logmodel::kCountNoteMiddle) != std::string_view::npos;
+    const bool header = starts_with(note, logmodel::kShortHeaderNoteStart) && ends_with(logmodel::kShortHeaderNoteEnd);
+    const bool no_end = starts_with(note, "item ") && ends_with(logmodel::kNoEndNoteEnd);
+    if (!count && !header && !no_end) return false;
+    cur_.lying_notes.emplace_back(note);
+    return true;
 }
 
 void Parser::header(std::string_view name, int indent) {

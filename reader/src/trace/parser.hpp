@@ -38,6 +38,7 @@ private:
     void logger_line(std::string_view l);
     void result_line(std::string_view rc);
     void dump_line(std::string_view l, int depth_of_call);
+    bool lying_note(std::string_view rest);
     void header(std::string_view name, int indent);
     void close_node();
     void close_all();
