@@ -95,9 +95,10 @@ std::string ItemText(TW_UINT16 itemType, const Item& item, TW_UINT16 cap);
 // Largest item list read or built here; real capabilities stay far below it.
 constexpr TW_UINT32 kMaxItems = 4096;
 
+// A container as read or to be built; 0 for the types of one never read.
 struct Container {
-    TW_UINT16 conType = TWON_ONEVALUE;
-    TW_UINT16 itemType = TWTY_UINT16;
+    TW_UINT16 conType = 0;
+    TW_UINT16 itemType = 0;
     std::vector<Item> items;  // TW_ONEVALUE: its one item; TW_ENUMERATION, TW_ARRAY: the list
     TW_UINT32 currentIndex = 0, defaultIndex = 0;  // TW_ENUMERATION
     Item minValue, maxValue, stepSize, defaultValue, currentValue;  // TW_RANGE
