@@ -116,14 +116,6 @@ struct Case {
     std::vector<std::string> writes;
 };
 
-TW_FIX32 Fix(double v) {
-    const int32_t n = static_cast<int32_t>(v * 65536.0);
-    TW_FIX32 f;
-    f.Whole = static_cast<TW_INT16>(n >> 16);
-    f.Frac = static_cast<TW_UINT16>(n & 0xFFFF);
-    return f;
-}
-
 TW_HANDLE Container(const std::vector<unsigned char>& bytes) {
     TW_HANDLE h = TwainNewHandle(static_cast<TW_UINT32>(bytes.size()));
     memcpy(TwainLockHandle(h), bytes.data(), bytes.size());
@@ -176,7 +168,7 @@ std::vector<Case> MakeCases() {
         a.NumItems = 200;
         std::vector<unsigned char> v(offsetof(TW_ARRAY, ItemList));
         memcpy(v.data(), &a, v.size());
-        for (int i = 0; i < 200; ++i) Put(v, Fix(50 + 10 * i));
+        for (int i = 0; i < 200; ++i) Put(v, TwainFix32Of(50 + 10 * i));
         array.Cap = ICAP_XRESOLUTION;
         array.ConType = TWON_ARRAY;
         array.hContainer = Container(v);
@@ -202,10 +194,10 @@ std::vector<Case> MakeCases() {
         TW_FIX32* f = reinterpret_cast<TW_FIX32*>(&cie.StageABC);
         const size_t n = (offsetof(TW_CIECOLOR, Samples) - offsetof(TW_CIECOLOR, StageABC)) / sizeof(TW_FIX32);
         for (size_t i = 0; i < n; ++i) {
-            TW_FIX32 v = Fix(0.125 * static_cast<double>(i % 97) - 3.0);
+            TW_FIX32 v = TwainFix32Of(0.125 * static_cast<double>(i % 97) - 3.0);
             memcpy(f + i, &v, sizeof v);
         }
-        cie.Samples[0] = Fix(1.5);
+        cie.Samples[0] = TwainFix32Of(1.5);
     }
     // Hardware information with texts and matrices.
     static TWNV_HARDWAREINFO hw{};
@@ -224,7 +216,7 @@ std::vector<Case> MakeCases() {
         hw.FullAutoModeSupport = 1;
         strcpy(hw.ProfileNameFB, "Reflective.icc");
         strcpy(hw.ProfileNameTPU, "Transparency.icc");
-        TW_FIX32 one = Fix(1.0);
+        TW_FIX32 one = TwainFix32Of(1.0);
         for (TW_FIX32* m : {hw.ColorCorrectionFB, hw.ColorCorrectionPOSI, hw.ColorCorrectionNEGA,
                             hw.HMPColorCorrectionFB, hw.HMPColorCorrectionPOSI, hw.HMPColorCorrectionNEGA})
             for (int i = 0; i < 9; i += 4) memcpy(m + i, &one, sizeof one);

@@ -13,6 +13,7 @@
 
 #include "DataSourceHarness.h"  // its "scripted" companion is the pass-through here
 #include "ProbeControl.h"
+#include "TwainValues.h"
 
 namespace {
 
@@ -184,7 +185,8 @@ TEST_F(Chain, EachLoadFindsItsTargetAfreshOrSaysOnceWhyItHasNone) {
             if (row.loaded) {
                 TW_IDENTITY id{};
                 ASSERT_EQ(TWRC_SUCCESS, source.Call(DG_CONTROL, DAT_IDENTITY, MSG_GET, &id));
-                EXPECT_STREQ(row.loaded == std::string(PROBE_OTHER_DS) ? "Probe Other" : "Probe Source", id.ProductName);
+                EXPECT_EQ(row.loaded == std::string(PROBE_OTHER_DS) ? "Probe Other" : "Probe Source",
+                          tracelet::values::FieldText(id.ProductName));
                 ProbeControl* probe = Probe(row.loaded);
                 ASSERT_TRUE(probe);
                 EXPECT_EQ(1, probe->calls) << "a new target for each load";

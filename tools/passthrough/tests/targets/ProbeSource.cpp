@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "ProbeControl.h"
+#include "TwainValues.h"
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -16,7 +17,7 @@ TW_IDENTITY OwnIdentity() {
     memset(&id, 0, sizeof id);
     id.ProtocolMajor = 2;
     id.SupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
-    strncpy(id.ProductName, PROBE_NAME, sizeof id.ProductName - 1);
+    tracelet::values::PutFieldText(id.ProductName, PROBE_NAME);
     return id;
 }
 
