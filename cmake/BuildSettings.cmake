@@ -1,19 +1,18 @@
 # Settings shared by the whole project and by the log reader built on its
-# own: C++17, the default build type, the warnings, the sanitizers, and
-# whether tests and benchmarks are built.
+# own: the options (cmake/Options.cmake), C++17, the warnings and the
+# sanitizers.
+include(${CMAKE_CURRENT_LIST_DIR}/Options.cmake)
+
 set(CMAKE_CXX_STANDARD 17)
 set(CMAKE_CXX_STANDARD_REQUIRED ON)
 set(CMAKE_CXX_EXTENSIONS OFF)
-if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES)
-  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
-endif()
-
-option(TRACELET_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
-option(TRACELET_BUILD_TESTS "Build the test suite" ON)
-option(TRACELET_BUILD_BENCHMARKS "Build the benchmarks (never run by the tests)" ON)
 
 add_compile_options(-Wall -Wextra)
 if(TRACELET_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
+endif()
+if(TRACELET_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
 endif()

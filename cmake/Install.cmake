@@ -20,11 +20,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(TRACELET_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/Tracelet" CACHE STRING
-    "Where cmake --install puts the CMake package (relative to the install prefix)")
-option(TRACELET_INSTALL_VIRTUAL_SCANNER
-       "cmake --install puts the virtual scanner at TRACELET_COMPANION_PATH, as the data source's companion" OFF)
-
 # --- The data source -----------------------------------------------------------
 install(TARGETS Tracelet
   LIBRARY DESTINATION "${TRACELET_INSTALL_DS_DIR}"

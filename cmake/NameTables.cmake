@@ -1,14 +1,14 @@
 # The names library, tracelet_names: the name tables (twaintbl), generated at
 # build time from the rows in data/, and the lookups by name and by value the
 # tools and the log reader use (tables/TwNames.h). The data source, the tools
-# and the log reader built on its own all include this file; the first one
-# defines the target.
+# and the log reader built on its own all include this file (after
+# cmake/Dependencies.cmake and cmake/Modules.cmake); the first one defines
+# the target.
 set(TRACELET_TABLES_DIR ${CMAKE_BINARY_DIR}/generated/names)
 if(TARGET tracelet_names)
   return()
 endif()
 
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
 get_filename_component(_tracelet_root ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 set(_tables_out ${TRACELET_TABLES_DIR}/tables/twaintbl.h ${TRACELET_TABLES_DIR}/tables/twaintbl.cpp)
 set(_tables_in ${_tracelet_root}/data/name-tables.tsv ${_tracelet_root}/data/twain2-names.tsv
@@ -25,7 +25,4 @@ add_library(tracelet_names STATIC ${TRACELET_TABLES_DIR}/tables/twaintbl.cpp ${_
 target_include_directories(tracelet_names PUBLIC ${TRACELET_TABLES_DIR} ${_tracelet_root}/src)
 target_compile_features(tracelet_names PUBLIC cxx_std_17)
 add_dependencies(tracelet_names tracelet_tables)
-set_target_properties(tracelet_names PROPERTIES
-  POSITION_INDEPENDENT_CODE ON
-  CXX_VISIBILITY_PRESET hidden
-  VISIBILITY_INLINES_HIDDEN ON)
+tracelet_module_library(tracelet_names)

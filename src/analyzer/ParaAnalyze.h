@@ -48,10 +48,8 @@ public:
     ~CParaAnalyze() {}
 
     // --- TWAIN state -------------------------------------------------------
-    void InitTwainStatus();
     int32_t GetTwainStatus() const;
     int32_t SetTwainStatus(int32_t status);
-    int32_t MakeTwainStatusString(char* buffer);
     int32_t UpDateTwainStatus(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, char* pData);
     // The transition of a notification the source sends through the manager
     // entry point, applied when it is sent: DAT_NULL/MSG_XFERREADY 5 -> 6
@@ -144,18 +142,13 @@ public:
                       size_t itemBytes = SIZE_MAX, ForeignReader* reader = nullptr);
     // The value's text into `text`; its length.
     size_t ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* value, char* text);
-    void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);
-    void MakeCapSupportedCaps(TW_UINT16 capId, char* text);
-    void MakeCapNvVersion(TW_UINT16 version, char* text);
 
     // --- Capability containers ---------------------------------------------
     bool TwCapabilityAnalyze(const TW_CAPABILITY* p);
-    bool TwContainerAnalyaze(const TW_CAPABILITY* p);
     bool TwArrayAnalyze(TW_UINT16 cap, const TW_ARRAY* a, size_t blockBytes = SIZE_MAX);
     bool TwEnumerationAnalyze(TW_UINT16 cap, const TW_ENUMERATION* e, size_t blockBytes = SIZE_MAX);
     bool TwOneValueAnalyze(TW_UINT16 cap, const TW_ONEVALUE* o, size_t blockBytes = SIZE_MAX);
     bool TwRangeAnalyze(TW_UINT16 cap, const TW_RANGE* r, size_t blockBytes = SIZE_MAX);
-    bool TwCapExtAnalyze(const TW_CAPEXT* x);
 
     // --- Control and transfer structures -----------------------------------
     bool TwIdentityAnalyze(const TW_IDENTITY* p);
@@ -169,27 +162,18 @@ public:
     bool TwCustomDsDataAnalyze(const TW_CUSTOMDSDATA* p);
     bool TwUint32(const void* p);
     bool TwExtImageInfoAnalyze(const TW_EXTIMAGEINFO* p);
-    bool TwInfoAnalyze(const TW_INFO* p);
     bool TwMemoryAnalyze(const TW_MEMORY* p);
     bool TwEntryPointAnalyze(const TW_ENTRYPOINT* p);
-    bool TwTwunkIdentityAnalyze();
-    bool TwTwunkDsentryParamsAnalyze();
-    bool TwTwunkDsentryReturnAnalyze();
 
     // --- Image description structures --------------------------------------
     bool TwImageInfoAnalyze(const TW_IMAGEINFO* p);
     bool TwImageLayoutAnalyze(const TW_IMAGELAYOUT* p);
-    bool TwFrameAnalyze(const TW_FRAME* p);
     bool TwImageMemXferAnalyze(const TW_IMAGEMEMXFER* p);
     bool TwJpegCompressionAnalyze(const TW_JPEGCOMPRESSION* p);
     bool TwPalette8Analyze(const TW_PALETTE8* p);
     bool TwGrayResponseAnalyze(const TW_GRAYRESPONSE* p);
     bool TwRgbResponseAnalyze(const TW_RGBRESPONSE* p);
-    bool TwElement8Analyze(const TW_ELEMENT8* p);
     bool TwCieColorAnalyze(const TW_CIECOLOR* p);
-    bool TwTransformStageAnalyze(const TW_TRANSFORMSTAGE* p);
-    bool TwDecodeFunctionAnalyze(const TW_DECODEFUNCTION* p);
-    bool TwCiePointAnalyze(const TW_CIEPOINT* p);
 
     // --- Vendor-extension structures ---------------------------------------
     bool TwNvAutoExposureAnalyze(const TWNV_AUTOEXPOSURE* p);
@@ -199,12 +183,61 @@ public:
     bool TwNvSkewInfoAnalyze(const TWNV_LOCATIONDATA* p);
     bool TwUnsharpMaskAnalyze(const TWNV_USMPARAM* p);
     bool TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p);
-    bool TwNvThresholdInfoAnalyze(const TWNV_THRESHOLDINFO* p);
-    bool TwNvReviseBaseParamAnalyze(const TWNV_REVISEBASEPARM* p);
     bool TwNvUsmInfoAnalyze(const TWNV_USMINFO* p);
     bool TwNvEventAnalyze();
     bool TwNvRedCorrectionMatrixAnalyze();
     bool TwNvTwainCallbackMsgAnalyze();
+
+    // --- Operations nothing here calls -------------------------------------
+    // Kept as part of the analyzer's interface: sets the state to 1, as
+    // before the manager is loaded.
+    void InitTwainStatus();
+    // Kept as part of the analyzer's interface: the state line, with the CR
+    // LF before and after it, into `buffer` (64 bytes); its length, 0 for a
+    // null buffer.
+    int32_t MakeTwainStatusString(char* buffer);
+    // Kept as part of the analyzer's interface: the dump of a TW_CAPEXT
+    // (nothing for a null one).
+    bool TwCapExtAnalyze(const TW_CAPEXT* x);
+    // Kept as part of the analyzer's interface: the TWUNK structures carry
+    // nothing the trace shows.
+    bool TwTwunkIdentityAnalyze();
+    // Kept as part of the analyzer's interface, as TwTwunkIdentityAnalyze.
+    bool TwTwunkDsentryParamsAnalyze();
+    // Kept as part of the analyzer's interface, as TwTwunkIdentityAnalyze.
+    bool TwTwunkDsentryReturnAnalyze();
+    // Kept as part of the analyzer's interface: the text of a TW_UINT16 value
+    // of capability `cap` (the name its table gives) into `text`.
+    void ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text);
+    // Kept as part of the analyzer's interface: the name of capability
+    // `capId` into `text`.
+    void MakeCapSupportedCaps(TW_UINT16 capId, char* text);
+    // Kept as part of the analyzer's interface: "%x.%x" of the version's high
+    // and low byte into `text`.
+    void MakeCapNvVersion(TW_UINT16 version, char* text);
+    // Kept as part of the analyzer's interface: the container block of a
+    // capability (TwCapabilityAnalyze prints it with the rest).
+    bool TwContainerAnalyaze(const TW_CAPABILITY* p);
+    // Kept as part of the analyzer's interface: the dump of a structure that
+    // is printed only inside another one, whose formatter prints it.
+    bool TwInfoAnalyze(const TW_INFO* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwFrameAnalyze(const TW_FRAME* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwElement8Analyze(const TW_ELEMENT8* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwTransformStageAnalyze(const TW_TRANSFORMSTAGE* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwDecodeFunctionAnalyze(const TW_DECODEFUNCTION* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwCiePointAnalyze(const TW_CIEPOINT* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwNvThresholdInfoAnalyze(const TWNV_THRESHOLDINFO* p);
+    // Kept as part of the analyzer's interface, as TwInfoAnalyze.
+    bool TwNvReviseBaseParamAnalyze(const TWNV_REVISEBASEPARM* p);
+    // Kept as part of the analyzer's interface: the nine coefficients of a
+    // colour matrix, appended with no line end (the vendor formatters print
+    // theirs themselves).
     void SetColorCoeffData(const TW_FIX32* coeff);
 
     // --- Output ------------------------------------------------------------

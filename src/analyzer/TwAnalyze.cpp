@@ -58,11 +58,6 @@ bool CParaAnalyze::TwExtImageInfoAnalyze(const TW_EXTIMAGEINFO* p) {
     return true;
 }
 
-bool CParaAnalyze::TwInfoAnalyze(const TW_INFO* p) {
-    if (p) DumpInfo(m_out, CopyIn<TW_INFO>(p));
-    return true;
-}
-
 bool CParaAnalyze::TwMemoryAnalyze(const TW_MEMORY* p) {
     if (p) DumpMemory(m_out, CopyIn<TW_MEMORY>(p));
     return true;
@@ -80,11 +75,6 @@ bool CParaAnalyze::TwImageInfoAnalyze(const TW_IMAGEINFO* p) {
 
 bool CParaAnalyze::TwImageLayoutAnalyze(const TW_IMAGELAYOUT* p) {
     if (p) DumpImageLayout(m_out, CopyIn<TW_IMAGELAYOUT>(p));
-    return true;
-}
-
-bool CParaAnalyze::TwFrameAnalyze(const TW_FRAME* p) {
-    if (p) DumpFrame(m_out, CopyIn<TW_FRAME>(p));
     return true;
 }
 
@@ -108,28 +98,8 @@ bool CParaAnalyze::TwRgbResponseAnalyze(const TW_RGBRESPONSE* p) {
     return true;
 }
 
-bool CParaAnalyze::TwElement8Analyze(const TW_ELEMENT8* p) {
-    if (p) DumpElement8(m_out, CopyIn<TW_ELEMENT8>(p));
-    return true;
-}
-
 bool CParaAnalyze::TwCieColorAnalyze(const TW_CIECOLOR* p) {
     if (p) DumpCieColor(m_out, CopyIn<TW_CIECOLOR>(p));
-    return true;
-}
-
-bool CParaAnalyze::TwTransformStageAnalyze(const TW_TRANSFORMSTAGE* p) {
-    if (p) DumpTransformStage(m_out, CopyIn<TW_TRANSFORMSTAGE>(p));
-    return true;
-}
-
-bool CParaAnalyze::TwDecodeFunctionAnalyze(const TW_DECODEFUNCTION* p) {
-    if (p) DumpDecodeFunction(m_out, CopyIn<TW_DECODEFUNCTION>(p));
-    return true;
-}
-
-bool CParaAnalyze::TwCiePointAnalyze(const TW_CIEPOINT* p) {
-    if (p) DumpCiePoint(m_out, CopyIn<TW_CIEPOINT>(p));
     return true;
 }
 
@@ -174,16 +144,6 @@ bool CParaAnalyze::TwNvSettingFrameAnalyze(const TWNV_SETTINGFRAME* p) {
     return true;
 }
 
-bool CParaAnalyze::TwNvThresholdInfoAnalyze(const TWNV_THRESHOLDINFO* p) {
-    if (p) DumpNvThresholdInfo(m_out, CopyIn<TWNV_THRESHOLDINFO>(p));
-    return true;
-}
-
-bool CParaAnalyze::TwNvReviseBaseParamAnalyze(const TWNV_REVISEBASEPARM* p) {
-    if (p) DumpNvReviseBaseParam(m_out, CopyIn<TWNV_REVISEBASEPARM>(p));
-    return true;
-}
-
 bool CParaAnalyze::TwNvUsmInfoAnalyze(const TWNV_USMINFO* p) {
     if (p) DumpNvUsmInfo(m_out, CopyIn<TWNV_USMINFO>(p));
     return true;
@@ -191,11 +151,6 @@ bool CParaAnalyze::TwNvUsmInfoAnalyze(const TWNV_USMINFO* p) {
 
 bool CParaAnalyze::TwCapabilityAnalyze(const TW_CAPABILITY* p) {
     if (p) DumpCapability(m_out, CopyIn<TW_CAPABILITY>(p), m_RC == TWRC_FAILURE);
-    return true;
-}
-
-bool CParaAnalyze::TwContainerAnalyaze(const TW_CAPABILITY* p) {
-    if (p) DumpContainer(m_out, CopyIn<TW_CAPABILITY>(p));
     return true;
 }
 
@@ -219,18 +174,6 @@ bool CParaAnalyze::TwRangeAnalyze(TW_UINT16 cap, const TW_RANGE* r, size_t block
     return true;
 }
 
-bool CParaAnalyze::TwCapExtAnalyze(const TW_CAPEXT* x) {
-    if (x) DumpCapExt(m_out, CopyIn<TW_CAPEXT>(x));
-    return true;
-}
-
-void CParaAnalyze::SetColorCoeffData(const TW_FIX32* coeff) {
-    if (!coeff) return;
-    TW_FIX32 copy[9];
-    memcpy(copy, coeff, sizeof copy);
-    DumpColorCoeff(m_out, copy);
-}
-
 void CParaAnalyze::MakeItemList(TW_UINT16 cap, TW_UINT16 itemType, TW_UINT32 numItems, const void* items,
                                 size_t itemBytes, ForeignReader* reader) {
     ItemList(m_out, cap, itemType, numItems, items, itemBytes, reader);
@@ -240,16 +183,7 @@ size_t CParaAnalyze::ValToStr(TW_UINT16 cap, TW_UINT16 itemType, const void* val
     return ValueText(cap, itemType, value, text);
 }
 
-void CParaAnalyze::ValToCap(TW_UINT16 cap, TW_UINT16 value, char* text) { CapValueName(cap, value, text); }
-
-void CParaAnalyze::MakeCapSupportedCaps(TW_UINT16 capId, char* text) { SupportedCapName(capId, text); }
-
-void CParaAnalyze::MakeCapNvVersion(TW_UINT16 version, char* text) { NvVersionText(version, text); }
-
 // These carry nothing the trace shows.
-bool CParaAnalyze::TwTwunkIdentityAnalyze() { return true; }
-bool CParaAnalyze::TwTwunkDsentryParamsAnalyze() { return true; }
-bool CParaAnalyze::TwTwunkDsentryReturnAnalyze() { return true; }
 bool CParaAnalyze::TwNvEventAnalyze() { return true; }
 bool CParaAnalyze::TwNvRedCorrectionMatrixAnalyze() { return true; }
 bool CParaAnalyze::TwNvTwainCallbackMsgAnalyze() { return true; }

@@ -2,23 +2,11 @@
 
 #include "tracelet/twain_memory.h"
 
-TW_HANDLE CDSMInterface::AllocMemory(unsigned int size) {
-#if defined(TRACELET_TWAIN_ABI_MACOS)
-    return NewHandleClear(size);
-#else
-    return calloc(1, size);
-#endif
-}
-
-void CDSMInterface::FreeMemory(TW_HANDLE handle) { TwainDisposeHandle(handle); }
-
 char* CDSMInterface::LockMemory(TW_HANDLE handle) {
     return static_cast<char*>(TwainLockHandle(handle));
 }
 
 void CDSMInterface::UnlockMemory(TW_HANDLE handle) { TwainUnlockHandle(handle); }
-
-TW_UINT16 CDSMInterface::NotifyRequest(TW_UINT16, TW_IDENTITY, TW_IDENTITY) { return 0; }
 
 size_t CDSMInterface::BlockSize(TW_HANDLE handle) {
 #if defined(TRACELET_TWAIN_ABI_MACOS)
@@ -28,3 +16,21 @@ size_t CDSMInterface::BlockSize(TW_HANDLE handle) {
     return SIZE_MAX;
 #endif
 }
+
+// ---------------------------------------------------------------------------
+// Operations nothing here calls
+
+// Kept as part of the class's interface.
+TW_HANDLE CDSMInterface::AllocMemory(unsigned int size) {
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    return NewHandleClear(size);
+#else
+    return calloc(1, size);
+#endif
+}
+
+// Kept as part of the class's interface.
+void CDSMInterface::FreeMemory(TW_HANDLE handle) { TwainDisposeHandle(handle); }
+
+// Kept as part of the class's interface.
+TW_UINT16 CDSMInterface::NotifyRequest(TW_UINT16, TW_IDENTITY, TW_IDENTITY) { return 0; }

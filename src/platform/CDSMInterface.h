@@ -10,16 +10,22 @@
 
 class CDSMInterface {
 public:
-    // A new zero-filled block of `size` bytes; null on failure.
-    static TW_HANDLE AllocMemory(unsigned int size);
-    static void FreeMemory(TW_HANDLE handle);
     // Address of the block; the handle must not be null.
     static char* LockMemory(TW_HANDLE handle);
     static void UnlockMemory(TW_HANDLE handle);
-    static TW_UINT16 NotifyRequest(TW_UINT16 message, TW_IDENTITY origin, TW_IDENTITY dest);
     // Bytes a reader may take from the locked block: the block's size where
     // the layout's handles know it, SIZE_MAX where they do not (native).
     static size_t BlockSize(TW_HANDLE handle);
+
+    // --- Operations nothing here calls -----------------------------------
+    // Kept as part of the class's interface: a new zero-filled block of
+    // `size` bytes; null on failure.
+    static TW_HANDLE AllocMemory(unsigned int size);
+    // Kept as part of the class's interface: frees a block AllocMemory made.
+    static void FreeMemory(TW_HANDLE handle);
+    // Kept as part of the class's interface: asks the manager to pass a
+    // message on; there is no manager to ask here, and it returns 0.
+    static TW_UINT16 NotifyRequest(TW_UINT16 message, TW_IDENTITY origin, TW_IDENTITY dest);
 };
 
 #endif  // TRACELET_CDSMINTERFACE_H
