@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,33 @@ struct EdgeOfMemory {
 };
 
 void MakeImageFolder() { MakeFolders(LoadedDataSource::LogFolder() + "/images"); }
+
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char two[3];
+    for (unsigned char b : bytes) {
+        snprintf(two, sizeof two, "%02x", b);
+        out += two;
+    }
+    return out;
+}
+
+// Whether there is no reader to run (the no-heap run counts allocations).
+bool NoReader() { return TraceletAllocationsBegin != nullptr || strlen(TRACELET_LOG_PROGRAM) == 0; }
+
+// "tracelet-log json" on the log folder, one object per call.
+std::vector<nlohmann::json> ReaderJson() {
+    std::vector<nlohmann::json> calls;
+    const std::string command = std::string(TRACELET_LOG_PROGRAM) + " json '" + LoadedDataSource::LogFolder() + "'";
+    FILE* p = popen(command.c_str(), "r");
+    std::string out;
+    char buf[4096];
+    for (size_t n; p && (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    if (p) pclose(p);
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) calls.push_back(nlohmann::json::parse(line));
+    return calls;
+}
 
 }  // namespace
 
@@ -105,6 +134,18 @@ TEST(Capture, ACapabilityCallKeepsItsStructureAndContainerGoingInAndComingOut) {
     EXPECT_EQ(getOut->head.block_size, head + 3 * sizeof(TW_UINT16));
     EXPECT_EQ(getOut->block, Bytes(answerBytes.data(), answerBytes.size()));
     EXPECT_TRUE(r.images.empty());
+
+    // The reader shows each call's input beside its output.
+    if (NoReader()) return;
+    const std::vector<nlohmann::json> calls = ReaderJson();
+    ASSERT_EQ(calls.size(), 2u);
+    const nlohmann::json& capture = calls[0]["capture"];
+    EXPECT_EQ(capture["in"]["structure"]["hex"], Hex(in->structure));
+    EXPECT_EQ(capture["in"]["container"]["con_type"], "TWON_ONEVALUE");
+    EXPECT_EQ(capture["in"]["container"]["bytes"]["hex"], Hex(in->block));
+    EXPECT_EQ(capture["out"]["container"]["bytes"]["hex"], Hex(out->block));
+    EXPECT_EQ(calls[1]["capture"]["in"]["container"].contains("bytes"), false);
+    EXPECT_EQ(calls[1]["capture"]["out"]["container"]["num_items"], 3);
 }
 
 // A memory transfer: the request going in, the strip's description coming
@@ -165,6 +206,14 @@ TEST(Capture, AMemoryTransferKeepsItsRequestItsStripAndTheStripsHash) {
         record.resize(record.size() - strlen(".calls"));
         EXPECT_EQ(std::string(last.file_name), record + "." + std::to_string(r.calls[2].call_id) + ".img");
         EXPECT_EQ(ReadFile(LoadedDataSource::LogFolder() + "/images/" + last.file_name), strip);
+        if (!NoReader()) {
+            const std::vector<nlohmann::json> calls = ReaderJson();
+            ASSERT_EQ(calls.size(), 3u);
+            const nlohmann::json& image = calls.at(2)["capture"]["image"];
+            EXPECT_EQ(std::make_tuple(image["length"], image["hash_of"], image["file"]),
+                      std::make_tuple(nlohmann::json(40000), nlohmann::json("full"),
+                                      nlohmann::json(LoadedDataSource::LogFolder() + "/images/" + last.file_name)));
+        }
         ResetFolder(LoadedDataSource::LogFolder(), false);
     }
 }
@@ -272,4 +321,41 @@ TEST(Capture, AContainerIsReadUpToUnreadableMemoryAndNotAfterAFailure) {
     EXPECT_EQ(std::make_tuple(failed->head.handle, failed->head.block_bytes),
               std::make_tuple(uint64_t(reinterpret_cast<uintptr_t>(array)), 0u));
 #endif
+}
+
+// A strip's buffer the application did not make readable, or whose end is
+// not: its hash takes what can be read and says the rest could not be.
+TEST(Capture, AStripIsHashedUpToUnreadableMemory) {
+    EdgeOfMemory edge;
+    struct Row {
+        const char* what;
+        void* buffer;
+        uint64_t hashed;
+        uint8_t hashKind;
+    } rows[] = {
+        {"a buffer that cannot be read", edge.End(), 0, fr::kHashFull},
+        {"a buffer that ends early", edge.End() - 50, 50, fr::kHashFull},
+        // Pieces of 128 bytes, each 9872/15 bytes on from the last: 8 of them lie in the first 5000 bytes.
+        {"a large buffer that ends early", edge.End() - 5000, 8 * 128, fr::kHashSample},
+    };
+    Session s;
+    // The source says it wrote 100 or 10,000 bytes.
+    s.Source<void>(nullptr, [](void*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF pData) {
+        auto* x = static_cast<TW_IMAGEMEMXFER*>(pData);
+        x->BytesWritten = x->Memory.Length;
+    });
+    for (Row& row : rows) {
+        TW_IMAGEMEMXFER x{};
+        const TW_UINT32 length = row.hashKind == fr::kHashSample ? 10000 : 100;
+        x.Memory = TW_MEMORY{TWMF_APPOWNS | TWMF_POINTER, length, row.buffer};
+        s.ds.Call(DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &x);
+    }
+    const RecordFile r = s.Finish();
+    ASSERT_EQ(r.images.size(), std::size(rows));
+    for (size_t i = 0; i < std::size(rows); ++i) {
+        const fr::ImageRecord& m = r.images[i];
+        EXPECT_EQ(std::make_tuple(m.hashed_bytes, m.hash_kind, m.flags),
+                  std::make_tuple(rows[i].hashed, rows[i].hashKind, uint8_t{fr::kImageUnreadable}))
+            << rows[i].what;
+    }
 }
