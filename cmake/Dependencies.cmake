@@ -17,6 +17,9 @@ if(NOT PROJECT_NAME STREQUAL "TraceletLog")
   find_package(Boost REQUIRED)
   # Required: the virtual scanner may signal from a thread of its own.
   find_package(Threads REQUIRED)
+  # Required: XXH3 hashes captured image data, compiled inline from its
+  # header (no library to load beside the data source).
+  find_path(XXHASH_INCLUDE_DIR xxhash.h REQUIRED)
 endif()
 
 if(TRACELET_BUILD_TESTS)
