@@ -7,9 +7,9 @@
 // too small for the container's own fields is not dumped (where its size is
 // known, a note says so), and an item list lists only the whole items the
 // block holds (where its size is known, a note says when it claims more).
-// Everything past the block's first page is read through a ForeignReader, so a block that ends before
-// its fields or items do, where memory ends, is cut there instead of
-// faulting.
+// Everything past the block's first page is read through a ForeignReader,
+// so a block that ends before its fields or items do, where memory ends,
+// is cut there instead of faulting.
 #include <stdio.h>
 
 #include "bounds/BlockTable.h"
