@@ -84,8 +84,9 @@ class Seed:
             if container is None:
                 self.data.append(0)
             else:
-                kind, block = container
-                self.data.append(CONTAINER[kind])
+                kind, block = container[:2]
+                # 0x08: allocated with the entry point's memory functions
+                self.data.append(CONTAINER[kind] | (0x08 if container[2:] == ("entry",) else 0))
                 self.data += struct.pack("<H", len(block)) + block
         return self
 
@@ -169,6 +170,27 @@ def seeds(layout):
     s.call("DAT_ENTRYPOINT", "MSG_SET", body=entry[:2])
     s.call("DAT_USERINTERFACE", "MSG_DISABLEDS", notice="MSG_CLOSEDSOK")
     out["notices"] = s.data
+
+    # Containers from the entry point's allocator, exactly their size, with
+    # counts that lie: a manager entry and all four memory functions first.
+    s = Seed(layout)
+    entry = bytearray(s.L["DAT_ENTRYPOINT"])
+    entry[0] = s.L["DAT_ENTRYPOINT"]
+    ptr = (s.L["DAT_ENTRYPOINT"] - s.L["entry_at"]) // 5
+    for i in range(5):
+        entry[s.L["entry_at"] + i * ptr] = 1  # the target puts its stand-ins there
+    s.call("DAT_ENTRYPOINT", "MSG_SET", body=entry)
+    s.call("DAT_IDENTITY", "MSG_OPENDS", body=ident)
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(ICAP_PIXELTYPE),
+           container=("ENUMERATION", s.head(TWTY["UINT16"], 1000, 0, 0) + struct.pack("<HH", 0, 2), "entry"))
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(0x1005),
+           container=("ARRAY", s.head(TWTY["STR32"], 3) + b"first".ljust(34, b"\0") + b"sec", "entry"))
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(0x1005), container=("ONEVALUE", s.head(TWTY["STR255"]) + b"\x7f" * 9, "entry"))
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(0x1005), container=("RANGE", s.head(TWTY["UINT32"], 1, 2), "entry"))
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(0x1005), container=("ARRAY", b"\x04", "entry"))
+    s.call("DAT_CAPABILITY", "MSG_GET", body=s.cap(0x1005),
+           container=("ARRAY", s.head(TWTY["UINT16"], 2) + struct.pack("<HH", 0x1005, 0x8001), "entry"))
+    out["allocated-containers"] = s.data
     return out
 
 

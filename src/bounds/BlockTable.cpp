@@ -51,11 +51,12 @@ void MemUnlock(TW_HANDLE handle) {
 }
 
 // One member of the copy: Tracelet's function where the manager gave one.
+// Taken and given back by value: the layout packs the members.
 template <class Fn>
-void Wrap(Fn& member, std::atomic<Fn>& known, Fn own) {
-    if (!member) return;
-    if (member != own) known.store(member, std::memory_order_release);
-    member = own;
+Fn Wrapped(Fn given, std::atomic<Fn>& known, Fn own) {
+    if (!given) return given;
+    if (given != own) known.store(given, std::memory_order_release);
+    return own;
 }
 
 }  // namespace
@@ -81,10 +82,10 @@ size_t ContainerBytes(TW_HANDLE handle) {
 }
 
 void WrapMemory(TW_ENTRYPOINT& entry) {
-    Wrap<DSM_MEMALLOCATE>(entry.DSM_MemAllocate, s_fnAllocate, &MemAllocate);
-    Wrap<DSM_MEMFREE>(entry.DSM_MemFree, s_fnFree, &MemFree);
-    Wrap<DSM_MEMLOCK>(entry.DSM_MemLock, s_fnLock, &MemLock);
-    Wrap<DSM_MEMUNLOCK>(entry.DSM_MemUnlock, s_fnUnlock, &MemUnlock);
+    entry.DSM_MemAllocate = Wrapped<DSM_MEMALLOCATE>(entry.DSM_MemAllocate, s_fnAllocate, &MemAllocate);
+    entry.DSM_MemFree = Wrapped<DSM_MEMFREE>(entry.DSM_MemFree, s_fnFree, &MemFree);
+    entry.DSM_MemLock = Wrapped<DSM_MEMLOCK>(entry.DSM_MemLock, s_fnLock, &MemLock);
+    entry.DSM_MemUnlock = Wrapped<DSM_MEMUNLOCK>(entry.DSM_MemUnlock, s_fnUnlock, &MemUnlock);
 }
 
 // --- The table ---------------------------------------------------------------

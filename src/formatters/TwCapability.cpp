@@ -6,14 +6,14 @@
 // being built cannot tell) and copies out only what lies inside: a block
 // too small for the container's own fields is not dumped (where its size is
 // known, a note says so), and an item list lists only the whole items the
-// block holds (where its size is known, a note says when it claims more). Everything past the block's
-// first page is read through a ForeignReader, so a block that ends before
-// its fields or items do, where memory ends, is cut there instead of
-// faulting.
+// block holds (where its size is known, a note says when it claims more).
+// Everything past the block's first page is read through a ForeignReader,
+// so a block that ends before its fields or items do, where memory ends,
+// is cut there instead of faulting.
 #include <stdio.h>
 
-#include "formatters/Formatters.h"
 #include "bounds/BlockTable.h"
+#include "formatters/Formatters.h"
 #include "platform/CDSMInterface.h"
 #include "platform/ForeignReader.h"
 

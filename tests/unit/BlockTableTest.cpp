@@ -64,8 +64,9 @@ TEST(BlockTable, WhenFullTheOldestEntryLeavesFirst) {
     t.Add(At(0xB000), 3, 7);
     EXPECT_EQ(Found(t, 1 * 16, 7), SIZE_MAX);
     EXPECT_EQ(Found(t, 2 * 16, 7), SIZE_MAX);
-    for (uintptr_t i = 3; i <= n; ++i)
+    for (uintptr_t i = 3; i <= n; ++i) {
         if (i != 5) EXPECT_EQ(Found(t, i * 16, 7), i) << i;
+    }
     EXPECT_EQ(Found(t, 0x9000, 7), 1u);
     EXPECT_EQ(Found(t, 0xB000, 7), 3u);
     EXPECT_EQ(t.Count(), n);
