@@ -335,8 +335,8 @@ TEST(Capture, AStripIsHashedUpToUnreadableMemory) {
     } rows[] = {
         {"a buffer that cannot be read", edge.End(), 0, fr::kHashFull},
         {"a buffer that ends early", edge.End() - 50, 50, fr::kHashFull},
-        // Pieces of 128 bytes, each 9872/15 bytes on from the last: 8 of them lie in the first 5000 bytes.
-        {"a large buffer that ends early", edge.End() - 5000, 8 * 128, fr::kHashSample},
+        // Pieces of 32 bytes, each 9968/15 bytes on from the last: 8 of them lie in the first 5000 bytes.
+        {"a large buffer that ends early", edge.End() - 5000, 8 * (fr::kCaptureHashSample / 16), fr::kHashSample},
     };
     Session s;
     // The source says it wrote 100 or 10,000 bytes.

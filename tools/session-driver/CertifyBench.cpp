@@ -94,15 +94,11 @@ Bench::~Bench() {
     if (m_library) dlclose(m_library);
 }
 
-// One call through DS_Entry. `m_call` numbers the calls the trace lists
-// (every call but event polling and the application's own DAT_NULL).
 TW_UINT16 Bench::Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data, pTW_IDENTITY origin) {
     if (msg != MSG_PROCESSEVENT && !(dat == DAT_NULL && msg == MSG_XFERREADY)) ++m_call;
     return m_entry(origin, dg, dat, msg, data);
 }
 
-// A call as the application makes it: after a failure it asks why, and
-// the answer is checked.
 TW_UINT16 Bench::Send(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
     const TW_UINT16 rc = Call(dg, dat, msg, data, &m_app);
     m_lastCall = m_call;
@@ -146,7 +142,6 @@ Bench::Answer Bench::Cap(TW_UINT16 cap, TW_UINT16 msg) {
     return a;
 }
 
-// MSG_SET with a one-value container of the item.
 Bench::Answer Bench::SetCap(TW_UINT16 cap, TW_UINT16 type, const Item& item) {
     TW_CAPABILITY data{};
     data.Cap = cap;
@@ -165,8 +160,6 @@ bool Bench::Supported(TW_UINT16 cap) const {
     return std::find(m_supported.begin(), m_supported.end(), cap) != m_supported.end();
 }
 
-// The values MSG_SET is tried with: every offered one, or a range's ends
-// and one step.
 std::vector<Item> Bench::Offered(const Container& c) {
     if (c.conType == TWON_RANGE) {
         std::vector<Item> v{c.minValue, c.maxValue};
