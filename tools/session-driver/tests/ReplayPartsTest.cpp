@@ -1,0 +1,213 @@
+// The replay's parts: recorded inputs rebuilt with the replay's own pointers,
+// the plan made from a flight record, the records it refuses.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "Replay.h"
+#include "ReplayInput.h"
+#include "tracelet/twain_memory.h"
+
+namespace {
+
+namespace tr = tracelet::trace;
+
+template <typename T>
+std::string Bytes(const T& value) {
+    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <typename T>
+T As(void* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void* const kForeign = reinterpret_cast<void*>(0x0bf3a1d0);  // an address of the recorded process
+
+TW_UINT16 NoEntry(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF) { return TWRC_FAILURE; }
+
+// Every pointer and handle a recorded structure carries is replaced by one of
+// the replay's own; everything else is sent as recorded.
+TEST(ReplayInput, RecordedPointersAreReplacedByTheReplaysOwn) {
+    TW_ENTRYPOINT mine{};
+    mine.Size = sizeof mine;
+    mine.DSM_Entry = NoEntry;
+    replay::InputContext context;
+    context.entryPoints = &mine;
+    context.fileFolder = "/tmp/replay-files";
+
+    {  // a set capability: the recorded container in a new handle
+        TW_CAPABILITY cap{ICAP_XFERMECH, TWON_ONEVALUE, kForeign};
+        TW_ONEVALUE one{TWTY_UINT16, TWSX_MEMORY};
+        replay::CallInput in(DAT_CAPABILITY, MSG_SET, true, Bytes(cap), Bytes(one), context);
+        const auto sent = As<TW_CAPABILITY>(in.Data());
+        EXPECT_EQ(sent.Cap, ICAP_XFERMECH);
+        EXPECT_EQ(sent.ConType, TWON_ONEVALUE);
+        ASSERT_NE(sent.hContainer, nullptr);
+        ASSERT_NE(sent.hContainer, kForeign);
+        void* p = TwainLockHandle(sent.hContainer);
+        EXPECT_EQ(std::memcmp(p, &one, sizeof one), 0);
+        TwainUnlockHandle(sent.hContainer);
+    }
+    {  // a get: no container recorded, none sent
+        TW_CAPABILITY cap{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, kForeign};
+        replay::CallInput in(DAT_CAPABILITY, MSG_GET, true, Bytes(cap), "", context);
+        EXPECT_EQ(As<TW_CAPABILITY>(in.Data()).hContainer, nullptr);
+    }
+    {  // a memory transfer: a buffer of the recorded size, writable to its end
+        TW_IMAGEMEMXFER x{};
+        x.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+        x.Memory.Length = 65536;
+        x.Memory.TheMem = kForeign;
+        replay::CallInput in(DAT_IMAGEMEMXFER, MSG_GET, true, Bytes(x), "", context);
+        const auto sent = As<TW_IMAGEMEMXFER>(in.Data());
+        EXPECT_EQ(sent.Memory.Length, 65536u);
+        ASSERT_NE(sent.Memory.TheMem, nullptr);
+        ASSERT_NE(sent.Memory.TheMem, kForeign);
+        std::memset(sent.Memory.TheMem, 0xab, 65536);
+    }
+    {  // the user interface: no parent window
+        TW_USERINTERFACE ui{1, 0, kForeign};
+        replay::CallInput in(DAT_USERINTERFACE, MSG_ENABLEDS, true, Bytes(ui), "", context);
+        const auto sent = As<TW_USERINTERFACE>(in.Data());
+        EXPECT_EQ(sent.ShowUI, 1);
+        EXPECT_EQ(sent.hParent, nullptr);
+    }
+    {  // an event: a platform event of the replay's own
+        TW_EVENT ev{kForeign, MSG_NULL};
+        replay::CallInput in(DAT_EVENT, MSG_PROCESSEVENT, true, Bytes(ev), "", context);
+        const auto sent = As<TW_EVENT>(in.Data());
+        EXPECT_NE(sent.pEvent, nullptr);
+        EXPECT_NE(sent.pEvent, kForeign);
+    }
+    {  // the manager's entry points: the replay's
+        TW_ENTRYPOINT theirs{};
+        theirs.Size = sizeof theirs;
+        theirs.DSM_Entry = reinterpret_cast<DSMENTRYPROC>(kForeign);
+        replay::CallInput in(DAT_ENTRYPOINT, MSG_SET, true, Bytes(theirs), "", context);
+        EXPECT_EQ(As<TW_ENTRYPOINT>(in.Data()).DSM_Entry, &NoEntry);
+    }
+    {  // opening: the source gets the Id the replay gives it
+        TW_IDENTITY id{};
+        id.Id = 77;
+        std::strcpy(id.ProductName, "Scanner");
+        replay::CallInput in(DAT_IDENTITY, MSG_OPENDS, true, Bytes(id), "", context);
+        const auto sent = As<TW_IDENTITY>(in.Data());
+        EXPECT_EQ(sent.Id, 2u);
+        EXPECT_STREQ(sent.ProductName, "Scanner");
+    }
+    {  // a native transfer: the application's handle starts empty
+        TW_HANDLE h = kForeign;
+        replay::CallInput in(DAT_IMAGENATIVEXFER, MSG_GET, true, Bytes(h), "", context);
+        EXPECT_EQ(As<TW_HANDLE>(in.Data()), nullptr);
+    }
+    {  // no pData recorded: none sent
+        replay::CallInput in(DAT_STATUS, MSG_GET, false, "", "", context);
+        EXPECT_EQ(in.Data(), nullptr);
+    }
+}
+
+// A file transfer's recorded name goes into the replay's folder; a name
+// without its NUL, or one the folder makes too long, stays inside the field.
+TEST(ReplayInput, FileNamesGoToTheReplaysFolder) {
+    replay::InputContext context;
+    context.fileFolder = "/tmp/replay-files";
+    struct Case {
+        std::string recorded, expected;
+    } cases[] = {
+        {"/home/user/scans/page.bmp", "/tmp/replay-files/page.bmp"},
+        {"page.tif", "/tmp/replay-files/page.tif"},
+        {"", "/tmp/replay-files/replay"},
+        {std::string(300, 'x'), ("/tmp/replay-files/" + std::string(300, 'x')).substr(0, 255)},
+    };
+    for (const Case& c : cases) {
+        TW_SETUPFILEXFER setup{};
+        std::memcpy(setup.FileName, c.recorded.data(), std::min(c.recorded.size(), sizeof setup.FileName));
+        setup.Format = 2;  // a file format as the application chose it
+        replay::CallInput in(DAT_SETUPFILEXFER, MSG_SET, true, Bytes(setup), "", context);
+        const auto sent = As<TW_SETUPFILEXFER>(in.Data());
+        EXPECT_EQ(std::string(sent.FileName, strnlen(sent.FileName, sizeof sent.FileName)), c.expected) << c.recorded;
+        EXPECT_EQ(sent.FileName[sizeof sent.FileName - 1], 0);
+        EXPECT_EQ(sent.Format, 2);
+    }
+}
+
+// Recorded bytes shorter than the structure (a capture cut short, an
+// application that sent less) are padded with zeros; longer ones (a TW_INFO
+// list after TW_EXTIMAGEINFO) are all sent.
+TEST(ReplayInput, ShortAndLongRecordsAreSentWhole) {
+    replay::InputContext context;
+    const std::string half(sizeof(TW_IMAGEINFO) / 2, '\x11');
+    replay::CallInput shortIn(DAT_IMAGEINFO, MSG_GET, true, half, "", context);
+    const auto* p = static_cast<const unsigned char*>(shortIn.Data());
+    EXPECT_EQ(p[half.size() - 1], 0x11);
+    for (std::size_t i = half.size(); i < replay::StructureSize(DAT_IMAGEINFO); ++i) ASSERT_EQ(p[i], 0) << i;
+
+    const std::string list(sizeof(TW_EXTIMAGEINFO) + 40 * sizeof(TW_INFO), '\x22');
+    replay::CallInput longIn(DAT_EXTIMAGEINFO, MSG_GET, true, list, "", context);
+    EXPECT_EQ(static_cast<const unsigned char*>(longIn.Data())[list.size() - 1], 0x22);
+}
+
+tr::TimedCall Timed(std::uint32_t id, long long seq, TW_UINT16 dat, TW_UINT16 msg, bool fromSource = false) {
+    tr::TimedCall c;
+    c.id = id;
+    c.seq = seq;
+    c.dg = DG_CONTROL;
+    c.dat = dat;
+    c.msg = msg;
+    c.from_source = fromSource;
+    c.rc = TWRC_SUCCESS;
+    c.start_ns = id * 1000;
+    c.end_ns = id * 1000 + 500;
+    return c;
+}
+
+// Notices go before the first application call that started after them,
+// wherever they came from; --until cuts the calls after it, and the notices
+// with them.
+TEST(ReplayPlan, NoticesPrecedeTheCallThatFollowedThem) {
+    tr::FlightRecord r;
+    r.header_ok = true;
+    r.calls = {Timed(1, 1, DAT_IDENTITY, MSG_OPENDS),
+               Timed(2, 2, DAT_NULL, MSG_XFERREADY, true),  // during ENABLEDS, logged first
+               Timed(3, 3, DAT_USERINTERFACE, MSG_ENABLEDS),
+               Timed(4, 4, DAT_PENDINGXFERS, MSG_ENDXFER),
+               Timed(5, 5, DAT_NULL, MSG_CLOSEDSREQ, true),
+               Timed(6, 6, DAT_NULL, MSG_XFERREADY, true)};
+    const replay::Plan all = replay::BuildPlan(r, 1, -1);
+    EXPECT_EQ(all.probes, 1);
+    ASSERT_EQ(all.calls.size(), 3u);
+    EXPECT_TRUE(all.calls[0].noticesBefore.empty());
+    EXPECT_EQ(all.calls[1].noticesBefore, std::vector<TW_UINT16>{MSG_XFERREADY});
+    EXPECT_EQ(all.calls[1].dat, DAT_USERINTERFACE);
+    EXPECT_EQ(all.noticesAtEnd, (std::vector<TW_UINT16>{MSG_CLOSEDSREQ, MSG_XFERREADY}));
+
+    const replay::Plan cut = replay::BuildPlan(r, 0, 3);
+    ASSERT_EQ(cut.calls.size(), 2u);
+    EXPECT_EQ(cut.calls.back().seq, 3);
+    EXPECT_TRUE(cut.noticesAtEnd.empty());
+}
+
+// What keeps a record from being replayed is said in words a user can act on.
+TEST(ReplayPlan, RecordsThisBuildCannotReplayAreRefused) {
+    tr::FlightRecord damaged;
+    damaged.path = "Twainlog_x.calls";
+    damaged.problems = {"header: wrong magic"};
+    EXPECT_NE(replay::CheckRecord(damaged).find("damaged: header: wrong magic"), std::string::npos);
+
+    tr::FlightRecord other;
+    other.header_ok = true;
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    other.macos_abi = false;
+    const char* expected = "-DTRACELET_TWAIN_ABI=native";
+#else
+    other.macos_abi = true;
+    const char* expected = "-DTRACELET_TWAIN_ABI=macos";
+#endif
+    EXPECT_NE(replay::CheckRecord(other).find(expected), std::string::npos) << replay::CheckRecord(other);
+}
+
+}  // namespace
