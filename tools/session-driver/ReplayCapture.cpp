@@ -10,6 +10,12 @@ std::string CaptureProblem(const tracelet::trace::FlightRecord& record) {
 
 std::string ReadCapture(const tracelet::trace::FlightRecord& record, Plan&) { return CaptureProblem(record); }
 
-std::vector<ImageMismatch> CompareImages(const Plan&, const tracelet::trace::SessionTimes&) { return {}; }
+std::optional<CapturedImageSummary> CapturedImage(const tracelet::trace::SessionTimes&, const tracelet::trace::Call&) {
+    return std::nullopt;
+}
+
+std::string ImageDifference(const CapturedImageSummary&, const CapturedImageSummary&) { return {}; }
+
+std::string ImageText(const CapturedImageSummary&) { return {}; }
 
 }  // namespace replay

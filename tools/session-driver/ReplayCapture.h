@@ -3,6 +3,8 @@
 #ifndef TRACELET_SESSION_REPLAYCAPTURE_H
 #define TRACELET_SESSION_REPLAYCAPTURE_H
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,14 +21,24 @@ std::string CaptureProblem(const tracelet::trace::FlightRecord& record);
 // message of CaptureProblem() when it cannot.
 std::string ReadCapture(const tracelet::trace::FlightRecord& record, Plan& plan);
 
-struct ImageMismatch {
-    long long seq = -1;  // the recorded call
-    std::string text;
+// The captured image data of one transfer call.
+struct CapturedImageSummary {
+    std::uint64_t length = 0;
+    std::uint64_t hash = 0;
+    int hashKind = 0;  // 0 none; hashes of different kinds do not compare
 };
 
-// The image transfers whose length or hash differ between the recording and
-// the replay's own record.
-std::vector<ImageMismatch> CompareImages(const Plan& plan, const tracelet::trace::SessionTimes& replay);
+// The image a call of a session's log handed over, from its flight record's
+// capture; nothing for a call without one.
+std::optional<CapturedImageSummary> CapturedImage(const tracelet::trace::SessionTimes& times,
+                                                  const tracelet::trace::Call& call);
+
+// What differs between two captured images: "length", "hash", or "" when
+// they agree as far as they can be compared.
+std::string ImageDifference(const CapturedImageSummary& a, const CapturedImageSummary& b);
+
+// "65536 bytes, hash 0123456789abcdef".
+std::string ImageText(const CapturedImageSummary& image);
 
 }  // namespace replay
 
