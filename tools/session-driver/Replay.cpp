@@ -242,23 +242,6 @@ Plan BuildPlan(const tr::FlightRecord& last, int probes, long long untilCall) {
     return plan;
 }
 
-std::string CheckRecord(const tr::FlightRecord& record) {
-    if (!record.header_ok)
-        return "the flight record " + record.path + " is damaged: " +
-               (record.problems.empty() ? std::string("its header cannot be read") : record.problems.front());
-#if defined(TRACELET_TWAIN_ABI_MACOS)
-    const bool mine = true;
-#else
-    const bool mine = false;
-#endif
-    if (record.macos_abi != mine)
-        return "the session was recorded under the " + std::string(record.macos_abi ? "macos" : "native") +
-               " TWAIN layout, and this build replays the " + (mine ? "macos" : "native") +
-               " one: replay it with a build configured with -DTRACELET_TWAIN_ABI=" +
-               (record.macos_abi ? "macos" : "native");
-    return CaptureProblem(record);
-}
-
 // --- Playing, in the child -------------------------------------------------------
 
 int PlayPlan(const Plan& plan, const std::string& traceDs, const Options& options, const std::string& results,
@@ -376,7 +359,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
             last = &r;
             lastLoad = times.load_of(r);
         }
-    if (const std::string why = CheckRecord(*last); !why.empty()) return fail(why);
+    if (const std::string why = CaptureProblem(*last); !why.empty()) return fail(why);
     Plan plan = BuildPlan(*last, static_cast<int>(times.records().size()) - 1, o.untilCall);
     if (const std::string why = ReadCapture(*last, plan); !why.empty()) return fail(why);
 

@@ -59,10 +59,6 @@ struct Plan {
 // call that started after it, calls past `untilCall` left out.
 Plan BuildPlan(const tracelet::trace::FlightRecord& last, int probes, long long untilCall);
 
-// Why this build cannot replay a record, as the message a user reads; empty
-// when it can.
-std::string CheckRecord(const tracelet::trace::FlightRecord& record);
-
 // Plays `plan` against `traceDs` in this process: the manager's entry points
 // and memory functions, the application's calls with their rebuilt inputs,
 // the notices it waits for. Writes one line per event to `results`:

@@ -185,15 +185,31 @@ TEST_F(ReplayRun, UnusableRecordingsAreRefusedAndNothingIsWritten) {
     ASSERT_FALSE(record.empty());
     const std::string bytes = Slurp(record);
 
+    // The first capture record's structure length, made to disagree with
+    // its slots.
+    std::string lying = bytes;
+    for (std::size_t at = 4096; at + 64 <= lying.size(); at += 64)
+        if (lying[at + 4] == 5 && lying[at + 5] == 0) {
+            lying[at + 28] = lying[at + 29] = '\xff';
+            break;
+        }
+    auto patched = [&](std::size_t at, char value) {
+        std::string b = bytes;
+        b[at] = value;
+        return b;
+    };
     const struct {
         const char* name;
         std::string recordBytes;  // "" : no record at all
         const char* message;
     } cases[] = {
         {"no-record", "", "no flight record"},
-        {"other-layout", [&] { std::string b = bytes; b[14] = b[14] ? 0 : 1; return b; }(), "TWAIN layout"},
-        {"truncated-header", bytes.substr(0, 100), "damaged"},
+        {"no-capture", patched(2384, 0), "no capture to replay"},
+        {"other-layout", patched(14, bytes[14] ? 0 : 1), "other TWAIN layout"},
+        {"cut-header", bytes.substr(0, 100), "damaged"},
+        {"cut-slots", bytes.substr(0, 4096 + 64 * 9 + 17), "damaged"},
         {"wrong-magic", "XXXXXXXX" + bytes.substr(8), "damaged"},
+        {"lying-capture", lying, "damaged"},
     };
     for (const auto& c : cases) {
         const fs::path copy = kWork / (std::string("refused-") + c.name);
