@@ -29,7 +29,7 @@ std::string Slurp(const fs::path& path) {
 
 const fs::path kWork = TEST_WORK_DIR;
 
-ProgramRun Run(const std::string& name, const std::string& args, const std::string& env = "") {
+ProgramRun RunSession(const std::string& name, const std::string& args, const std::string& env = "") {
     const fs::path out = kWork / (name + ".out"), err = kWork / (name + ".err");
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system((env + " '" TRACELET_SESSION "' " + args + " > '" + out.string() + "' 2> '" +
@@ -49,7 +49,7 @@ fs::path Record(const std::string& name, const std::string& options) {
     fs::create_directories(TRACELET_DEMO_LOG_DIR);
     std::vector<fs::path> before;
     for (const auto& e : fs::directory_iterator(TRACELET_DEMO_LOG_DIR)) before.push_back(e.path());
-    const ProgramRun r = Run(name + "-session", "--ds '" TRACELET_DEMO_DS "' --log-dir '" TRACELET_DEMO_LOG_DIR
+    const ProgramRun r = RunSession(name + "-session", "--ds '" TRACELET_DEMO_DS "' --log-dir '" TRACELET_DEMO_LOG_DIR
                                                 "' --no-log-print --output '" + (folder / "scans").string() + "' " +
                                                     options);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
@@ -95,7 +95,7 @@ protected:
 fs::path ReplayRun::s_recording;
 
 TEST_F(ReplayRun, TheRecordedDemoReplaysWithoutDivergence) {
-    const ProgramRun r = Run("identical", Replay(s_recording, "identical"));
+    const ProgramRun r = RunSession("identical", Replay(s_recording, "identical"));
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("No divergence"), std::string::npos) << r.out;
     // Its own trace is written beside the report.
@@ -121,7 +121,7 @@ TEST_F(ReplayRun, EachFaultDivergesAtItsOwnCallOrNowhere) {
     };
     for (const auto& c : cases) {
         const std::string name = std::string("fault-") + c.fault;
-        const ProgramRun r = Run(name, Replay(s_recording, name), std::string("TRACELET_SCANNER_FAULT=") + c.fault);
+        const ProgramRun r = RunSession(name, Replay(s_recording, name), std::string("TRACELET_SCANNER_FAULT=") + c.fault);
         if (!c.firstCall) {
             EXPECT_EQ(r.exitCode, 0) << c.fault << "\n" << r.out << r.err;
             continue;
@@ -142,7 +142,7 @@ TEST_F(ReplayRun, CrashAndHangNameTheCallThatNeverReturned) {
     std::snprintf(seq, sizeof seq, "[%05lld]", imageInfo);
     for (const char* fault : {"crash", "hang"}) {
         const std::string name = std::string("fault-") + fault;
-        const ProgramRun r = Run(name, Replay(s_recording, name) + " --timeout 5",
+        const ProgramRun r = RunSession(name, Replay(s_recording, name) + " --timeout 5",
                                  std::string("TRACELET_SCANNER_FAULT=") + fault);
         EXPECT_EQ(r.exitCode, 1) << fault << "\n" << r.out << r.err;
         EXPECT_NE(r.out.find(std::string("replayed call ") + seq + " DG_IMAGE/DAT_IMAGEINFO/MSG_GET never returned"),
@@ -156,7 +156,7 @@ TEST_F(ReplayRun, CrashAndHangNameTheCallThatNeverReturned) {
 // after it does not show.
 TEST_F(ReplayRun, UntilStopsBeforeALaterFault) {
     const long long strip = FirstCall(s_recording, "DG_IMAGE/DAT_IMAGEMEMXFER/MSG_GET");
-    const ProgramRun r = Run("until", Replay(s_recording, "until") + " --until " + std::to_string(strip - 1),
+    const ProgramRun r = RunSession("until", Replay(s_recording, "until") + " --until " + std::to_string(strip - 1),
                              "TRACELET_SCANNER_FAULT=short-strip");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 }
@@ -166,10 +166,10 @@ TEST_F(ReplayRun, UntilStopsBeforeALaterFault) {
 // come diverges at the notice, once the notice timeout is over.
 TEST_F(ReplayRun, NoticesFromTheSourcesThreadReplayInPlace) {
     const fs::path threaded = Record("recording-thread", "--source-thread");
-    const ProgramRun r = Run("thread", Replay(threaded, "thread"), "TRACELET_SCANNER_SIGNAL=thread");
+    const ProgramRun r = RunSession("thread", Replay(threaded, "thread"), "TRACELET_SCANNER_SIGNAL=thread");
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
 
-    const ProgramRun polled = Run("no-notice",
+    const ProgramRun polled = RunSession("no-notice",
                                   "--replay '" + threaded.string() + "' --target '" MUTED_NOTICES_DS "' --out '" +
                                       (kWork / "no-notice").string() + "' --notice-timeout 0.5");
     EXPECT_EQ(polled.exitCode, 1) << polled.out << polled.err;
@@ -220,7 +220,7 @@ TEST_F(ReplayRun, UnusableRecordingsAreRefusedAndNothingIsWritten) {
         if (!c.recordBytes.empty()) std::ofstream(copy / record.filename(), std::ios::binary) << c.recordBytes;
         const fs::path out = kWork / (std::string("refused-out-") + c.name);
         fs::remove_all(out);
-        const ProgramRun r = Run(std::string("refused-") + c.name,
+        const ProgramRun r = RunSession(std::string("refused-") + c.name,
                                  "--replay '" + copy.string() + "' --target '" VIRTUAL_SCANNER_DS "' --out '" +
                                      out.string() + "'");
         EXPECT_EQ(r.exitCode, 2) << c.name << "\n" << r.out << r.err;
