@@ -130,19 +130,35 @@ std::string NoticeName(TW_UINT16 msg) {
     return name.empty() ? "message " + std::to_string(msg) : std::string(name);
 }
 
-// The calls of a session's last load, moved out of it with their states.
-tr::Session LastLoad(tr::Session& all, long long untilCall) {
+// The calls of a session's last load, moved out of it with their states, in
+// the order they started as the flight record has it: a notice from the
+// source's own thread may reach the log after calls that started later.
+// A call the record does not know (a claimed event) stays after the one
+// before it. With `untilCall`, the calls from the first application call
+// past it on are left out.
+tr::Session LastLoad(tr::Session& all, const tr::SessionTimes& times, long long untilCall) {
     tr::Session last;
     last.files = all.files;
     int load = 0;
     for (const tr::Call& c : all.calls) load = std::max(load, c.load);
-    const bool steps = all.steps.size() == all.calls.size();
+    struct Placed {
+        std::uint64_t slot;
+        std::size_t index;
+    };
+    std::vector<Placed> order;
+    std::uint64_t slot = 0;
     for (std::size_t k = 0; k < all.calls.size(); ++k) {
-        tr::Call& c = all.calls[k];
-        if (c.load != load) continue;
-        if (untilCall >= 0 && c.has_triplet && c.seq > untilCall) break;
+        if (all.calls[k].load != load) continue;
+        if (const tr::TimedCall* t = times.find(all.calls[k])) slot = t->slot;
+        order.push_back({slot, k});
+    }
+    std::stable_sort(order.begin(), order.end(), [](const Placed& x, const Placed& y) { return x.slot < y.slot; });
+    const bool steps = all.steps.size() == all.calls.size();
+    for (const Placed& p : order) {
+        tr::Call& c = all.calls[p.index];
+        if (untilCall >= 0 && c.has_triplet && !c.from_source() && c.seq > untilCall) break;
         last.calls.push_back(std::move(c));
-        if (steps) last.steps.push_back(all.steps[k]);
+        if (steps) last.steps.push_back(all.steps[p.index]);
     }
     if (last.steps.size() != last.calls.size()) last.steps.clear();
     return last;
@@ -440,8 +456,8 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         if (inFlight) neverReturnedSeq = inFlight->seq;
     }
 
-    tr::Session a = LastLoad(*recorded, o.untilCall);
-    tr::Session b = LastLoad(*replayed, -1);
+    tr::Session a = LastLoad(*recorded, times, o.untilCall);
+    tr::Session b = LastLoad(*replayed, replayTimes, -1);
     std::vector<tr::Aligned> steps = tr::align(a, b);
     DropExpected(a, steps);
     if (!o.ignoreImageBytes) {
