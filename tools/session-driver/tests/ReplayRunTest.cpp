@@ -152,6 +152,26 @@ TEST_F(ReplayRun, CrashAndHangNameTheCallThatNeverReturned) {
     }
 }
 
+// --keep-going lists every divergence, not only the first;
+// --ignore-image-bytes leaves the image data out of the comparison.
+TEST_F(ReplayRun, OptionsWidenOrNarrowTheComparison) {
+    // Without its notice the source is not ready when asked for the page,
+    // and every transfer call after that fails.
+    const ProgramRun all = RunSession("keep-going",
+                                      "--replay '" + s_recording.string() + "' --target '" MUTED_NOTICES_DS
+                                      "' --out '" + (kWork / "keep-going").string() +
+                                          "' --notice-timeout 0.2 --keep-going");
+    EXPECT_EQ(all.exitCode, 1) << all.out << all.err;
+    EXPECT_NE(all.out.find("Divergence 2 at"), std::string::npos) << all.out;
+    EXPECT_EQ(all.out.find("(the first;"), std::string::npos) << all.out;
+
+    const ProgramRun bytes = RunSession("ignore-image", Replay(s_recording, "ignore-image") + " --ignore-image-bytes",
+                                        "TRACELET_SCANNER_FAULT=short-strip");
+    EXPECT_EQ(bytes.exitCode, 1) << bytes.out << bytes.err;
+    EXPECT_NE(bytes.out.find("TW_IMAGEMEMXFER.Rows"), std::string::npos) << bytes.out;
+    EXPECT_EQ(bytes.out.find("image data"), std::string::npos) << bytes.out;
+}
+
 // --until: only the calls up to it are replayed and compared, so a fault
 // after it does not show.
 TEST_F(ReplayRun, UntilStopsBeforeALaterFault) {
