@@ -233,7 +233,10 @@ Plan BuildPlan(const tr::FlightRecord& last, int probes, long long untilCall) {
     std::vector<TW_UINT16> notices;
     for (const tr::TimedCall& c : last.calls) {
         if (c.from_source) {
-            if (c.dg == DG_CONTROL && c.dat == DAT_NULL) notices.push_back(c.msg);
+            if (c.dg == DG_CONTROL && c.dat == DAT_NULL) {
+                notices.push_back(c.msg);
+                plan.callbacks = true;
+            }
             continue;
         }
         if (untilCall >= 0 && c.seq > untilCall) {
@@ -297,7 +300,7 @@ int PlayPlan(const Plan& plan, const std::string& traceDs, const Options& option
     context.entryPoints = &points;
     context.fileFolder = fileFolder;
     TW_IDENTITY app = session::AppIdentity("1.0", "Replay", "tracelet-session",
-                                           DG_CONTROL | DG_IMAGE | DF_APP2);
+                                           DG_CONTROL | DG_IMAGE | (plan.callbacks ? DF_APP2 : 0));
 
     auto waitFor = [&](const std::vector<TW_UINT16>& expected, long long before) {
         bool all = true;

@@ -50,6 +50,11 @@ struct RecordedCall {
 
 struct Plan {
     int probes = 0;  // loads before the replayed one: identity probes
+    // Whether the recorded application took notices through the manager
+    // (DF_APP2). The record does not hold the application's identity: one
+    // that had a notice did; one that had none heard of its transfers
+    // through its event loop, or had nothing to hear.
+    bool callbacks = false;
     std::vector<RecordedCall> calls;
     std::vector<TW_UINT16> noticesAtEnd;  // notices after the last application call
 };

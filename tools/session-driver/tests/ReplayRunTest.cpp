@@ -94,10 +94,15 @@ protected:
 };
 fs::path ReplayRun::s_recording;
 
+// The demo, and the demo of an application without callbacks that hears of
+// its pages through its event loop.
 TEST_F(ReplayRun, TheRecordedDemoReplaysWithoutDivergence) {
     const ProgramRun r = RunSession("identical", Replay(s_recording, "identical"));
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_NE(r.out.find("No divergence"), std::string::npos) << r.out;
+    const fs::path polled = Record("recording-events", "--poll-events");
+    const ProgramRun events = RunSession("events", Replay(polled, "events"));
+    EXPECT_EQ(events.exitCode, 0) << events.out << events.err;
     // Its own trace is written beside the report.
     bool traced = false;
     for (const auto& e : fs::directory_iterator(kWork / "identical")) traced |= e.path().extension() == ".txt";
