@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
@@ -12,6 +13,9 @@ namespace {
 
 // Room for a source that reads past a structure it does not know: zeros.
 constexpr std::size_t kMinimumBuffer = 1024;
+// A recorded memory transfer buffer larger than this is a lie of the
+// recording: the replay offers this much, and says so in Length.
+constexpr TW_UINT32 kLargestStrip = 256u << 20;
 
 template <typename T>
 T Read(const void* p) {
@@ -82,17 +86,20 @@ CallInput::CallInput(TW_UINT16 dat, TW_UINT16 msg, bool hasData, std::string_vie
     case DAT_IMAGEMEMXFER: {
         // A buffer of the recorded size, as a pointer or a handle as the
         // recorded request had it.
-        const TW_UINT32 length = Read<TW_UINT32>(p + offsetof(TW_IMAGEMEMXFER, Memory) + offsetof(TW_MEMORY, Length));
-        const TW_UINT32 flags = Read<TW_UINT32>(p + offsetof(TW_IMAGEMEMXFER, Memory) + offsetof(TW_MEMORY, Flags));
+        unsigned char* memory = p + offsetof(TW_IMAGEMEMXFER, Memory);
+        TW_UINT32 length = std::min(Read<TW_UINT32>(memory + offsetof(TW_MEMORY, Length)), kLargestStrip);
+        const TW_UINT32 flags = Read<TW_UINT32>(memory + offsetof(TW_MEMORY, Flags));
         TW_MEMREF mem = nullptr;
         if (flags & TWMF_HANDLE) {
             m_memoryHandle = TwainNewHandle(length);
             mem = m_memoryHandle;
         } else {
-            m_memory.reset(new unsigned char[length ? length : 1]());
+            m_memory.reset(new (std::nothrow) unsigned char[length ? length : 1]());
             mem = m_memory.get();
         }
-        Write(p + offsetof(TW_IMAGEMEMXFER, Memory) + offsetof(TW_MEMORY, TheMem), mem);
+        if (!mem) length = 0;
+        Write(memory + offsetof(TW_MEMORY, Length), length);
+        Write(memory + offsetof(TW_MEMORY, TheMem), mem);
         break;
     }
     case DAT_IMAGENATIVEXFER: Write<TW_HANDLE>(p, nullptr); break;

@@ -77,7 +77,8 @@ TEST(ReplayInput, FileNamesGoToTheReplaysFolder) {
 
 // Recorded bytes shorter than the structure (a capture cut short, an
 // application that sent less) are padded with zeros; longer ones (a TW_INFO
-// list after TW_EXTIMAGEINFO) are all sent.
+// list after TW_EXTIMAGEINFO) are all sent; a memory transfer buffer of a
+// lying length is offered as large as the replay gives, and says so.
 TEST(ReplayInput, ShortAndLongRecordsAreSentWhole) {
     replay::InputContext context;
     const std::string half(sizeof(TW_IMAGEINFO) / 2, '\x11');
@@ -89,6 +90,15 @@ TEST(ReplayInput, ShortAndLongRecordsAreSentWhole) {
     const std::string list(sizeof(TW_EXTIMAGEINFO) + 40 * sizeof(TW_INFO), '\x22');
     replay::CallInput longIn(DAT_EXTIMAGEINFO, MSG_GET, true, list, "", context);
     EXPECT_EQ(static_cast<const unsigned char*>(longIn.Data())[list.size() - 1], 0x22);
+
+    TW_IMAGEMEMXFER x{};
+    x.Memory.Flags = TWMF_APPOWNS | TWMF_POINTER;
+    x.Memory.Length = 0xffffffffu;
+    replay::CallInput lying(DAT_IMAGEMEMXFER, MSG_GET, true, Bytes(x), "", context);
+    const auto sent = As<TW_IMAGEMEMXFER>(lying.Data());
+    ASSERT_LT(sent.Memory.Length, 0xffffffffu);
+    ASSERT_NE(sent.Memory.TheMem, nullptr);
+    static_cast<unsigned char*>(sent.Memory.TheMem)[sent.Memory.Length - 1] = 1;  // writable to its end
 }
 
 tr::TimedCall Timed(std::uint32_t id, long long seq, TW_UINT16 dat, TW_UINT16 msg, bool fromSource = false) {
