@@ -164,19 +164,26 @@ tr::Session LastLoad(tr::Session& all, const tr::SessionTimes& times, long long 
     return last;
 }
 
-// The recorded file name of DAT_SETUPFILEXFER is the replay's own folder by
-// design: not a divergence.
-void DropExpected(const tr::Session& recorded, std::vector<tr::Aligned>& steps) {
+// What differs by the replay's design, or by the trace's timing, and is no
+// divergence:
+// - the file name of DAT_SETUPFILEXFER, which names the replay's own folder;
+// - the state a notice from the source's own thread shows: its block is
+//   written once the manager returned, by when the application may have
+//   gone on to the next state.
+void DropExpected(const tr::Session& recorded, const tr::SessionTimes& times, std::vector<tr::Aligned>& steps) {
+    auto drop = [](tr::Aligned& s, auto&& expected) {
+        s.diffs.erase(std::remove_if(s.diffs.begin(), s.diffs.end(), expected), s.diffs.end());
+        if (s.diffs.empty()) s.kind = tr::Aligned::Same;
+    };
     for (tr::Aligned& s : steps) {
         if (s.kind != tr::Aligned::Changed) continue;
         const tr::Call& c = recorded.calls[s.a];
-        if (c.dat_value() != DAT_SETUPFILEXFER && c.dat_value() != DAT_SETUPFILEXFER2) continue;
-        s.diffs.erase(std::remove_if(s.diffs.begin(), s.diffs.end(),
-                                     [](const tr::FieldDiff& d) {
-                                         return d.path.size() >= 9 && d.path.compare(d.path.size() - 9, 9, ".FileName") == 0;
-                                     }),
-                      s.diffs.end());
-        if (s.diffs.empty()) s.kind = tr::Aligned::Same;
+        if (c.dat_value() == DAT_SETUPFILEXFER || c.dat_value() == DAT_SETUPFILEXFER2)
+            drop(s, [](const tr::FieldDiff& d) {
+                return d.path.size() >= 9 && d.path.compare(d.path.size() - 9, 9, ".FileName") == 0;
+            });
+        const tr::TimedCall* t = c.from_source() ? times.find(c) : nullptr;
+        if (t && t->during_id == 0) drop(s, [](const tr::FieldDiff& d) { return d.path == "TWAIN state"; });
     }
 }
 
@@ -462,7 +469,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     tr::Session a = LastLoad(*recorded, times, o.untilCall);
     tr::Session b = LastLoad(*replayed, replayTimes, -1);
     std::vector<tr::Aligned> steps = tr::align(a, b);
-    DropExpected(a, steps);
+    DropExpected(a, times, steps);
     if (!o.ignoreImageBytes) {
         // Image transfers: the captured length and hash of their data.
         for (tr::Aligned& s : steps) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "TwainValues.h"
 #include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
 
@@ -111,7 +112,8 @@ CallInput::CallInput(TW_UINT16 dat, TW_UINT16 msg, bool hasData, std::string_vie
         Write<TW_HANDLE>(p + offsetof(TW_CUSTOMDSDATA, hData), nullptr);
         break;
     case DAT_IDENTITY:
-        if (msg == MSG_OPENDS || msg == MSG_CLOSEDS) Write<decltype(TW_IDENTITY{}.Id)>(p + offsetof(TW_IDENTITY, Id), context.sourceId);
+        if (msg == MSG_OPENDS || msg == MSG_CLOSEDS)
+            Write<decltype(TW_IDENTITY{}.Id)>(p + offsetof(TW_IDENTITY, Id), context.sourceId);
         break;
     case DAT_ENTRYPOINT:
         if (msg == MSG_SET && context.entryPoints) std::memcpy(p, context.entryPoints, sizeof(TW_ENTRYPOINT));
@@ -120,14 +122,12 @@ CallInput::CallInput(TW_UINT16 dat, TW_UINT16 msg, bool hasData, std::string_vie
         if (msg == MSG_SET || msg == MSG_GET || msg == MSG_GETDEFAULT) {
             // The recorded file's name, in the replay's folder.
             char* name = reinterpret_cast<char*>(p + offsetof(TW_SETUPFILEXFER, FileName));
-            const std::size_t room = sizeof(TW_STR255);
-            std::string recorded(name, strnlen(name, room));
+            std::string recorded = tracelet::values::FieldText(name, sizeof(TW_STR255));
             const std::size_t slash = recorded.find_last_of('/');
             if (slash != std::string::npos) recorded.erase(0, slash + 1);
             if (recorded.empty()) recorded = "replay";
-            const std::string path = context.fileFolder.empty() ? recorded : context.fileFolder + "/" + recorded;
-            std::memset(name, 0, room);
-            std::memcpy(name, path.data(), std::min(path.size(), room - 1));
+            tracelet::values::PutFieldText(
+                name, sizeof(TW_STR255), context.fileFolder.empty() ? recorded : context.fileFolder + "/" + recorded);
         }
         break;
     default: break;

@@ -14,11 +14,14 @@
 
 #include "MemXfer.h"
 #include "NativeImage.h"
+#include "TwainValues.h"
 #include "tables/TwNames.h"
 #include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
 
 namespace session {
+
+namespace values = tracelet::values;
 
 namespace {
 
@@ -65,45 +68,14 @@ TW_UINT16 PixelTypeOf(const std::string& name) {
     return TWPT_RGB;
 }
 
-std::size_t ItemBytes(TW_UINT16 type) {
-    // Only items that fit a one-value's 32-bit Item field.
-    const std::size_t size = TwainItemSize(type);
-    return size <= sizeof(TW_UINT32) ? size : 0;
-}
-
-TW_FIX32 ToFix32(double value) {
-    const std::uint32_t word = Fix32Word(value);
-    TW_FIX32 f;
-    std::memcpy(&f, &word, sizeof f);
-    return f;
-}
-
-double FromFix32(TW_FIX32 f) { return f.Whole + f.Frac / 65536.0; }
-
 std::string FormatFrame(const TW_FRAME& f) {
     std::ostringstream s;
-    s << std::fixed << std::setprecision(2) << FromFix32(f.Left) << "," << FromFix32(f.Top) << " to "
-      << FromFix32(f.Right) << "," << FromFix32(f.Bottom);
+    s << std::fixed << std::setprecision(2) << TwainFix32Value(f.Left) << "," << TwainFix32Value(f.Top) << " to "
+      << TwainFix32Value(f.Right) << "," << TwainFix32Value(f.Bottom);
     return s.str();
 }
 
 }  // namespace
-
-double Fix32Value(std::uint32_t word) {
-    TW_FIX32 f;
-    std::memcpy(&f, &word, sizeof f);
-    return f.Whole + f.Frac / 65536.0;
-}
-
-std::uint32_t Fix32Word(double value) {
-    const auto scaled = static_cast<std::int32_t>(value * 65536.0 + (value < 0 ? -0.5 : 0.5));
-    TW_FIX32 f;
-    f.Whole = static_cast<TW_INT16>(scaled >> 16);
-    f.Frac = static_cast<TW_UINT16>(scaled & 0xffff);
-    std::uint32_t word = 0;
-    std::memcpy(&word, &f, sizeof f);
-    return word;
-}
 
 TW_IDENTITY AppIdentity(const char* info, const char* family, const char* product, TW_UINT32 groups) {
     TW_IDENTITY app{};
@@ -111,13 +83,13 @@ TW_IDENTITY AppIdentity(const char* info, const char* family, const char* produc
     app.Version.MajorNum = 1;
     app.Version.Language = TWLG_ENGLISH;
     app.Version.Country = TWCY_USA;
-    std::strncpy(app.Version.Info, info, sizeof app.Version.Info - 1);
+    values::PutFieldText(app.Version.Info, info);
     app.ProtocolMajor = 2;
     app.ProtocolMinor = 4;
     app.SupportedGroups = groups;
-    std::strncpy(app.Manufacturer, "Tracelet", sizeof app.Manufacturer - 1);
-    std::strncpy(app.ProductFamily, family, sizeof app.ProductFamily - 1);
-    std::strncpy(app.ProductName, product, sizeof app.ProductName - 1);
+    values::PutFieldText(app.Manufacturer, "Tracelet");
+    values::PutFieldText(app.ProductFamily, family);
+    values::PutFieldText(app.ProductName, product);
     return app;
 }
 
@@ -233,7 +205,7 @@ void Session::Close() {
 
 // --- Negotiation -------------------------------------------------------------
 
-bool Session::GetCapability(TW_UINT16 id, TW_UINT16 msg, CapValue* value, TW_UINT16* cc) {
+bool Session::GetCapability(TW_UINT16 id, TW_UINT16 msg, values::Container* value, TW_UINT16* cc) {
     TW_CAPABILITY cap{};
     cap.Cap = id;
     cap.ConType = TWON_DONTCARE16;
@@ -242,52 +214,9 @@ bool Session::GetCapability(TW_UINT16 id, TW_UINT16 msg, CapValue* value, TW_UIN
         if (cc) *cc = rc == TWRC_FAILURE ? Status() : TW_UINT16(TWCC_BUMMER);
         return false;
     }
-    const auto* p = static_cast<const unsigned char*>(TwainLockHandle(cap.hContainer));
-    if (!p) {
-        if (cc) *cc = TWCC_BUMMER;
-        TwainDisposeHandle(cap.hContainer);
-        return false;
-    }
-    auto u16 = [p](std::size_t at) { TW_UINT16 v; std::memcpy(&v, p + at, sizeof v); return v; };
-    auto u32 = [p](std::size_t at) { TW_UINT32 v; std::memcpy(&v, p + at, sizeof v); return v; };
-    auto item = [p](std::size_t at, std::size_t bytes) {
-        std::uint32_t v = 0;
-        std::memcpy(&v, p + at, bytes);
-        return v;
-    };
-    *value = CapValue{};
-    value->conType = cap.ConType;
-    value->itemType = u16(0);
-    const std::size_t bytes = ItemBytes(value->itemType);
-    bool ok = bytes != 0;
-    if (ok) {
-        switch (cap.ConType) {
-        case TWON_ONEVALUE: value->items.push_back(item(offsetof(TW_ONEVALUE, Item), bytes)); break;
-        case TWON_ENUMERATION: {
-            const TW_UINT32 n = std::min<TW_UINT32>(u32(offsetof(TW_ENUMERATION, NumItems)), 1024);
-            value->currentIndex = u32(offsetof(TW_ENUMERATION, CurrentIndex));
-            value->defaultIndex = u32(offsetof(TW_ENUMERATION, DefaultIndex));
-            for (TW_UINT32 i = 0; i < n; ++i)
-                value->items.push_back(item(offsetof(TW_ENUMERATION, ItemList) + i * bytes, bytes));
-            break;
-        }
-        case TWON_ARRAY: {
-            const TW_UINT32 n = std::min<TW_UINT32>(u32(offsetof(TW_ARRAY, NumItems)), 1024);
-            for (TW_UINT32 i = 0; i < n; ++i)
-                value->items.push_back(item(offsetof(TW_ARRAY, ItemList) + i * bytes, bytes));
-            break;
-        }
-        case TWON_RANGE:
-            value->minValue = item(offsetof(TW_RANGE, MinValue), bytes);
-            value->maxValue = item(offsetof(TW_RANGE, MaxValue), bytes);
-            value->stepSize = item(offsetof(TW_RANGE, StepSize), bytes);
-            value->defaultValue = item(offsetof(TW_RANGE, DefaultValue), bytes);
-            value->currentValue = item(offsetof(TW_RANGE, CurrentValue), bytes);
-            break;
-        default: ok = false;
-        }
-    }
-    TwainUnlockHandle(cap.hContainer);
+    // Only items that fit a one-value's 32-bit Item field: numbers.
+    const bool ok = values::ReadContainer(cap.hContainer, cap.ConType, value) &&
+                    TwainItemSize(value->itemType) <= sizeof(TW_UINT32);
     // The application owns what the source handed back.
     TwainDisposeHandle(cap.hContainer);
     if (!ok && cc) *cc = TWCC_BUMMER;
@@ -298,16 +227,12 @@ bool Session::SetCapability(TW_UINT16 id, TW_UINT16 itemType, std::uint32_t item
     TW_CAPABILITY cap{};
     cap.Cap = id;
     cap.ConType = TWON_ONEVALUE;
-    cap.hContainer = TwainNewHandle(sizeof(TW_ONEVALUE));
-    auto* p = static_cast<unsigned char*>(TwainLockHandle(cap.hContainer));
-    if (!p) {
-        TwainDisposeHandle(cap.hContainer);
+    const values::Item value = values::Item::OfNumber(itemType, item);
+    cap.hContainer = values::BuildContainer(values::Container::OneValue(itemType, value));
+    if (!cap.hContainer) {
         m_err << "tracelet-session: out of memory\n";
         return false;
     }
-    std::memcpy(p + offsetof(TW_ONEVALUE, ItemType), &itemType, sizeof itemType);
-    std::memcpy(p + offsetof(TW_ONEVALUE, Item), &item, ItemBytes(itemType));
-    TwainUnlockHandle(cap.hContainer);
     const TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &cap);
     TwainDisposeHandle(cap.hContainer);
     if (rc == TWRC_FAILURE) {
@@ -322,10 +247,11 @@ void Session::ProbeDeviceOnline() {
     // Many applications ask whether the device is online before they scan,
     // without looking at the list first; a source without the capability
     // fails the call, and the application asks why.
-    CapValue online;
+    values::Container online;
     TW_UINT16 cc = TWCC_SUCCESS;
     if (GetCapability(CAP_DEVICEONLINE, MSG_GET, &online, &cc)) {
-        m_out << "  CAP_DEVICEONLINE: " << (online.items.empty() || online.items[0] ? "online" : "offline") << "\n";
+        m_out << "  CAP_DEVICEONLINE: " << (online.items.empty() || online.items[0].Word() ? "online" : "offline")
+              << "\n";
         return;
     }
     m_out << "  CAP_DEVICEONLINE: refused with " << ConditionName(cc) << " (the source does not report it; "
@@ -344,17 +270,17 @@ void Session::ShowHardware() {
     auto pascal = [](const unsigned char* p) {
         return std::string(reinterpret_cast<const char*>(p + 1), std::min<std::size_t>(p[0], 33));
     };
-    hw.ROMVersion[sizeof hw.ROMVersion - 1] = 0;
-    m_out << "  hardware: " << pascal(hw.ProductName) << " " << pascal(hw.ModelName) << ", ROM " << hw.ROMVersion
+    m_out << "  hardware: " << pascal(hw.ProductName) << " " << pascal(hw.ModelName) << ", ROM "
+          << values::FieldText(hw.ROMVersion)
           << ", " << hw.MinResolution << " to " << hw.MaxResolution << " dpi\n";
 }
 
 bool Session::Negotiate() {
     m_out << "Negotiating capabilities\n";
-    CapValue caps;
+    values::Container caps;
     TW_UINT16 cc = TWCC_SUCCESS;
     if (GetCapability(CAP_SUPPORTEDCAPS, MSG_GET, &caps, &cc)) {
-        for (std::uint32_t id : caps.items) m_supported.push_back(static_cast<TW_UINT16>(id));
+        for (const values::Item& id : caps.items) m_supported.push_back(static_cast<TW_UINT16>(id.Word()));
         m_out << "  CAP_SUPPORTEDCAPS: " << m_supported.size() << " capabilities\n";
     } else {
         m_out << "  CAP_SUPPORTEDCAPS: not answered (" << ConditionName(cc) << ")\n";
@@ -368,10 +294,10 @@ bool Session::Negotiate() {
         return false;
 
     const TW_UINT16 pixelType = PixelTypeOf(m_options.pixelType);
-    CapValue offered;
+    values::Container offered;
     if (GetCapability(ICAP_PIXELTYPE, MSG_GET, &offered, &cc)) {
         m_out << "  ICAP_PIXELTYPE offers:";
-        for (std::uint32_t t : offered.items) m_out << " " << PixelTypeName(static_cast<int>(t));
+        for (const values::Item& t : offered.items) m_out << " " << PixelTypeName(static_cast<int>(t.Word()));
         m_out << "\n";
     }
     if (!SetCapability(ICAP_PIXELTYPE, TWTY_UINT16, pixelType,
@@ -383,15 +309,15 @@ bool Session::Negotiate() {
         return false;
 
     const std::string dpi = std::to_string(m_options.resolution);
-    const std::uint32_t res = Fix32Word(m_options.resolution);
+    const std::uint32_t res = values::Fix32Word(m_options.resolution);
     if (!SetCapability(ICAP_XRESOLUTION, TWTY_FIX32, res, "ICAP_XRESOLUTION = " + dpi) ||
         !SetCapability(ICAP_YRESOLUTION, TWTY_FIX32, res, "ICAP_YRESOLUTION = " + dpi)) {
-        CapValue list;
+        values::Container list;
         if (GetCapability(ICAP_XRESOLUTION, MSG_GET, &list, &cc) && list.itemType == TWTY_FIX32) {
             m_err << "  the source offers:";
             if (list.conType == TWON_RANGE)
-                m_err << " " << Fix32Value(list.minValue) << " to " << Fix32Value(list.maxValue);
-            for (std::uint32_t v : list.items) m_err << " " << Fix32Value(v);
+                m_err << " " << list.minValue.Value(TWTY_FIX32) << " to " << list.maxValue.Value(TWTY_FIX32);
+            for (const values::Item& v : list.items) m_err << " " << v.Value(TWTY_FIX32);
             m_err << " dpi\n";
         }
         return false;
@@ -403,10 +329,7 @@ bool Session::Negotiate() {
     TW_IMAGELAYOUT layout{};
     if (m_options.frame) {
         const Frame& f = *m_options.frame;
-        layout.Frame.Left = ToFix32(f.left);
-        layout.Frame.Top = ToFix32(f.top);
-        layout.Frame.Right = ToFix32(f.right);
-        layout.Frame.Bottom = ToFix32(f.bottom);
+        layout.Frame = values::Frame(f.left, f.top, f.right, f.bottom);
         layout.DocumentNumber = layout.PageNumber = layout.FrameNumber = 1;
         const TW_UINT16 rc = Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout);
         if (rc == TWRC_FAILURE) {
@@ -606,7 +529,7 @@ bool Session::TransferPages() {
         page.Allocate();
         m_out << "Page " << index + 1 << ": " << page.width << " x " << page.height << " pixels, "
               << PixelTypeName(page.pixelType) << ", " << info.BitsPerPixel << " bits a pixel, "
-              << FromFix32(info.XResolution) << " dpi\n";
+              << TwainFix32Value(info.XResolution) << " dpi\n";
 
         const bool memory = m_options.xfer == XferChoice::Memory || (m_options.xfer == XferChoice::Mixed && index % 2 == 0);
         const TW_UINT16 rc = memory ? MemoryTransfer(page) : NativeTransfer(page);

@@ -12,14 +12,10 @@
 
 #include "Options.h"
 #include "PageImage.h"
+#include "TwainValues.h"
 #include "tracelet/twain.h"
 
 namespace session {
-
-// A TW_FIX32 as its 32-bit word (Whole in the low half), rounded to the
-// nearest 65536th, and back.
-std::uint32_t Fix32Word(double value);
-double Fix32Value(std::uint32_t word);
 
 // The identity this program gives itself as an application: Id 1 (as the
 // manager hands it out at MSG_OPENDSM), version 1, English, USA, TWAIN 2.4,
@@ -43,14 +39,6 @@ public:
     void Notified(TW_UINT16 msg);
 
 private:
-    struct CapValue {
-        TW_UINT16 conType = 0;
-        TW_UINT16 itemType = 0;
-        std::vector<std::uint32_t> items;  // list items; a one-value's item
-        std::uint32_t currentIndex = 0, defaultIndex = 0;
-        std::uint32_t minValue = 0, maxValue = 0, stepSize = 0, defaultValue = 0, currentValue = 0;
-    };
-
     bool Load();
     void Unload();
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data);
@@ -59,7 +47,7 @@ private:
     bool Open();
     void Close();
     bool Negotiate();
-    bool GetCapability(TW_UINT16 cap, TW_UINT16 msg, CapValue* value, TW_UINT16* cc);
+    bool GetCapability(TW_UINT16 cap, TW_UINT16 msg, tracelet::values::Container* value, TW_UINT16* cc);
     bool SetCapability(TW_UINT16 cap, TW_UINT16 itemType, std::uint32_t item, const std::string& shown);
     void ProbeDeviceOnline();
     void ShowHardware();

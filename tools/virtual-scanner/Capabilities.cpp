@@ -20,50 +20,51 @@ std::vector<TW_UINT16> BitDepthsOf(TW_UINT16 pixelType) {
     return {8, 16};
 }
 
-ContainerContent OneValue(TW_UINT16 itemType, CapItem current, CapItem defaultValue) {
-    ContainerContent c;
-    c.conType = TWON_ONEVALUE;
-    c.itemType = itemType;
-    c.current = current;
-    c.defaultValue = defaultValue;
+CapState OneValue(TW_UINT16 itemType, Item current, Item defaultValue) {
+    CapState c;
+    c.offer = Container::OneValue(itemType, current);
+    c.current = std::move(current);
+    c.defaultValue = std::move(defaultValue);
     return c;
 }
 
-ContainerContent Enumeration(TW_UINT16 itemType, std::vector<CapItem> items, CapItem current, CapItem def) {
-    ContainerContent c;
-    c.conType = TWON_ENUMERATION;
-    c.itemType = itemType;
-    c.items = std::move(items);
-    for (std::size_t i = 0; i < c.items.size(); ++i) {
-        if (SameItem(itemType, c.items[i], current)) c.currentIndex = static_cast<TW_UINT32>(i);
-        if (SameItem(itemType, c.items[i], def)) c.defaultIndex = static_cast<TW_UINT32>(i);
+CapState Enumeration(TW_UINT16 itemType, std::vector<Item> items, Item current, Item def) {
+    CapState c;
+    c.offer.conType = TWON_ENUMERATION;
+    c.offer.itemType = itemType;
+    c.offer.items = std::move(items);
+    for (std::size_t i = 0; i < c.offer.items.size(); ++i) {
+        if (c.offer.items[i] == current) c.offer.currentIndex = static_cast<TW_UINT32>(i);
+        if (c.offer.items[i] == def) c.offer.defaultIndex = static_cast<TW_UINT32>(i);
     }
-    c.current = current;
-    c.defaultValue = def;
+    c.current = std::move(current);
+    c.defaultValue = std::move(def);
     return c;
 }
 
-ContainerContent Fix32Range(double min, double max, double step, double current, double def) {
-    ContainerContent c;
-    c.conType = TWON_RANGE;
-    c.itemType = TWTY_FIX32;
-    c.minValue = CapItem::Fix(min);
-    c.maxValue = CapItem::Fix(max);
-    c.stepSize = CapItem::Fix(step);
-    c.current = CapItem::Fix(current);
-    c.defaultValue = CapItem::Fix(def);
+CapState Fix32Range(double min, double max, double step, double current, double def) {
+    CapState c;
+    c.offer.conType = TWON_RANGE;
+    c.offer.itemType = TWTY_FIX32;
+    c.offer.minValue = Item::OfFix32(min);
+    c.offer.maxValue = Item::OfFix32(max);
+    c.offer.stepSize = Item::OfFix32(step);
+    c.offer.currentValue = c.current = Item::OfFix32(current);
+    c.offer.defaultValue = c.defaultValue = Item::OfFix32(def);
     return c;
 }
 
-std::vector<CapItem> Numbers(const std::vector<TW_UINT16>& values) {
-    std::vector<CapItem> items;
-    for (TW_UINT16 v : values) items.push_back(CapItem::Number(v));
+Item Word(std::int64_t value) { return Item::OfNumber(TWTY_UINT16, value); }
+
+std::vector<Item> Words(const std::vector<TW_UINT16>& values) {
+    std::vector<Item> items;
+    for (TW_UINT16 v : values) items.push_back(Word(v));
     return items;
 }
 
 // A value of an enumeration of TW_UINT16 values: one of the offered ones.
-bool Offered(const std::vector<TW_UINT16>& values, const CapItem& item) {
-    const TW_INT32 v = ItemAsInt(TWTY_UINT16, item);
+bool Offered(const std::vector<TW_UINT16>& values, const Item& item) {
+    const std::int64_t v = item.Int(TWTY_UINT16);
     return std::find(values.begin(), values.end(), v) != values.end();
 }
 
@@ -71,16 +72,16 @@ bool NearlyEqual(double a, double b, double slack) { return std::fabs(a - b) <= 
 
 // A FIX32 range item set on a whole-number step: snapped, with
 // TWRC_CHECKSTATUS when snapping changed it.
-Outcome SetRangeValue(double* field, const CapItem& item, double min, double max) {
-    const double wanted = ItemAsFix(item);
+Outcome SetRangeValue(double* field, const Item& item, double min, double max) {
+    const double wanted = item.Value(TWTY_FIX32);
     if (wanted < min || wanted > max) return Failure(TWCC_BADVALUE);
     const double snapped = std::round(wanted);
     *field = snapped;
     return Success(NearlyEqual(snapped, wanted, 1e-9) ? TWRC_SUCCESS : TWRC_CHECKSTATUS);
 }
 
-Outcome SetResolution(ScanSettings& s, double* field, const CapItem& item) {
-    const double dpi = ResolutionFromUnits(s, ItemAsFix(item));
+Outcome SetResolution(ScanSettings& s, double* field, const Item& item) {
+    const double dpi = ResolutionFromUnits(s, item.Value(TWTY_FIX32));
     for (double offered : kResolutions) {
         if (NearlyEqual(dpi, offered, 0.05)) {
             *field = offered;
@@ -90,11 +91,11 @@ Outcome SetResolution(ScanSettings& s, double* field, const CapItem& item) {
     return Failure(TWCC_BADVALUE);
 }
 
-ContainerContent DescribeResolution(const ScanSettings& s, double current) {
-    std::vector<CapItem> items;
-    for (double dpi : kResolutions) items.push_back(CapItem::Fix(ResolutionInUnits(s, dpi)));
-    return Enumeration(TWTY_FIX32, std::move(items), CapItem::Fix(ResolutionInUnits(s, current)),
-                       CapItem::Fix(ResolutionInUnits(s, kDefaultResolution)));
+CapState DescribeResolution(const ScanSettings& s, double current) {
+    std::vector<Item> items;
+    for (double dpi : kResolutions) items.push_back(Item::OfFix32(ResolutionInUnits(s, dpi)));
+    return Enumeration(TWTY_FIX32, std::move(items), Item::OfFix32(ResolutionInUnits(s, current)),
+                       Item::OfFix32(ResolutionInUnits(s, kDefaultResolution)));
 }
 
 }  // namespace
@@ -122,12 +123,11 @@ void CapabilitySet::AddEnumeration(TW_UINT16 id, std::vector<TW_UINT16> values, 
                                    TW_UINT16 defaultValue) {
     Add({id, TWTY_UINT16, TWON_ENUMERATION, true,
          [values, field, defaultValue](const ScanSettings& s) {
-             return Enumeration(TWTY_UINT16, Numbers(values), CapItem::Number(s.*field),
-                                CapItem::Number(defaultValue));
+             return Enumeration(TWTY_UINT16, Words(values), Word(s.*field), Word(defaultValue));
          },
-         [values, field](ScanSettings& s, const CapItem& item) {
+         [values, field](ScanSettings& s, const Item& item) {
              if (!Offered(values, item)) return Failure(TWCC_BADVALUE);
-             s.*field = static_cast<TW_UINT16>(ItemAsInt(TWTY_UINT16, item));
+             s.*field = static_cast<TW_UINT16>(item.Int(TWTY_UINT16));
              return Success();
          },
          [field, defaultValue](ScanSettings& s) { s.*field = defaultValue; }});
@@ -138,19 +138,19 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
 
     Add({CAP_SUPPORTEDCAPS, TWTY_UINT16, TWON_ARRAY, false,
          [this](const ScanSettings&) {
-             ContainerContent c;
-             c.conType = TWON_ARRAY;
-             c.itemType = TWTY_UINT16;
-             for (TW_UINT16 id : Ids()) c.items.push_back(CapItem::Number(id));
+             CapState c;
+             c.offer.conType = TWON_ARRAY;
+             c.offer.itemType = TWTY_UINT16;
+             c.offer.items = Words(Ids());
              return c;
          },
          nullptr, nullptr});
 
     Add({CAP_XFERCOUNT, TWTY_INT16, TWON_ONEVALUE, true,
-         [](const ScanSettings& s) { return OneValue(TWTY_INT16, CapItem::Number(s.xferCount), CapItem::Number(-1)); },
-         [](ScanSettings& s, const CapItem& item) {
+         [](const ScanSettings& s) { return OneValue(TWTY_INT16, Item::OfNumber(TWTY_INT16, s.xferCount), Item::OfNumber(TWTY_INT16, -1)); },
+         [](ScanSettings& s, const Item& item) {
              // -1: as many pages as there are; otherwise a positive count.
-             const TW_INT32 v = ItemAsInt(TWTY_INT16, item);
+             const std::int64_t v = item.Int(TWTY_INT16);
              if (v != -1 && v < 1) return Failure(TWCC_BADVALUE);
              s.xferCount = static_cast<TW_INT16>(v);
              return Success();
@@ -158,15 +158,15 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
          [](ScanSettings& s) { s.xferCount = -1; }});
 
     Add({CAP_UICONTROLLABLE, TWTY_BOOL, TWON_ONEVALUE, false,
-         [](const ScanSettings&) { return OneValue(TWTY_BOOL, CapItem::Number(1), CapItem::Number(1)); }, nullptr,
+         [](const ScanSettings&) { return OneValue(TWTY_BOOL, Item::OfNumber(TWTY_BOOL, 1), Item::OfNumber(TWTY_BOOL, 1)); }, nullptr,
          nullptr});
 
     Add({CAP_FEEDERENABLED, TWTY_BOOL, TWON_ONEVALUE, true,
          [](const ScanSettings& s) {
-             return OneValue(TWTY_BOOL, CapItem::Number(s.feederEnabled ? 1 : 0), CapItem::Number(0));
+             return OneValue(TWTY_BOOL, Item::OfNumber(TWTY_BOOL, s.feederEnabled ? 1 : 0), Item::OfNumber(TWTY_BOOL, 0));
          },
-         [](ScanSettings& s, const CapItem& item) {
-             s.feederEnabled = ItemAsInt(TWTY_BOOL, item) != 0;
+         [](ScanSettings& s, const Item& item) {
+             s.feederEnabled = item.Int(TWTY_BOOL) != 0;
              return Success();
          },
          [](ScanSettings& s) { s.feederEnabled = false; }});
@@ -174,18 +174,18 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
     // Read only, as a real feeder's paper sensor: true while paper is in it.
     Add({CAP_FEEDERLOADED, TWTY_BOOL, TWON_ONEVALUE, false,
          [](const ScanSettings& s) {
-             return OneValue(TWTY_BOOL, CapItem::Number(s.feederSheets > 0 ? 1 : 0), CapItem::Number(0));
+             return OneValue(TWTY_BOOL, Item::OfNumber(TWTY_BOOL, s.feederSheets > 0 ? 1 : 0), Item::OfNumber(TWTY_BOOL, 0));
          },
          nullptr, nullptr});
 
     Add({ICAP_PIXELTYPE, TWTY_UINT16, TWON_ENUMERATION, true,
          [factory](const ScanSettings& s) {
-             return Enumeration(TWTY_UINT16, Numbers({TWPT_BW, TWPT_GRAY, TWPT_RGB}), CapItem::Number(s.pixelType),
-                                CapItem::Number(factory.pixelType));
+             return Enumeration(TWTY_UINT16, Words({TWPT_BW, TWPT_GRAY, TWPT_RGB}), Word(s.pixelType),
+                                Word(factory.pixelType));
          },
-         [](ScanSettings& s, const CapItem& item) {
+         [](ScanSettings& s, const Item& item) {
              if (!Offered({TWPT_BW, TWPT_GRAY, TWPT_RGB}, item)) return Failure(TWCC_BADVALUE);
-             const TW_UINT16 type = static_cast<TW_UINT16>(ItemAsInt(TWTY_UINT16, item));
+             const TW_UINT16 type = static_cast<TW_UINT16>(item.Int(TWTY_UINT16));
              if (type != s.pixelType) s.bitDepth = DefaultBitDepth(type);
              s.pixelType = type;
              return Success();
@@ -198,23 +198,23 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
     // The bit depths offered depend on the current pixel type.
     Add({ICAP_BITDEPTH, TWTY_UINT16, TWON_ENUMERATION, true,
          [](const ScanSettings& s) {
-             return Enumeration(TWTY_UINT16, Numbers(BitDepthsOf(s.pixelType)), CapItem::Number(s.bitDepth),
-                                CapItem::Number(DefaultBitDepth(s.pixelType)));
+             return Enumeration(TWTY_UINT16, Words(BitDepthsOf(s.pixelType)), Word(s.bitDepth),
+                                Word(DefaultBitDepth(s.pixelType)));
          },
-         [](ScanSettings& s, const CapItem& item) {
+         [](ScanSettings& s, const Item& item) {
              if (!Offered(BitDepthsOf(s.pixelType), item)) return Failure(TWCC_BADVALUE);
-             s.bitDepth = static_cast<TW_UINT16>(ItemAsInt(TWTY_UINT16, item));
+             s.bitDepth = static_cast<TW_UINT16>(item.Int(TWTY_UINT16));
              return Success();
          },
          [](ScanSettings& s) { s.bitDepth = DefaultBitDepth(s.pixelType); }});
 
     Add({ICAP_XRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, true,
          [](const ScanSettings& s) { return DescribeResolution(s, s.xResolution); },
-         [](ScanSettings& s, const CapItem& item) { return SetResolution(s, &s.xResolution, item); },
+         [](ScanSettings& s, const Item& item) { return SetResolution(s, &s.xResolution, item); },
          [](ScanSettings& s) { s.xResolution = kDefaultResolution; }});
     Add({ICAP_YRESOLUTION, TWTY_FIX32, TWON_ENUMERATION, true,
          [](const ScanSettings& s) { return DescribeResolution(s, s.yResolution); },
-         [](ScanSettings& s, const CapItem& item) { return SetResolution(s, &s.yResolution, item); },
+         [](ScanSettings& s, const Item& item) { return SetResolution(s, &s.yResolution, item); },
          [](ScanSettings& s) { s.yResolution = kDefaultResolution; }});
 
     AddEnumeration(ICAP_XFERMECH, {TWSX_NATIVE, TWSX_MEMORY}, &ScanSettings::xferMech, factory.xferMech);
@@ -229,12 +229,12 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
     // One frame: the enumeration holds the current one.
     Add({ICAP_FRAMES, TWTY_FRAME, TWON_ENUMERATION, true,
          [](const ScanSettings& s) {
-             const CapItem current = CapItem::Frame(FrameInUnits(s, s.frame));
-             ContainerContent c = Enumeration(TWTY_FRAME, {current}, current, current);
-             c.defaultValue = CapItem::Frame(FrameInUnits(s, DefaultFrame()));
+             const Item current = Item::OfFrame(FrameInUnits(s, s.frame));
+             CapState c = Enumeration(TWTY_FRAME, {current}, current, current);
+             c.defaultValue = Item::OfFrame(FrameInUnits(s, DefaultFrame()));
              return c;
          },
-         [](ScanSettings& s, const CapItem& item) { return ApplyFrame(s, FrameFromUnits(s, item.frame)); },
+         [](ScanSettings& s, const Item& item) { return ApplyFrame(s, FrameFromUnits(s, item.Frame())); },
          [factory](ScanSettings& s) {
              s.frame = DefaultFrame();
              s.supportedSize = factory.supportedSize;
@@ -242,13 +242,13 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
 
     Add({ICAP_SUPPORTEDSIZES, TWTY_UINT16, TWON_ENUMERATION, true,
          [factory](const ScanSettings& s) {
-             return Enumeration(TWTY_UINT16, Numbers({TWSS_NONE, TWSS_USLETTER, TWSS_USLEGAL, TWSS_A4LETTER, TWSS_A5}),
-                                CapItem::Number(s.supportedSize), CapItem::Number(factory.supportedSize));
+             return Enumeration(TWTY_UINT16, Words({TWSS_NONE, TWSS_USLETTER, TWSS_USLEGAL, TWSS_A4LETTER, TWSS_A5}),
+                                Word(s.supportedSize), Word(factory.supportedSize));
          },
-         [](ScanSettings& s, const CapItem& item) {
+         [](ScanSettings& s, const Item& item) {
              if (!Offered({TWSS_NONE, TWSS_USLETTER, TWSS_USLEGAL, TWSS_A4LETTER, TWSS_A5}, item))
                  return Failure(TWCC_BADVALUE);
-             const TW_UINT16 size = static_cast<TW_UINT16>(ItemAsInt(TWTY_UINT16, item));
+             const TW_UINT16 size = static_cast<TW_UINT16>(item.Int(TWTY_UINT16));
              double w = 0, h = 0;
              // TWSS_NONE keeps the frame the application set.
              if (PaperSize(size, &w, &h)) s.frame = Rect{0, 0, w, h};
@@ -262,30 +262,30 @@ CapabilitySet::CapabilitySet(ScanSettings& settings) : m_settings(settings) {
 
     Add({ICAP_PHYSICALWIDTH, TWTY_FIX32, TWON_ONEVALUE, false,
          [](const ScanSettings& s) {
-             const CapItem v = CapItem::Fix(kBedWidthInches * UnitsPerInch(s, true));
+             const Item v = Item::OfFix32(kBedWidthInches * UnitsPerInch(s, true));
              return OneValue(TWTY_FIX32, v, v);
          },
          nullptr, nullptr});
     Add({ICAP_PHYSICALHEIGHT, TWTY_FIX32, TWON_ONEVALUE, false,
          [](const ScanSettings& s) {
-             const CapItem v = CapItem::Fix(kBedHeightInches * UnitsPerInch(s, false));
+             const Item v = Item::OfFix32(kBedHeightInches * UnitsPerInch(s, false));
              return OneValue(TWTY_FIX32, v, v);
          },
          nullptr, nullptr});
 
     Add({ICAP_BRIGHTNESS, TWTY_FIX32, TWON_RANGE, true,
          [](const ScanSettings& s) { return Fix32Range(-1000, 1000, 1, s.brightness, 0); },
-         [](ScanSettings& s, const CapItem& item) { return SetRangeValue(&s.brightness, item, -1000, 1000); },
+         [](ScanSettings& s, const Item& item) { return SetRangeValue(&s.brightness, item, -1000, 1000); },
          [](ScanSettings& s) { s.brightness = 0; }});
     Add({ICAP_CONTRAST, TWTY_FIX32, TWON_RANGE, true,
          [](const ScanSettings& s) { return Fix32Range(-1000, 1000, 1, s.contrast, 0); },
-         [](ScanSettings& s, const CapItem& item) { return SetRangeValue(&s.contrast, item, -1000, 1000); },
+         [](ScanSettings& s, const Item& item) { return SetRangeValue(&s.contrast, item, -1000, 1000); },
          [](ScanSettings& s) { s.contrast = 0; }});
 
     // Vendor capabilities: the firmware version word (major.minor in the
     // high and low byte), the user interface mode and the film type.
     Add({CAP_NV_VERSION, TWTY_UINT16, TWON_ONEVALUE, false,
-         [](const ScanSettings&) { return OneValue(TWTY_UINT16, CapItem::Number(0x0100), CapItem::Number(0x0100)); },
+         [](const ScanSettings&) { return OneValue(TWTY_UINT16, Word(0x0100), Word(0x0100)); },
          nullptr, nullptr});
     AddEnumeration(CAP_NV_UIMODE, {TWNV_UI_CONVENTIONAL, TWNV_UI_ADVANCED, TWNV_UI_EASY}, &ScanSettings::uiMode,
                    factory.uiMode);
@@ -305,7 +305,7 @@ std::vector<TW_UINT16> CapabilitySet::Ids() const {
     return ids;
 }
 
-Outcome CapabilitySet::Answer(const ContainerContent& content, TW_CAPABILITY* cap) const {
+Outcome CapabilitySet::Answer(const Container& content, TW_CAPABILITY* cap) const {
     TW_HANDLE h = BuildContainer(content);
     if (!h) return Failure(TWCC_LOWMEMORY);
     cap->ConType = content.conType;
@@ -321,38 +321,37 @@ Outcome CapabilitySet::Handle(TW_UINT16 msg, TW_CAPABILITY* cap) {
     if (!def) return Failure(TWCC_CAPUNSUPPORTED);
 
     switch (msg) {
-    case MSG_GET: return Answer(def->describe(m_settings), cap);
+    case MSG_GET: return Answer(def->describe(m_settings).offer, cap);
 
     case MSG_GETCURRENT:
     case MSG_GETDEFAULT: {
-        ContainerContent c = def->describe(m_settings);
+        const CapState c = def->describe(m_settings);
         // A list capability answers with its whole list.
-        if (c.conType == TWON_ARRAY || (msg == MSG_GETCURRENT && m_faults.getCurrentContainer)) return Answer(c, cap);
-        return Answer(OneValue(def->itemType, msg == MSG_GETCURRENT ? c.current : c.defaultValue,
-                               c.defaultValue),
-                      cap);
+        if (c.offer.conType == TWON_ARRAY || (msg == MSG_GETCURRENT && m_faults.getCurrentContainer))
+            return Answer(c.offer, cap);
+        return Answer(Container::OneValue(def->itemType, msg == MSG_GETCURRENT ? c.current : c.defaultValue), cap);
     }
 
     case MSG_QUERYSUPPORT: {
         TW_INT32 ops = TWQC_GET | TWQC_GETCURRENT | TWQC_GETDEFAULT;
         if (def->settable) ops |= TWQC_SET | TWQC_RESET;
-        return Answer(OneValue(TWTY_INT32, CapItem::Number(ops), CapItem::Number(ops)), cap);
+        return Answer(Container::OneValue(TWTY_INT32, Item::OfNumber(TWTY_INT32, ops)), cap);
     }
 
     case MSG_SET: {
         if (!def->settable) return Failure(TWCC_CAPBADOPERATION);
         if (cap->ConType != TWON_ONEVALUE) return Failure(TWCC_BADVALUE);
-        ContainerContent wanted;
+        Container wanted;
         if (!ReadContainer(cap->hContainer, TWON_ONEVALUE, &wanted) || wanted.itemType != def->itemType)
             return Failure(TWCC_BADVALUE);
         // The application keeps its container; nothing is handed back.
-        return def->set(m_settings, wanted.current);
+        return def->set(m_settings, *wanted.One());
     }
 
     case MSG_RESET: {
         if (!def->settable) return Failure(TWCC_CAPBADOPERATION);
         if (!m_faults.resetKeepsValue) def->reset(m_settings);
-        return Answer(def->describe(m_settings), cap);
+        return Answer(def->describe(m_settings).offer, cap);
     }
 
     default: return Failure(TWCC_CAPBADOPERATION);

@@ -6,11 +6,14 @@
 #include <functional>
 #include <vector>
 
-#include "Containers.h"
 #include "Faults.h"
 #include "ScanSettings.h"
+#include "TwainValues.h"
 
 namespace vscan {
+
+using tracelet::values::Container;
+using tracelet::values::Item;
 
 // Outcome of an operation: a TWAIN return code and, for TWRC_FAILURE, the
 // condition code.
@@ -25,6 +28,13 @@ inline Outcome Failure(TW_UINT16 cc) { return {TWRC_FAILURE, cc}; }
 // when clipping changed it, TWCC_BADVALUE when it is empty or off the bed.
 Outcome ApplyFrame(ScanSettings& s, const Rect& wanted);
 Rect DefaultFrame();
+
+// What a capability holds now: the container MSG_GET answers with, and its
+// current and default values.
+struct CapState {
+    Container offer;
+    Item current, defaultValue;
+};
 
 class CapabilitySet {
 public:
@@ -50,8 +60,8 @@ private:
         TW_UINT16 conType;  // container of MSG_GET
         bool settable;
         // Current state, with `current` and `defaultValue` always filled.
-        std::function<ContainerContent(const ScanSettings&)> describe;
-        std::function<Outcome(ScanSettings&, const CapItem&)> set;
+        std::function<CapState(const ScanSettings&)> describe;
+        std::function<Outcome(ScanSettings&, const Item&)> set;
         std::function<void(ScanSettings&)> reset;
     };
 
@@ -60,7 +70,7 @@ private:
     void Add(Def def) { m_defs.push_back(std::move(def)); }
     void AddEnumeration(TW_UINT16 id, std::vector<TW_UINT16> values, TW_UINT16 ScanSettings::*field,
                         TW_UINT16 defaultValue);
-    Outcome Answer(const ContainerContent& content, TW_CAPABILITY* cap) const;
+    Outcome Answer(const Container& content, TW_CAPABILITY* cap) const;
 
     ScanSettings& m_settings;
     std::vector<Def> m_defs;

@@ -3,17 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "TwainValues.h"
+
 namespace vscan {
-
-TW_FIX32 ToFix32(double value) {
-    const std::int32_t scaled = static_cast<std::int32_t>(std::lround(value * 65536.0));
-    TW_FIX32 fix;
-    fix.Whole = static_cast<TW_INT16>(scaled >> 16);
-    fix.Frac = static_cast<TW_UINT16>(scaled & 0xffff);
-    return fix;
-}
-
-double FromFix32(TW_FIX32 fix) { return fix.Whole + fix.Frac / 65536.0; }
 
 double UnitsPerInch(const ScanSettings& s, bool alongX) {
     switch (s.units) {
@@ -33,21 +25,16 @@ double ResolutionFromUnits(const ScanSettings& s, double value) {
 
 TW_FRAME FrameInUnits(const ScanSettings& s, const Rect& r) {
     const double fx = UnitsPerInch(s, true), fy = UnitsPerInch(s, false);
-    TW_FRAME f;
-    f.Left = ToFix32(r.left * fx);
-    f.Top = ToFix32(r.top * fy);
-    f.Right = ToFix32(r.right * fx);
-    f.Bottom = ToFix32(r.bottom * fy);
-    return f;
+    return tracelet::values::Frame(r.left * fx, r.top * fy, r.right * fx, r.bottom * fy);
 }
 
 Rect FrameFromUnits(const ScanSettings& s, const TW_FRAME& f) {
     const double fx = UnitsPerInch(s, true), fy = UnitsPerInch(s, false);
     Rect r;
-    r.left = FromFix32(f.Left) / fx;
-    r.top = FromFix32(f.Top) / fy;
-    r.right = FromFix32(f.Right) / fx;
-    r.bottom = FromFix32(f.Bottom) / fy;
+    r.left = TwainFix32Value(f.Left) / fx;
+    r.top = TwainFix32Value(f.Top) / fy;
+    r.right = TwainFix32Value(f.Right) / fx;
+    r.bottom = TwainFix32Value(f.Bottom) / fy;
     return r;
 }
 

@@ -47,10 +47,6 @@ struct ScanSettings {
     TW_UINT16 filmType = TWNV_FT_REFLECTIVE;
 };
 
-// TW_FIX32 <-> double, rounded to the nearest 1/65536.
-TW_FIX32 ToFix32(double value);
-double FromFix32(TW_FIX32 fix);
-
 // Units of the current ICAP_UNITS per inch along x or y: 1 for inches, 2.54
 // for centimetres, the resolution for pixels.
 double UnitsPerInch(const ScanSettings& s, bool alongX);

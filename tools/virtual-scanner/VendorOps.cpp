@@ -4,7 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "TwainValues.h"
+
 namespace vscan {
+
+using tracelet::values::PutFieldText;
 
 namespace {
 
@@ -15,13 +19,8 @@ void PutPascal(unsigned char* dst, std::size_t size, const char* text) {
     std::memcpy(dst + 1, text, n);
 }
 
-void PutText(char* dst, std::size_t size, const char* text) {
-    std::memset(dst, 0, size);
-    std::strncpy(dst, text, size - 1);
-}
-
 void IdentityMatrix(TW_FIX32* m) {
-    for (int i = 0; i < 9; ++i) m[i] = ToFix32(i % 4 == 0 ? 1.0 : 0.0);
+    for (int i = 0; i < 9; ++i) m[i] = TwainFix32Of(i % 4 == 0 ? 1.0 : 0.0);
 }
 
 TW_INT16 ToPixels(double inches, double dpi) {
@@ -62,21 +61,21 @@ void FillHardwareInfo(TWNV_HARDWAREINFO* hw) {
     hw->AutoLayoutSupportFB = 1;
     hw->TableArrangement = 0;
     hw->OptionSupport = 0x0001;  // document feeder
-    PutText(hw->ProfileNameFB, sizeof hw->ProfileNameFB, "sRGB IEC61966-2.1");
+    PutFieldText(hw->ProfileNameFB, "sRGB IEC61966-2.1");
     IdentityMatrix(hw->ColorCorrectionFB);
     IdentityMatrix(hw->ColorCorrectionPOSI);
     IdentityMatrix(hw->ColorCorrectionNEGA);
     IdentityMatrix(hw->HMPColorCorrectionFB);
     IdentityMatrix(hw->HMPColorCorrectionPOSI);
     IdentityMatrix(hw->HMPColorCorrectionNEGA);
-    PutText(hw->ROMVersion, sizeof hw->ROMVersion, "1.00");
+    PutFieldText(hw->ROMVersion, "1.00");
 }
 
 }  // namespace
 
 VendorState::VendorState() {
     preScanGamma = 1;  // 1.8
-    screenGamma = ToFix32(2.2);
+    screenGamma = TwainFix32Of(2.2);
     grayBalance = 0;
     IdentityMatrix(rgbMatrix.ColorCoeff);
     std::memset(&colorSmoothing, 0, sizeof colorSmoothing);
@@ -127,7 +126,7 @@ Outcome HandleVendorOperation(TW_UINT16 dat, TW_UINT16 msg, void* data, int stat
             ae->GrayBalance = v.grayBalance;
             return Success();
         }
-        if (!ValidFilmType(ae->FilmType) || ae->PreScanGamma > 1 || FromFix32(ae->ScreenGamma) <= 0)
+        if (!ValidFilmType(ae->FilmType) || ae->PreScanGamma > 1 || TwainFix32Value(ae->ScreenGamma) <= 0)
             return Failure(TWCC_BADVALUE);
         s.filmType = ae->FilmType;
         v.preScanGamma = ae->PreScanGamma;
@@ -163,7 +162,7 @@ Outcome HandleVendorOperation(TW_UINT16 dat, TW_UINT16 msg, void* data, int stat
         loc->locateH = page->height;
         loc->ActualImgW = page->width;
         loc->ActualImgH = page->height;
-        loc->Theta = ToFix32(0);
+        loc->Theta = TwainFix32Of(0);
         return Success();
     }
 

@@ -20,10 +20,13 @@
 #include "NativeImage.h"
 #include "ScanSettings.h"
 #include "TestPage.h"
+#include "TwainValues.h"
 #include "VendorOps.h"
 #include "tracelet/twain_memory.h"
 
 namespace vscan {
+
+using tracelet::values::PutFieldText;
 
 namespace {
 
@@ -32,24 +35,19 @@ constexpr int kLoaded = 3, kOpen = 4, kEnabled = 5, kXferReady = 6, kTransferrin
 constexpr std::uint32_t kPreferredStrip = 64 * 1024;
 constexpr std::uint32_t kLargestStrip = 16 * 1024 * 1024;
 
-void PutText(char* dst, std::size_t size, const char* text) {
-    std::memset(dst, 0, size);
-    std::strncpy(dst, text, size - 1);
-}
-
 // The source's own answer to DAT_IDENTITY; the Id stays the manager's.
 void FillIdentity(TW_IDENTITY* id) {
     id->Version.MajorNum = 1;
     id->Version.MinorNum = 0;
     id->Version.Language = TWLG_ENGLISH;
     id->Version.Country = TWCY_USA;
-    PutText(id->Version.Info, sizeof id->Version.Info, "1.0 virtual flatbed");
+    PutFieldText(id->Version.Info, "1.0 virtual flatbed");
     id->ProtocolMajor = 2;
     id->ProtocolMinor = 4;
     id->SupportedGroups = DG_CONTROL | DG_IMAGE | DF_DS2;
-    PutText(id->Manufacturer, sizeof id->Manufacturer, "Tracelet");
-    PutText(id->ProductFamily, sizeof id->ProductFamily, "Virtual Scanner");
-    PutText(id->ProductName, sizeof id->ProductName, "Tracelet Virtual Scanner");
+    PutFieldText(id->Manufacturer, "Tracelet");
+    PutFieldText(id->ProductFamily, "Virtual Scanner");
+    PutFieldText(id->ProductName, "Tracelet Virtual Scanner");
 }
 
 bool IsControlOperation(TW_UINT16 dat) {
@@ -412,8 +410,8 @@ private:
         if (!info) return Failure(TWCC_BADVALUE);
         const PageGeometry& g = m_page->Geometry();
         std::memset(info, 0, sizeof *info);
-        info->XResolution = ToFix32(ResolutionInUnits(m_settings, g.xResolution));
-        info->YResolution = ToFix32(ResolutionInUnits(m_settings, g.yResolution));
+        info->XResolution = TwainFix32Of(ResolutionInUnits(m_settings, g.xResolution));
+        info->YResolution = TwainFix32Of(ResolutionInUnits(m_settings, g.yResolution));
         info->ImageWidth = static_cast<TW_INT32>(g.width);
         info->ImageLength = static_cast<TW_INT32>(g.height);
         info->SamplesPerPixel = static_cast<TW_INT16>(g.samplesPerPixel);

@@ -1,14 +1,11 @@
-// The command line (defaults, each option, refusals by name) and the
-// TW_FIX32 values the session sends.
+// The command line: defaults, each option, refusals by name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <sstream>
 #include <vector>
 
 #include "Options.h"
-#include "Session.h"
 
 namespace session {
 namespace {
@@ -66,23 +63,6 @@ TEST(OptionsTest, BadValuesAreRefusedNamingTheOption) {
         EXPECT_NE(std::string::npos, p.err.find(option)) << p.err;
     }
     EXPECT_EQ(-1, Parse({"--pixel-type", "bw", "--bit-depth", "1"}).code);
-}
-
-TEST(Fix32Test, ValuesRoundToTheNearest65536thOnEitherSide) {
-    const struct {
-        double value;
-        TW_INT16 whole;
-        TW_UINT16 frac;
-    } rows[] = {{0, 0, 0},        {300, 300, 0},         {1.5, 1, 0x8000},         {-1.5, -2, 0x8000},
-                {-0.25, -1, 0xc000}, {118.11, 118, 0x1c29}, {-3.0 / 65536, -1, 0xfffd}, {-1000, -1000, 0}};
-    for (const auto& row : rows) {
-        const std::uint32_t word = Fix32Word(row.value);
-        TW_FIX32 f;
-        std::memcpy(&f, &word, sizeof f);
-        EXPECT_EQ(row.whole, f.Whole) << row.value;
-        EXPECT_EQ(row.frac, f.Frac) << row.value;
-        EXPECT_NEAR(row.value, Fix32Value(word), 0.5 / 65536) << row.value;
-    }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // Drives a virtual scanner directly, as a data source manager and an
-// application would, and reads what it hands back without the scanner's own
-// container code.
+// application would, and reads the containers it hands back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,34 +11,23 @@
 #include <memory>
 #include <vector>
 
-#include "ContainerBytes.h"
+#include "TwainValues.h"
 #include "VirtualScanner.h"
+#include "tracelet/twain_memory.h"
 
 namespace vstest {
+
+namespace values = tracelet::values;
+using tracelet::values::Fix32Value;
+using tracelet::values::Fix32Word;
+using tracelet::values::Frame;
 
 // The value of a packed structure's field, read where it lies (the assertion
 // macros take references, which may be misaligned).
 template <class T> T Field(T value) { return value; }
 
-inline TW_FIX32 ToFix(double v) {
-    const auto scaled = static_cast<std::int32_t>(std::lround(v * 65536.0));
-    return TW_FIX32{static_cast<TW_INT16>(scaled >> 16), static_cast<TW_UINT16>(scaled & 0xffff)};
-}
-inline std::uint32_t Fix(double v) {
-    std::uint32_t w;
-    const TW_FIX32 f = ToFix(v);
-    std::memcpy(&w, &f, 4);
-    return w;
-}
-inline double FixValue(TW_FIX32 f) { return f.Whole + f.Frac / 65536.0; }
-inline double FixValue(std::uint32_t w) {
-    TW_FIX32 f;
-    std::memcpy(&f, &w, 4);
-    return FixValue(f);
-}
-inline TW_FRAME MakeFrame(double l, double t, double r, double b) { return {ToFix(l), ToFix(t), ToFix(r), ToFix(b)}; }
-
-// A capability's container as the application reads it.
+// A capability's container as the application reads it: numbers as their
+// 32-bit words, frames apart.
 struct Container {
     TW_UINT16 conType = 0, itemType = 0;
     std::vector<std::uint32_t> items;  // one-value: its item
@@ -90,10 +78,8 @@ protected:
     // MSG_SET of a one-value (or, with conType, another container type).
     template <class T = std::uint32_t>
     TW_UINT16 SetOne(TW_UINT16 cap, TW_UINT16 itemType, T item, TW_UINT16 conType = TWON_ONEVALUE) {
-        std::vector<unsigned char> bytes(offsetof(TW_ONEVALUE, Item));
-        std::memcpy(bytes.data(), &itemType, 2);
-        Put(bytes, item);
-        TW_CAPABILITY c{cap, conType, HandleOf(bytes)};
+        const values::Item bytes = values::Item::OfBytes(&item, sizeof item);
+        TW_CAPABILITY c{cap, conType, values::BuildContainer(values::Container::OneValue(itemType, bytes))};
         const TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, MSG_SET, &c);
         TwainDisposeHandle(c.hContainer);
         return rc;
@@ -107,36 +93,21 @@ protected:
         const TW_UINT16 rc = Call(DG_CONTROL, DAT_CAPABILITY, msg, &c);
         EXPECT_EQ(rc != TWRC_SUCCESS, c.hContainer == nullptr) << "a container exactly when it succeeds";
         if (rc != TWRC_SUCCESS) return rc;
-        *out = Container();
-        out->conType = c.ConType;
-        auto* p = static_cast<const unsigned char*>(TwainLockHandle(c.hContainer));
-        auto u32 = [&](std::size_t at, std::size_t size = 4) {
-            std::uint32_t v = 0;
-            std::memcpy(&v, p + at, std::min<std::size_t>(size, 4));
-            return v;
-        };
-        std::memcpy(&out->itemType, p, 2);
-        const std::size_t size = TwainItemSize(out->itemType);
-        const bool isEnum = c.ConType == TWON_ENUMERATION, isArray = c.ConType == TWON_ARRAY;
-        const std::uint32_t n = isEnum ? u32(offsetof(TW_ENUMERATION, NumItems))
-                                : isArray ? u32(offsetof(TW_ARRAY, NumItems))
-                                          : c.ConType == TWON_ONEVALUE;
-        const std::size_t list = isEnum ? offsetof(TW_ENUMERATION, ItemList)
-                                 : isArray ? offsetof(TW_ARRAY, ItemList)
-                                           : offsetof(TW_ONEVALUE, Item);
-        if (isEnum) out->currentIndex = u32(offsetof(TW_ENUMERATION, CurrentIndex));
-        if (isEnum) out->defaultIndex = u32(offsetof(TW_ENUMERATION, DefaultIndex));
-        if (c.ConType == TWON_RANGE) {
-            out->minValue = u32(offsetof(TW_RANGE, MinValue), size);
-            out->maxValue = u32(offsetof(TW_RANGE, MaxValue), size);
-            out->stepSize = u32(offsetof(TW_RANGE, StepSize), size);
-            out->currentValue = u32(offsetof(TW_RANGE, CurrentValue), size);
-        }
-        for (std::uint32_t i = 0; i < n; ++i)
-            if (out->itemType == TWTY_FRAME) std::memcpy(&out->frames.emplace_back(), p + list + i * size, size);
-            else out->items.push_back(u32(list + i * size, size));
-        TwainUnlockHandle(c.hContainer);
+        values::Container read;
+        EXPECT_TRUE(values::ReadContainer(c.hContainer, c.ConType, &read)) << "a whole container";
         TwainDisposeHandle(c.hContainer);
+        *out = Container();
+        out->conType = read.conType;
+        out->itemType = read.itemType;
+        for (const auto& item : read.items)
+            if (read.itemType == TWTY_FRAME) out->frames.push_back(item.Frame());
+            else out->items.push_back(item.Word());
+        out->currentIndex = read.currentIndex;
+        out->defaultIndex = read.defaultIndex;
+        out->minValue = read.minValue.Word();
+        out->maxValue = read.maxValue.Word();
+        out->stepSize = read.stepSize.Word();
+        out->currentValue = read.currentValue.Word();
         return rc;
     }
 

@@ -37,8 +37,8 @@ protected:
 
     void Negotiate(TW_UINT16 pixelType, double dpi, const TW_FRAME& frame, int bitDepth = 0) {
         ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_PIXELTYPE, TWTY_UINT16, pixelType));
-        ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix(dpi)));
-        ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix(dpi)));
+        ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix32Word(dpi)));
+        ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix32Word(dpi)));
         ASSERT_EQ(TWRC_SUCCESS, SetFrame(frame));
         if (bitDepth) { ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BITDEPTH, TWTY_UINT16, bitDepth)); }
         ToTransferReady();
@@ -47,26 +47,26 @@ protected:
 
 TEST_F(TransferTest, ThePageFollowsResolutionPixelTypeAndFrame) {
     TW_IMAGELAYOUT layout{};
-    layout.Frame = MakeFrame(2, 2, 2, 5);
+    layout.Frame = Frame(2, 2, 2, 5);
     EXPECT_EQ(TWRC_FAILURE, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout)) << "an empty frame";
     EXPECT_EQ(TWCC_BADVALUE, Condition());
-    layout.Frame = MakeFrame(1, 1, 20, 4);
+    layout.Frame = Frame(1, 1, 20, 4);
     EXPECT_EQ(TWRC_CHECKSTATUS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout)) << "clipped to the glass";
-    EXPECT_DOUBLE_EQ(8.5, FixValue(layout.Frame.Right)) << "the clipped frame comes back";
-    EXPECT_DOUBLE_EQ(1.0, FixValue(layout.Frame.Left));
-    layout.Frame = MakeFrame(1, 1, 3, 4);
+    EXPECT_DOUBLE_EQ(8.5, TwainFix32Value(layout.Frame.Right)) << "the clipped frame comes back";
+    EXPECT_DOUBLE_EQ(1.0, TwainFix32Value(layout.Frame.Left));
+    layout.Frame = Frame(1, 1, 3, 4);
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_IMAGE, DAT_IMAGELAYOUT, MSG_SET, &layout));
     ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY));
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix(200)));
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix(100)));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_XRESOLUTION, TWTY_FIX32, Fix32Word(200)));
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_YRESOLUTION, TWTY_FIX32, Fix32Word(100)));
     ToTransferReady();
     const TW_IMAGEINFO info = ImageInfo();
     EXPECT_EQ(400, Field(info.ImageWidth));
     EXPECT_EQ(300, Field(info.ImageLength));
     EXPECT_EQ(8, info.BitsPerPixel);
     EXPECT_EQ(TWPT_GRAY, info.PixelType);
-    EXPECT_EQ(200.0, FixValue(info.XResolution));
-    EXPECT_EQ(100.0, FixValue(info.YResolution));
+    EXPECT_EQ(200.0, TwainFix32Value(info.XResolution));
+    EXPECT_EQ(100.0, TwainFix32Value(info.YResolution));
     TW_SETUPMEMXFER setup{};
     ASSERT_EQ(TWRC_SUCCESS, Call(DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup));
     EXPECT_EQ(400u, Field(setup.MinBufSize)) << "one row";
@@ -77,7 +77,7 @@ TEST_F(TransferTest, MemoryStripsHandlesAndTheNativeBlockCarryTheSamePixels) {
     for (int way = 0; way < 3; ++way) {
         m_ds.reset(CreateVirtualScanner());
         Open();
-        Negotiate(TWPT_RGB, 75, MakeFrame(0, 0, 8.5, 11));
+        Negotiate(TWPT_RGB, 75, Frame(0, 0, 8.5, 11));
         if (way == 2) {
             pages.push_back(NativePage());
             continue;
@@ -103,7 +103,7 @@ TEST_F(TransferTest, MemoryStripsHandlesAndTheNativeBlockCarryTheSamePixels) {
 }
 
 TEST_F(TransferTest, BlackAndWhitePacksBitsWithZeroForBlackAndSixteenBitsSpanTheScale) {
-    Negotiate(TWPT_BW, 75, MakeFrame(0, 0, 1, 1));
+    Negotiate(TWPT_BW, 75, Frame(0, 0, 1, 1));
     const std::vector<unsigned char> bw = NativePage();
     ASSERT_EQ(10u * 75, bw.size()) << "75 pixels in 10 bytes a row";
     auto bit = [&](int x, int y) { return (bw[y * 10 + x / 8] >> (7 - x % 8)) & 1; };
@@ -113,8 +113,8 @@ TEST_F(TransferTest, BlackAndWhitePacksBitsWithZeroForBlackAndSixteenBitsSpanThe
 
     m_ds.reset(CreateVirtualScanner());
     Open();
-    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BRIGHTNESS, TWTY_FIX32, Fix(1000)));
-    Negotiate(TWPT_GRAY, 75, MakeFrame(0, 0, 1, 1), 16);
+    ASSERT_EQ(TWRC_SUCCESS, SetOne(ICAP_BRIGHTNESS, TWTY_FIX32, Fix32Word(1000)));
+    Negotiate(TWPT_GRAY, 75, Frame(0, 0, 1, 1), 16);
     const std::vector<unsigned char> gray = NativePage();
     ASSERT_EQ(2u * 75 * 75, gray.size());
     auto sample = [&](int x, int y) {
@@ -128,7 +128,7 @@ TEST_F(TransferTest, BlackAndWhitePacksBitsWithZeroForBlackAndSixteenBitsSpanThe
 
 TEST_F(TransferTest, ABatchCountsDownItsPagesAndEachPageKnowsItsNumber) {
     ASSERT_EQ(TWRC_SUCCESS, SetOne(CAP_XFERCOUNT, TWTY_INT16, 3));
-    Negotiate(TWPT_GRAY, 75, MakeFrame(0, 2, 4, 3));  // the strip with the page-number squares
+    Negotiate(TWPT_GRAY, 75, Frame(0, 2, 4, 3));  // the strip with the page-number squares
     std::vector<std::vector<unsigned char>> pages;
     for (TW_UINT16 expectedLeft : {2, 1, 0}) {
         TW_IMAGELAYOUT layout{};
