@@ -63,15 +63,29 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
                  "Ask the virtual scanner to signal from a thread of its own (TRACELET_SCANNER_SIGNAL=thread)");
     app.add_flag("--certify", o.certify,
                  "Instead of scanning, run the conformance test plan against --target, traced, and report");
-    app.add_option("--target", o.certifyTarget, "With --certify: the data source to certify");
-    app.add_option("--out", o.certifyOut, "With --certify: folder for the report and the trace "
-                                          "(default: certify-<date>-<time>)");
+    app.add_option("--replay", o.replayLogs,
+                   "Instead of scanning, replay the application's side of a recorded session (its log files or "
+                   "their folder) against --target, traced, and report where the source answers otherwise")
+        ->expected(1, -1);
+    app.add_option("--target", o.certifyTarget, "With --certify or --replay: the data source to test");
+    app.add_option("--out", o.certifyOut, "With --certify or --replay: folder for the report and the trace "
+                                          "(default: certify-<date>-<time>, replay-<date>-<time>)");
+    app.add_flag("--keep-going", o.replayKeepGoing, "With --replay: go on after the first divergence and list all");
+    app.add_flag("--ignore-image-bytes", o.replayIgnoreImageBytes,
+                 "With --replay: compare image transfers by their structures, not by the image's length and hash");
+    app.add_flag("--pace", o.replayPace, "With --replay: keep the recorded pauses between calls");
+    app.add_option("--until", o.replayUntil, "With --replay: replay the calls up to this sequence number of the log")
+        ->check(CLI::Range(1LL, 99999999LL));
+    app.add_option("--notice-timeout", o.noticeTimeout,
+                   "With --replay: seconds to wait for a notice the recorded application had")
+        ->check(CLI::Range(0.01, 3600.0))
+        ->capture_default_str();
     app.add_option("--json", o.certifyJson, "With --certify: also write the report as JSON to this file");
     app.add_option("--stress-cycles", o.stressCycles, "With --certify: open-to-close cycles of the stress group")
         ->check(CLI::Range(2, 10000))
         ->capture_default_str();
-    app.add_option("--timeout", o.certifyTimeout, "With --certify: seconds before a run that does not end is "
-                                                  "reported as hung")
+    app.add_option("--timeout", o.certifyTimeout, "With --certify or --replay: seconds before a run that does not "
+                                                  "end is reported as hung")
         ->check(CLI::Range(1, 86400))
         ->capture_default_str();
 
@@ -101,7 +115,15 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
         err << "tracelet-session: --certify needs the data source to certify (--target)\n";
         return 2;
     }
-    if (!o.certify && o.dataSource.empty()) {
+    if (o.certify && !o.replayLogs.empty()) {
+        err << "tracelet-session: --certify and --replay are two different runs: give one\n";
+        return 2;
+    }
+    if (!o.replayLogs.empty() && o.certifyTarget.empty()) {
+        err << "tracelet-session: --replay needs the data source to replay against (--target)\n";
+        return 2;
+    }
+    if (!o.certify && o.replayLogs.empty() && o.dataSource.empty()) {
         err << "tracelet-session: no data source given (--ds)\n";
         return 2;
     }

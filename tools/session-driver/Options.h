@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace session {
 
@@ -32,6 +33,13 @@ struct Options {
     std::string certifyTarget, certifyOut, certifyJson;
     int stressCycles = 50;
     int certifyTimeout = 600;  // seconds
+    // A replay (--replay) of a recorded session against --target.
+    std::vector<std::string> replayLogs;
+    bool replayKeepGoing = false;
+    bool replayIgnoreImageBytes = false;
+    bool replayPace = false;
+    long long replayUntil = -1;
+    double noticeTimeout = 10;  // seconds
 };
 
 // Parses the command line into `options`. Returns -1 when the session

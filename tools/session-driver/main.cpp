@@ -9,6 +9,7 @@
 #include "Session.h"
 #ifdef TRACELET_WITH_CERTIFY
 #include "Certify.h"
+#include "Replay.h"
 #endif
 // Conformance runs need the build tree's trace data source; the installed
 // program has none.
@@ -17,6 +18,12 @@
 #endif
 #ifndef TRACELET_CERTIFY_LOG_DIR
 #define TRACELET_CERTIFY_LOG_DIR ""
+#endif
+#ifndef TRACELET_REPLAY_DS
+#define TRACELET_REPLAY_DS ""
+#endif
+#ifndef TRACELET_REPLAY_LOG_DIR
+#define TRACELET_REPLAY_LOG_DIR ""
 #endif
 #ifndef TRACELET_LOG_PROGRAM
 #define TRACELET_LOG_PROGRAM ""
@@ -52,6 +59,26 @@ int main(int argc, char** argv) {
         return certify::Run(c, std::cout, std::cerr);
 #else
         std::cerr << "tracelet-session: this build has no conformance run (it needs the log reader)\n";
+        return 2;
+#endif
+    }
+    if (!options.replayLogs.empty()) {
+#ifdef TRACELET_WITH_CERTIFY
+        replay::Options r;
+        r.logs = options.replayLogs;
+        r.target = options.certifyTarget;
+        r.outDir = options.certifyOut;
+        r.keepGoing = options.replayKeepGoing;
+        r.ignoreImageBytes = options.replayIgnoreImageBytes;
+        r.pace = options.replayPace;
+        r.untilCall = options.replayUntil;
+        r.noticeTimeoutSeconds = options.noticeTimeout;
+        r.timeoutSeconds = options.certifyTimeout;
+        r.traceDs = TRACELET_REPLAY_DS;
+        r.logDir = TRACELET_REPLAY_LOG_DIR;
+        return replay::Run(r, std::cout, std::cerr);
+#else
+        std::cerr << "tracelet-session: this build has no replay (it needs the log reader)\n";
         return 2;
 #endif
     }

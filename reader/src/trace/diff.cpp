@@ -214,6 +214,36 @@ std::vector<Aligned> align(const Session& sa, const Session& sb, std::size_t win
     return out;
 }
 
+void write_step(const Session& sa, const Session& sb, const Aligned& s, std::ostream& out, bool detail) {
+    const Call* a = s.kind == Aligned::OnlyB ? nullptr : &sa.calls[s.a];
+    const Call* b = s.kind == Aligned::OnlyA ? nullptr : &sb.calls[s.b];
+    switch (s.kind) {
+    case Aligned::Same:
+        out << "  = A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
+        break;
+    case Aligned::Changed: {
+        const std::vector<FieldDiff>& diffs = s.diffs;
+        out << "  ! A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
+        std::size_t shown = 0;
+        for (const FieldDiff& d : diffs) {
+            if (!detail && shown == 3) {
+                out << "      ... " << diffs.size() - shown << " more fields\n";
+                break;
+            }
+            out << "      " << d.path << ": A " << d.a << "  B " << d.b << '\n';
+            ++shown;
+        }
+        break;
+    }
+    case Aligned::OnlyA:
+        out << "  - A " << a->id() << "  " << describe(*a) << "   (not in B)\n";
+        break;
+    case Aligned::OnlyB:
+        out << "  + B " << b->id() << "  " << describe(*b) << "   (not in A)\n";
+        break;
+    }
+}
+
 std::size_t diff_sessions(const Session& sa, const Session& sb, std::ostream& out, const DiffOptions& options) {
     std::vector<Aligned> steps = align(sa, sb);
     std::size_t first = steps.size();
@@ -235,35 +265,7 @@ std::size_t diff_sessions(const Session& sa, const Session& sb, std::ostream& ou
         return 0;
     }
 
-    auto print_step = [&](const Aligned& s, bool detail) {
-        const Call* a = s.kind == Aligned::OnlyB ? nullptr : &sa.calls[s.a];
-        const Call* b = s.kind == Aligned::OnlyA ? nullptr : &sb.calls[s.b];
-        switch (s.kind) {
-        case Aligned::Same:
-            out << "  = A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
-            break;
-        case Aligned::Changed: {
-            const std::vector<FieldDiff>& diffs = s.diffs;
-            out << "  ! A " << a->id() << " / B " << b->id() << "  " << describe(*a) << '\n';
-            std::size_t shown = 0;
-            for (const FieldDiff& d : diffs) {
-                if (!detail && shown == 3) {
-                    out << "      ... " << diffs.size() - shown << " more fields\n";
-                    break;
-                }
-                out << "      " << d.path << ": A " << d.a << "  B " << d.b << '\n';
-                ++shown;
-            }
-            break;
-        }
-        case Aligned::OnlyA:
-            out << "  - A " << a->id() << "  " << describe(*a) << "   (not in B)\n";
-            break;
-        case Aligned::OnlyB:
-            out << "  + B " << b->id() << "  " << describe(*b) << "   (not in A)\n";
-            break;
-        }
-    };
+    auto print_step = [&](const Aligned& s, bool detail) { write_step(sa, sb, s, out, detail); };
 
     out << "\nFirst divergence:\n";
     std::size_t from = first >= options.context ? first - options.context : 0;

@@ -42,6 +42,11 @@ struct DiffOptions {
     bool all = false;         // list every difference, not only the first
 };
 
+// One step of an alignment as the report shows it: "= A id / B id  call", the
+// changed fields of a "!" step ("path: A value  B value"; the first three
+// unless `detail`), or "- A ..." / "+ B ..." for a call one side lacks.
+void write_step(const Session& a, const Session& b, const Aligned& step, std::ostream& out, bool detail);
+
 // Writes the report; returns the number of differences (0: same).
 std::size_t diff_sessions(const Session& a, const Session& b, std::ostream& out, const DiffOptions& options = {});
 
