@@ -58,6 +58,11 @@ public:
     explicit SlotReader(FlightRecord& r) : r_(r) {}
 
     void slot(uint32_t index, const unsigned char* p) {
+        if (pending_left_ > 0) {  // a capture's further slots
+            pending_.append(reinterpret_cast<const char*>(p), fr::kSlotSize);
+            if (--pending_left_ == 0) finish_pending();
+            return;
+        }
         if (skip_ > 0) {  // inside a longer record of a kind this reader does not know
             --skip_;
             return;
@@ -67,6 +72,10 @@ public:
         uint16_t slots = le<uint16_t>(p + offsetof(fr::RecordHead, slots));
         if (seal == 0 || seal != fr::Seal(index, kind) || slots == 0) {
             ++r_.unsealed_slots;
+            return;
+        }
+        if (kind == fr::kKindCapture || kind == fr::kKindImage) {
+            start_capture(index, p, kind, slots);
             return;
         }
         if (slots > 1) skip_ = slots - 1u;
@@ -101,6 +110,12 @@ public:
     }
 
     void finish() {
+        if (pending_left_ > 0) {
+            capture_problem(pending_index_, "the file ends inside the record: it was cut short");
+            pending_left_ = 0;
+        }
+        std::sort(r_.captures.begin(), r_.captures.end(),
+                  [](const CallCapture& a, const CallCapture& b) { return a.call_id < b.call_id; });
         if (dropped_) r_.problems.push_back("and " + std::to_string(dropped_) + " more problems");
         if (r_.unsealed_slots)
             r_.problems.insert(r_.problems.begin(), std::to_string(r_.unsealed_slots) +
@@ -156,9 +171,145 @@ private:
         r_.calls.push_back(c);
     }
 
+    void capture_problem(uint32_t index, const std::string& what) {
+        std::string line = "capture in slot " + std::to_string(index) + ": " + what;
+        if (r_.capture_problems.size() < kMaxProblems) r_.capture_problems.push_back(line);
+        problem(std::move(line));
+    }
+
+    // The head slot of a capture or image record; its further slots are
+    // gathered before it is read. Lengths are checked against the bounds the
+    // header states, so that a damaged length never makes the reader gather
+    // more than one bounded record.
+    void start_capture(uint32_t index, const unsigned char* p, uint16_t kind, uint16_t slots) {
+        uint32_t most = 3;
+        if (kind == fr::kKindCapture) {
+            const uint64_t data = uint64_t{r_.capture_max_structure} + r_.capture_max_block;
+            most = data > 0xFFFFFFu ? 0 : fr::CaptureSlots(static_cast<uint32_t>(data));
+        }
+        if (!r_.has_capture || slots > most || (kind == fr::kKindImage && slots != 3)) {
+            capture_problem(index, !r_.has_capture ? "a capture in a record whose header has none"
+                                                   : std::to_string(slots) + " slots long, more than its bounds allow");
+            // A length past the bounds is itself damage: only the head is
+            // passed over, so that the records after it are still read.
+            skip_ = slots <= most ? slots - 1u : 0;
+            return;
+        }
+        pending_.assign(reinterpret_cast<const char*>(p), fr::kSlotSize);
+        pending_index_ = index;
+        pending_kind_ = kind;
+        pending_left_ = slots - 1u;
+        if (pending_left_ == 0) finish_pending();
+    }
+
+    CallCapture& capture_for(uint32_t call_id) {
+        auto [it, fresh] = capture_at_.try_emplace(call_id, r_.captures.size());
+        if (fresh) {
+            r_.captures.emplace_back();
+            r_.captures.back().call_id = call_id;
+        }
+        return r_.captures[it->second];
+    }
+
+    void finish_pending() {
+        const auto* p = reinterpret_cast<const unsigned char*>(pending_.data());
+        const uint32_t index = pending_index_;
+        const uint32_t call_id = le<uint32_t>(p + offsetof(fr::CaptureRecord, call_id));
+        // The call's record comes first, in an earlier slot.
+        if (call_id == 0 || call_id > index) {
+            capture_problem(index, "names call " + std::to_string(call_id) + ", which cannot come before it");
+            return;
+        }
+        if (pending_kind_ == fr::kKindImage) image(index, call_id, p);
+        else data(index, call_id, p);
+    }
+
+    void data(uint32_t index, uint32_t call_id, const unsigned char* p) {
+        using R = fr::CaptureRecord;
+        const uint8_t phase = p[offsetof(R, phase)];
+        const uint8_t flags = p[offsetof(R, flags)];
+        CapturedData d;
+        d.present = true;
+        d.null_data = flags & fr::kCapNullData;
+        d.data = le<uint64_t>(p + offsetof(R, data));
+        d.structure.size = le<uint32_t>(p + offsetof(R, structure_size));
+        const uint32_t sbytes = le<uint32_t>(p + offsetof(R, structure_bytes));
+        d.structure.cut = flags & fr::kCapStructureCut;
+        d.structure.unreadable = flags & fr::kCapStructureUnreadable;
+        d.has_block = p[offsetof(R, block_kind)] == fr::kBlockContainer;
+        d.handle = le<uint64_t>(p + offsetof(R, handle));
+        d.block.size = le<uint32_t>(p + offsetof(R, block_size));
+        const uint32_t bbytes = le<uint32_t>(p + offsetof(R, block_bytes));
+        d.block.cut = flags & fr::kCapBlockCut;
+        d.block.unreadable = flags & fr::kCapBlockUnreadable;
+        d.block_too_small = flags & fr::kCapBlockTooSmall;
+        d.con_type = le<uint16_t>(p + offsetof(R, con_type));
+        d.item_type = le<uint16_t>(p + offsetof(R, item_type));
+        d.num_items = le<uint32_t>(p + offsetof(R, num_items));
+        d.block_limit = le<uint64_t>(p + offsetof(R, block_limit));
+
+        const uint64_t kept = uint64_t{sbytes} + bbytes;
+        if (phase != fr::kPhaseIn && phase != fr::kPhaseOut)
+            return capture_problem(index, "an unknown phase " + std::to_string(phase));
+        if (sbytes > d.structure.size || sbytes > r_.capture_max_structure || bbytes > r_.capture_max_block ||
+            (!d.has_block && bbytes) || kept > pending_.size() - fr::kSlotSize ||
+            fr::CaptureSlots(static_cast<uint32_t>(kept)) != pending_.size() / fr::kSlotSize)
+            return capture_problem(index, "its lengths do not match its slots or its bounds");
+        d.structure.bytes.assign(pending_, fr::kSlotSize, sbytes);
+        d.block.bytes.assign(pending_, fr::kSlotSize + sbytes, bbytes);
+        CallCapture& c = capture_for(call_id);
+        CapturedData& slot = phase == fr::kPhaseIn ? c.in : c.out;
+        if (slot.present)
+            return capture_problem(index, "a second capture of call " + std::to_string(call_id) + (phase == fr::kPhaseIn ? " going in" : " coming out"));
+        slot = std::move(d);
+    }
+
+    void image(uint32_t index, uint32_t call_id, const unsigned char* p) {
+        using R = fr::ImageRecord;
+        CapturedImage m;
+        m.present = true;
+        const uint8_t transfer = p[offsetof(R, transfer)];
+        const uint8_t from = p[offsetof(R, length_from)];
+        const uint8_t hash = p[offsetof(R, hash_kind)];
+        const uint8_t flags = p[offsetof(R, flags)];
+        if ((transfer != fr::kTransferMemory && transfer != fr::kTransferNative) || from > fr::kLengthAllocation ||
+            hash > fr::kHashFull)
+            return capture_problem(index, "an image record with unknown values");
+        m.transfer = transfer == fr::kTransferNative ? CapturedImage::Transfer::native : CapturedImage::Transfer::memory;
+        m.length_from = static_cast<CapturedImage::LengthFrom>(from);
+        m.hash_kind = static_cast<CapturedImage::Hash>(hash);
+        m.length = le<uint64_t>(p + offsetof(R, length));
+        m.hash = le<uint64_t>(p + offsetof(R, hash));
+        m.hashed_bytes = le<uint64_t>(p + offsetof(R, hashed_bytes));
+        m.address = le<uint64_t>(p + offsetof(R, address));
+        m.stored_bytes = le<uint64_t>(p + offsetof(R, stored_bytes));
+        m.stored = flags & fr::kImageStored;
+        m.write_failed = flags & fr::kImageWriteFailed;
+        m.unreadable = flags & fr::kImageUnreadable;
+        if (m.hashed_bytes > m.length || m.stored_bytes > m.length)
+            return capture_problem(index, "an image record whose lengths disagree");
+        if (m.stored) {
+            const unsigned char* name = p + offsetof(R, file_name);
+            if (!std::memchr(name, 0, sizeof(R::file_name)))
+                return capture_problem(index, "an image file name without its end");
+            m.file_name = reinterpret_cast<const char*>(name);
+            // A name inside the image folder, never a path out of it.
+            if (m.file_name.empty() || m.file_name.find('/') != std::string::npos || m.file_name[0] == '.')
+                return capture_problem(index, "an image file name that is not a plain name");
+        }
+        CallCapture& c = capture_for(call_id);
+        if (c.image.present) return capture_problem(index, "a second image for call " + std::to_string(call_id));
+        c.image = std::move(m);
+    }
+
     FlightRecord& r_;
     uint32_t skip_ = 0;
     std::size_t dropped_ = 0;
+    // A capture record being gathered.
+    std::string pending_;
+    uint32_t pending_index_ = 0, pending_left_ = 0;
+    uint16_t pending_kind_ = 0;
+    std::unordered_map<uint32_t, std::size_t> capture_at_;  // call id -> index in captures
 };
 
 // Header fields; false (with the problem listed) when the header cannot be used.
@@ -206,12 +357,26 @@ bool read_header(FlightRecord& r, const unsigned char* h, std::size_t n) {
     r.full = flags & fr::kFlagFull;
     r.map_failed = flags & fr::kFlagMapFailed;
     r.slots_reserved = le<uint32_t>(h + offsetof(fr::FileHeader, slots_reserved));
+    const uint32_t capture = le<uint32_t>(h + offsetof(fr::FileHeader, capture));
+    r.has_capture = capture & fr::kCaptureCalls;
+    r.images_captured = capture & fr::kCaptureImages;
+    r.capture_max_structure = le<uint32_t>(h + offsetof(fr::FileHeader, capture_max_structure));
+    r.capture_max_block = le<uint32_t>(h + offsetof(fr::FileHeader, capture_max_block));
+    r.capture_hash_sample = le<uint32_t>(h + offsetof(fr::FileHeader, capture_hash_sample));
+    r.images_folder = fixed_text(h + offsetof(fr::FileHeader, capture_images), sizeof(fr::FileHeader::capture_images));
+    if (r.has_capture && (r.images_folder.empty() || r.images_folder.find('/') != std::string::npos ||
+                          r.images_folder[0] == '.')) {
+        r.capture_problems.push_back("the header's image folder name is damaged");
+        r.problems.push_back(r.capture_problems.back());
+        r.images_folder.clear();
+    }
     r.header_ok = true;
     return true;
 }
 
 void finish_record(FlightRecord& r, SlotReader& reader, uint64_t file_size) {
     uint64_t present = (file_size - fr::kHeaderSize) / fr::kSlotSize;
+    r.cut_short = r.slots_reserved > present;
     if (r.slots_reserved > present)
         reader.problem("the file ends after " + std::to_string(present) + " of its " +
                        std::to_string(r.slots_reserved) + " reserved slots: it was cut short");
@@ -360,6 +525,48 @@ const TimedCall* FlightRecord::call_by_id(uint32_t id) const {
     auto it = std::lower_bound(calls.begin(), calls.end(), id,
                                [](const TimedCall& c, uint32_t v) { return c.slot + 1 < v; });
     return it != calls.end() && it->id == id ? &*it : nullptr;
+}
+
+const CallCapture* FlightRecord::capture_of(uint32_t call_id) const {
+    auto it = std::lower_bound(captures.begin(), captures.end(), call_id,
+                               [](const CallCapture& c, uint32_t id) { return c.call_id < id; });
+    return it != captures.end() && it->call_id == call_id ? &*it : nullptr;
+}
+
+std::string FlightRecord::image_path(const CapturedImage& image) const {
+    if (!image.stored || image.file_name.empty() || images_folder.empty()) return {};
+    return (fs::path(path).parent_path() / images_folder / image.file_name).string();
+}
+
+CaptureCheck check_capture(const FlightRecord& r, bool macos_abi) {
+    auto layout = [](bool macos) { return macos ? "macos" : "native"; };
+    const std::string name = r.path.empty() ? "the flight record" : r.path;
+    if (!r.header_ok)
+        return {CaptureStatus::damaged, name + ": not a readable flight record (" +
+                                            (r.problems.empty() ? std::string("no header") : r.problems.front()) + ")"};
+    if (!r.has_capture)
+        return {CaptureStatus::no_capture,
+                name + ": this load was recorded without a capture of its calls' data (by an earlier version "
+                       "of Tracelet, or with capture off), so it cannot be replayed"};
+    if (r.macos_abi != macos_abi)
+        return {CaptureStatus::other_abi, name + ": captured under the " + layout(r.macos_abi) +
+                                              " TWAIN layout; this build uses the " + layout(macos_abi) + " layout"};
+    if (r.cut_short) return {CaptureStatus::damaged, name + ": the file was cut short; its capture is incomplete"};
+    if (!r.capture_problems.empty())
+        return {CaptureStatus::damaged, name + ": the capture is damaged: " + r.capture_problems.front()};
+    // Every application call has its input; one that returned has its
+    // output too (it is written before the call's end).
+    for (const TimedCall& c : r.calls) {
+        if (c.from_source) continue;
+        const CallCapture* k = r.capture_of(c.id);
+        if (!k || !k->in.present || (c.ended() && !k->out.present)) {
+            // A record that stopped early holds the calls up to there.
+            if (r.full || r.map_failed) break;
+            return {CaptureStatus::damaged, name + ": the capture of call " + std::to_string(c.id) + " (" +
+                                                triplet_text(c) + ") is missing"};
+        }
+    }
+    return {};
 }
 
 std::string FlightRecord::thread_name(uint32_t thread) const {

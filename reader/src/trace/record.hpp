@@ -41,6 +41,69 @@ struct TimedCall {
     int64_t duration_ns() const { return ended() ? end_ns - start_ns : -1; }
 };
 
+// One part of a capture: the pData structure, or the block behind a handle
+// in it (a capability's container).
+struct CapturedPart {
+    std::string bytes;        // the bytes kept, as they were in the host's memory
+    uint32_t size = 0;        // bytes a whole copy holds (the type's size; what the container's counts need)
+    bool cut = false;         // bytes.size() < size: the record's bound cut it
+    bool unreadable = false;  // the copy stopped at memory that could not be read
+};
+
+// pData of one application call, going in or coming out.
+struct CapturedData {
+    bool present = false;     // the record holds this phase
+    bool null_data = false;   // pData was null
+    uint64_t data = 0;        // pData's value
+    CapturedPart structure;   // structure.size == 0: the call has no pData type
+    // The block behind a handle in the structure (DAT_CAPABILITY's container).
+    bool has_block = false;
+    uint64_t handle = 0;      // its handle's value
+    uint16_t con_type = 0;    // TWON_*
+    uint16_t item_type = 0;   // TWTY_*
+    uint32_t num_items = 0;
+    bool block_too_small = false;  // the block holds less than its counts say
+    uint64_t block_limit = UINT64_MAX;  // the block's size as its memory manager knew it; UINT64_MAX: unknown
+    CapturedPart block;
+};
+
+// The image data one transfer call handed over.
+struct CapturedImage {
+    bool present = false;
+    enum class Transfer { memory, native } transfer = Transfer::memory;
+    enum class LengthFrom { unknown, bytes_written, image_header, allocation } length_from = LengthFrom::unknown;
+    enum class Hash { none, sample, full } hash_kind = Hash::none;
+    uint64_t length = 0;        // bytes of image data
+    uint64_t hash = 0;          // XXH3-64 seeded with `length` (see docs/flight-record.md for the sample)
+    uint64_t hashed_bytes = 0;
+    uint64_t address = 0;       // where the data was, as a value
+    bool stored = false;        // the bytes are in file_name in the image folder
+    bool write_failed = false;  // the image folder existed but the file was not written whole
+    bool unreadable = false;    // the data stopped at unreadable memory before `length`
+    uint64_t stored_bytes = 0;
+    std::string file_name;      // in the image folder; "" when not stored
+};
+
+// What the record captured of one application call.
+struct CallCapture {
+    uint32_t call_id = 0;
+    CapturedData in;    // pData before the companion ran
+    CapturedData out;   // pData as the source left it
+    CapturedImage image;
+};
+
+// Whether a record's capture can be replayed by a build of the given layout.
+enum class CaptureStatus {
+    ok,
+    no_capture,  // the record has no capture: written without it, or by an earlier version
+    other_abi,   // captured under the other TWAIN layout
+    damaged,     // the header is unreadable, the file is cut short, or capture records are damaged
+};
+struct CaptureCheck {
+    CaptureStatus status = CaptureStatus::ok;
+    std::string message;  // one line for the user, naming the file; "" when ok
+};
+
 // Whether the process that wrote a record still runs.
 enum class HostState {
     unknown,  // the record's header could not be read
@@ -77,8 +140,21 @@ struct FlightRecord {
     int64_t first_ns = -1;  // the earliest and latest time any record of the file holds
     int64_t last_ns = -1;
     std::vector<std::string> problems;  // what could not be read, one line each
+    bool cut_short = false;  // the file ends before the slots its header counts
 
     HostState host = HostState::unknown;  // set by read_flight_record (from this machine's /proc)
+
+    // The capture (header fields; all false/0 in a record without one).
+    bool has_capture = false;      // application calls have CaptureRecords
+    bool images_captured = false;  // image data went to files in the image folder
+    uint32_t capture_max_structure = 0, capture_max_block = 0, capture_hash_sample = 0;
+    std::string images_folder;     // the image folder's name inside the log folder ("images")
+    std::vector<CallCapture> captures;  // in call id order
+    std::vector<std::string> capture_problems;  // damaged capture records (also in `problems`)
+
+    const CallCapture* capture_of(uint32_t call_id) const;
+    // The image file of a captured image: "<record's folder>/<images_folder>/<file_name>"; "" when not stored.
+    std::string image_path(const CapturedImage& image) const;
 
     const TimedCall* call_by_id(uint32_t id) const;
     std::string thread_name(uint32_t thread) const;  // "1234 (name)" or "1234"
@@ -96,6 +172,11 @@ FlightRecord parse_flight_record(std::string_view bytes);
 // runs. Never throws: a file that cannot be read gives a record whose
 // problems say so.
 FlightRecord read_flight_record(const std::string& path);
+
+// Whether `r` holds a capture a build of the given layout (macos_abi) can
+// replay: no capture, the other layout, or a damaged or cut capture give a
+// message for the user.
+CaptureCheck check_capture(const FlightRecord& r, bool macos_abi);
 
 // The records beside a log file: "<stem>.calls", then "<stem>.<n>.calls" by n.
 std::vector<std::string> flight_record_files(const std::string& log_path);

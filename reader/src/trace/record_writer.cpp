@@ -1,6 +1,7 @@
 #include "trace/record_writer.hpp"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -94,6 +95,50 @@ void RecordWriter::stop(uint32_t reason, uint32_t error, int64_t time_ns) {
     flags_ |= reason == fr::kStopMapFailed ? fr::kFlagMapFailed : fr::kFlagFull;
 }
 
+void RecordWriter::capture(const Capture& c) {
+    using R = fr::CaptureRecord;
+    const uint32_t index = static_cast<uint32_t>(slots_.size());
+    const uint32_t kept = static_cast<uint32_t>(c.structure.size() + c.block.size());
+    const uint16_t slots = static_cast<uint16_t>(fr::CaptureSlots(kept));
+    std::string s = slot_of(index, fr::kKindCapture, slots);
+    put<uint32_t>(s, offsetof(R, call_id), c.call_slot + 1);
+    s[offsetof(R, phase)] = static_cast<char>(c.out ? fr::kPhaseOut : fr::kPhaseIn);
+    s[offsetof(R, flags)] = static_cast<char>(c.flags | (c.data ? 0 : fr::kCapNullData));
+    s[offsetof(R, block_kind)] = static_cast<char>(c.container ? fr::kBlockContainer : fr::kBlockNone);
+    put<uint64_t>(s, offsetof(R, data), c.data);
+    put<uint32_t>(s, offsetof(R, structure_size),
+                  c.structure_size ? c.structure_size : static_cast<uint32_t>(c.structure.size()));
+    put<uint32_t>(s, offsetof(R, structure_bytes), static_cast<uint32_t>(c.structure.size()));
+    put<uint64_t>(s, offsetof(R, handle), c.handle);
+    put<uint32_t>(s, offsetof(R, block_size), c.block_size ? c.block_size : static_cast<uint32_t>(c.block.size()));
+    put<uint32_t>(s, offsetof(R, block_bytes), static_cast<uint32_t>(c.block.size()));
+    put<uint16_t>(s, offsetof(R, con_type), c.con_type);
+    put<uint16_t>(s, offsetof(R, item_type), c.item_type);
+    put<uint32_t>(s, offsetof(R, num_items), c.num_items);
+    put<uint64_t>(s, offsetof(R, block_limit), c.block_limit);
+    s.replace(fr::kSlotSize, c.structure.size(), c.structure);
+    s.replace(fr::kSlotSize + c.structure.size(), c.block.size(), c.block);
+    for (uint16_t i = 0; i < slots; ++i) slots_.push_back(s.substr(i * fr::kSlotSize, fr::kSlotSize));
+}
+
+void RecordWriter::image(const Image& m) {
+    using R = fr::ImageRecord;
+    const uint32_t index = static_cast<uint32_t>(slots_.size());
+    std::string s = slot_of(index, fr::kKindImage, 3);
+    put<uint32_t>(s, offsetof(R, call_id), m.call_slot + 1);
+    s[offsetof(R, transfer)] = static_cast<char>(m.transfer);
+    s[offsetof(R, length_from)] = static_cast<char>(m.length_from);
+    s[offsetof(R, hash_kind)] = static_cast<char>(m.hash_kind);
+    s[offsetof(R, flags)] = static_cast<char>(m.flags);
+    put<uint64_t>(s, offsetof(R, length), m.length);
+    put<uint64_t>(s, offsetof(R, hash), m.hash);
+    put<uint64_t>(s, offsetof(R, hashed_bytes), m.hashed_bytes);
+    put<uint64_t>(s, offsetof(R, address), m.address);
+    put<uint64_t>(s, offsetof(R, stored_bytes), m.stored_bytes);
+    put_text(s, offsetof(R, file_name), sizeof(R::file_name), m.file_name);
+    for (int i = 0; i < 3; ++i) slots_.push_back(s.substr(i * fr::kSlotSize, fr::kSlotSize));
+}
+
 void RecordWriter::unsealed() { slots_.emplace_back(fr::kSlotSize, '\0'); }
 
 void RecordWriter::other_kind(uint16_t kind, uint16_t slots) {
@@ -109,7 +154,7 @@ std::string RecordWriter::bytes(std::size_t spare_slots) const {
     put<uint16_t>(s, 8, fr::kVersion);
     put<uint16_t>(s, 10, static_cast<uint16_t>(fr::kHeaderSize));
     put<uint16_t>(s, 12, static_cast<uint16_t>(fr::kSlotSize));
-    s[14] = static_cast<char>(fr::kAbiNative);
+    s[14] = static_cast<char>(header_.macos_abi ? fr::kAbiMacos : fr::kAbiNative);
     put<uint32_t>(s, 16, header_.pid);
     put<uint32_t>(s, 20, header_.load_in_log);
     put<uint64_t>(s, 24, header_.process_start_ticks);
@@ -125,6 +170,14 @@ std::string RecordWriter::bytes(std::size_t spare_slots) const {
     put_text(s, 208, 128, header_.log_name);
     put_text(s, 336, 1024, header_.ds_path);
     put_text(s, 1360, 1024, header_.companion_path);
+    if (header_.capture) {
+        using H = fr::FileHeader;
+        put<uint32_t>(s, offsetof(H, capture), fr::kCaptureCalls | (header_.images ? fr::kCaptureImages : 0u));
+        put<uint32_t>(s, offsetof(H, capture_max_structure), header_.capture_max_structure);
+        put<uint32_t>(s, offsetof(H, capture_max_block), header_.capture_max_block);
+        put<uint32_t>(s, offsetof(H, capture_hash_sample), header_.capture_hash_sample);
+        put_text(s, offsetof(H, capture_images), sizeof(H::capture_images), header_.images_folder);
+    }
     put<uint32_t>(s, 4088, flags_);
     put<uint32_t>(s, 4092, static_cast<uint32_t>(slots_.size()));
     for (const std::string& slot : slots_) s += slot;

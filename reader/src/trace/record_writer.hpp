@@ -25,6 +25,33 @@ public:
         std::string log_name;
         std::string ds_path = "/usr/lib/twain/tracelet/Tracelet.ds";
         std::string companion_path = "/usr/lib/twain/tracelet/libvirtual.so";
+        bool macos_abi = false;
+        bool capture = false;  // the header says application calls are captured
+        bool images = false;   // ... and image data went to the image folder
+        uint32_t capture_max_structure = 2048, capture_max_block = 8192, capture_hash_sample = 2048;
+        std::string images_folder = "images";
+    };
+    // One phase of a call's pData.
+    struct Capture {
+        uint32_t call_slot = 0;  // the call's slot (its id is slot + 1)
+        bool out = false;        // coming out (else going in)
+        uint8_t flags = 0;       // CaptureRecordFlags beyond those implied below
+        uint64_t data = 0x1000;  // pData's value; 0 sets kCapNullData
+        std::string structure;
+        uint32_t structure_size = 0;  // 0: structure.size()
+        bool container = false;
+        uint64_t handle = 0;
+        std::string block;
+        uint32_t block_size = 0;  // 0: block.size()
+        uint16_t con_type = 0, item_type = 0;
+        uint32_t num_items = 0;
+        uint64_t block_limit = UINT64_MAX;
+    };
+    struct Image {
+        uint32_t call_slot = 0;
+        uint8_t transfer = 1, length_from = 1, hash_kind = 1, flags = 0;
+        uint64_t length = 0, hash = 0, hashed_bytes = 0, address = 0, stored_bytes = 0;
+        std::string file_name;
     };
     struct Start {
         uint32_t thread = 100;
@@ -47,6 +74,8 @@ public:
     void thread_name(uint32_t thread, const std::string& name, int64_t time_ns);
     void unload(int64_t time_ns, uint32_t thread = 100);  // also sets the closed flag
     void stop(uint32_t reason, uint32_t error, int64_t time_ns);  // also sets the full flag
+    void capture(const Capture& c);
+    void image(const Image& m);
     void unsealed();                          // a slot reserved, never filled
     void other_kind(uint16_t kind, uint16_t slots);  // a sealed record of a kind readers skip
     void set_flags(uint32_t flags) { flags_ |= flags; }
