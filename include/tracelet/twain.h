@@ -551,6 +551,39 @@ constexpr size_t TwainItemSize(TW_UINT16 itemType) {
         default: return 0;
     }
 }
+
+// TW_FIX32 values. The value is Whole + Frac / 65536, exact in a double.
+inline double TwainFix32Value(TW_FIX32 f) {
+    return static_cast<double>(static_cast<int32_t>(f.Whole) * 65536 + f.Frac) * (1.0 / 65536.0);
+}
+// The TW_FIX32 nearest to `value` (a half away from zero), held to the
+// range a TW_FIX32 can hold; 0 for NaN.
+inline TW_FIX32 TwainFix32Of(double value) {
+    double scaled = value * 65536.0;  // exact: a power of two
+    scaled += scaled < 0 ? -0.5 : 0.5;
+    int32_t n = 0;
+    if (scaled <= -2147483648.0)
+        n = INT32_MIN;
+    else if (scaled >= 2147483647.0)
+        n = INT32_MAX;
+    else if (scaled == scaled)
+        n = static_cast<int32_t>(scaled);
+    TW_FIX32 f;
+    f.Whole = static_cast<TW_INT16>(static_cast<uint32_t>(n) >> 16);
+    f.Frac = static_cast<TW_UINT16>(static_cast<uint32_t>(n) & 0xFFFFu);
+    return f;
+}
+// A TW_FIX32 as the 32-bit word a container's item or range field holds
+// (Whole in the low half, Frac in the high half), and back.
+inline uint32_t TwainFix32Word(TW_FIX32 f) {
+    return static_cast<uint32_t>(static_cast<TW_UINT16>(f.Whole)) | static_cast<uint32_t>(f.Frac) << 16;
+}
+inline TW_FIX32 TwainFix32OfWord(uint32_t word) {
+    TW_FIX32 f;
+    f.Whole = static_cast<TW_INT16>(word & 0xFFFFu);
+    f.Frac = static_cast<TW_UINT16>(word >> 16);
+    return f;
+}
 #endif
 
 #include "tracelet/twain_layout.h"

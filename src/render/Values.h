@@ -61,17 +61,10 @@ inline unsigned int Handle(R (*f)(A...)) {
 }
 
 // --- TW_FIX32 -----------------------------------------------------------------
-// Whole + Frac / 65536, exact in a double.
-inline double Fix(const TW_FIX32& f) {
-    return static_cast<double>(static_cast<int32_t>(f.Whole) * 65536 + f.Frac) * (1.0 / 65536.0);
-}
+// Whole + Frac / 65536, exact in a double (the one conversion the tools use too).
+inline double Fix(const TW_FIX32& f) { return TwainFix32Value(f); }
 // The same from the raw little-endian 32-bit word (low half Whole, high half Frac).
-inline double FixOfWord(uint32_t word) {
-    TW_FIX32 f;
-    f.Whole = static_cast<TW_INT16>(word & 0xFFFFu);
-    f.Frac = static_cast<TW_UINT16>(word >> 16);
-    return Fix(f);
-}
+inline double FixOfWord(uint32_t word) { return TwainFix32Value(TwainFix32OfWord(word)); }
 
 // --- name from a table ----------------------------------------------------------
 // The name of a value: the row's own text, or "ERROR!(n)" made for a miss.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <unordered_map>
 
@@ -124,6 +125,19 @@ std::string NameOrError(Kind kind, std::uint32_t value) {
     std::string_view n = Name(kind, value);
     if (!n.empty()) return std::string(n);
     return "ERROR!(" + std::to_string(static_cast<std::int32_t>(value)) + ")";
+}
+
+std::string NameOrHex(std::string_view name, std::uint64_t value) {
+    if (!name.empty()) return std::string(name);
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%04llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string NameOrHex(Kind kind, std::uint32_t value) { return NameOrHex(Name(kind, value), value); }
+
+std::string NameInOrHex(std::string_view table, std::uint64_t value) {
+    return NameOrHex(NameIn(table, value), value);
 }
 
 std::string_view ValueTable(std::uint16_t cap) {

@@ -47,6 +47,13 @@ std::string_view NameIn(std::string_view table, std::uint64_t value);
 // signed 32-bit number.
 std::string NameOrError(Kind kind, std::uint32_t value);
 
+// As a report names a value: the name, or the value in hexadecimal
+// ("0x7fff") where there is none. From a name already looked up, from the
+// tables of `kind`, or from one table by its name.
+std::string NameOrHex(std::string_view name, std::uint64_t value);
+std::string NameOrHex(Kind kind, std::uint32_t value);
+std::string NameInOrHex(std::string_view table, std::uint64_t value);
+
 // The table that names the TW_UINT16 values of a capability
 // ("twpt_macros" for ICAP_PIXELTYPE); empty for a capability without one.
 std::string_view ValueTable(std::uint16_t cap);
