@@ -43,6 +43,8 @@ public:
 
     Match Next(const Incoming& call);
     std::size_t Position() const { return position_; }
+    // Plays on from recorded call `index` (a page's strips, one at a time).
+    void SetPosition(std::size_t index) { position_ = index; }
 
 private:
     bool Same(const RecordedCall& recorded, const Incoming& call) const;

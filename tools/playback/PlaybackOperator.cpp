@@ -1,5 +1,7 @@
 #include "PlaybackOperator.h"
 
+#include <cstring>
+#include <fstream>
 #include <utility>
 
 namespace tracelet {
@@ -53,6 +55,11 @@ TW_UINT16 PlaybackOperator::Answer(pTW_IDENTITY origin, const Incoming& call, TW
         return TWRC_SUCCESS;
     }
 
+    // A page by memory transfer that the application leaves before its end.
+    if (page_.Active() && !Is(call.dg, call.dat, call.msg, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET)) {
+        page_.Stop();
+        matcher_.SetPosition(pageIndex_ + 1);
+    }
     const Match m = matcher_.Next(call);
     if (m.kind == Match::kNoEvent) {
         if (data) static_cast<TW_EVENT*>(data)->TWMessage = MSG_NULL;
@@ -73,6 +80,14 @@ TW_UINT16 PlaybackOperator::Answer(pTW_IDENTITY origin, const Incoming& call, TW
 
     const RecordedCall& recorded = script_.calls[m.index];
     pendingCode_ = TWCC_SUCCESS;
+    TW_UINT16 rc = recorded.rc;
+    if (call.dat == DAT_IMAGEMEMXFER || call.dat == DAT_IMAGENATIVEXFER || call.dat == DAT_IMAGEFILEXFER) {
+        rc = Transfer(recorded, m.index, data);
+        // The rest of the page comes in the calls that follow.
+        if (page_.Active()) return rc;
+    } else if (data) {
+        WriteStructure(recorded, data);
+    }
     if (recorded.rc == TWRC_SUCCESS && data) {
         if (Is(call.dg, call.dat, call.msg, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET)) {
             const auto* ep = static_cast<const TW_ENTRYPOINT*>(data);
@@ -81,11 +96,72 @@ TW_UINT16 PlaybackOperator::Answer(pTW_IDENTITY origin, const Incoming& call, TW
             source_ = *static_cast<const TW_IDENTITY*>(data);
             haveApp_ = origin != nullptr;
             if (origin) app_ = *origin;
+        } else if (Is(call.dg, call.dat, call.msg, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET)) {
+            const auto* setup = static_cast<const TW_SETUPFILEXFER*>(data);
+            filePath_.assign(setup->FileName, strnlen(setup->FileName, sizeof setup->FileName));
         }
     }
     *inside = recorded.inside;
     if (!recorded.after.empty()) Queue(recorded.after);
+    return rc;
+}
+
+// Called with lock_ held.
+TW_UINT16 PlaybackOperator::Transfer(const RecordedCall& recorded, std::size_t index, TW_MEMREF data) {
+    if (recorded.dat == DAT_IMAGEMEMXFER) {
+        const TW_UINT16 first = recorded.strips.empty() ? TW_UINT16(TWRC_FAILURE) : recorded.strips[0].rc;
+        if (first != TWRC_SUCCESS && first != TWRC_XFERDONE)
+            return recorded.rc;
+        if (!data) {
+            pendingCode_ = TWCC_BADVALUE;
+            return TWRC_FAILURE;
+        }
+        if (!page_.Active() || pageIndex_ != index) {
+            bool generated = false;
+            page_.Start(recorded, &generated);
+            pageIndex_ = index;
+            if (generated) SayGenerated();
+        }
+        TW_UINT16 code = TWCC_SUCCESS;
+        const TW_UINT16 rc = page_.Next(static_cast<TW_IMAGEMEMXFER*>(data), &code);
+        if (rc == TWRC_FAILURE) pendingCode_ = code;
+        if (page_.Active()) matcher_.SetPosition(index);
+        return rc;
+    }
+    if (recorded.rc != TWRC_XFERDONE || !recorded.image.present) return recorded.rc;
+    std::string bytes;
+    if (!ReadImage(recorded.image, &bytes)) {
+        SayGenerated();
+        bytes = recorded.dat == DAT_IMAGENATIVEXFER ? GeneratedNative(recorded.imageInfo) : std::string();
+        if (bytes.empty()) bytes = GeneratedRows(static_cast<uint32_t>(recorded.image.length), 1);
+    }
+    if (recorded.dat == DAT_IMAGENATIVEXFER) {
+        if (!data) {
+            pendingCode_ = TWCC_BADVALUE;
+            return TWRC_FAILURE;
+        }
+        TW_HANDLE h = HandleWith(bytes);
+        if (!h) {
+            pendingCode_ = TWCC_LOWMEMORY;
+            return TWRC_FAILURE;
+        }
+        *static_cast<TW_HANDLE*>(data) = h;
+        return recorded.rc;
+    }
+    std::ofstream file(filePath_, std::ios::binary | std::ios::trunc);
+    if (filePath_.empty() || !file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()))) {
+        report_("cannot write the transferred file \"" + filePath_ + "\"; the transfer fails with TWCC_OPERATIONERROR");
+        pendingCode_ = TWCC_OPERATIONERROR;
+        return TWRC_FAILURE;
+    }
     return recorded.rc;
+}
+
+void PlaybackOperator::SayGenerated() {
+    if (saidGenerated_) return;
+    saidGenerated_ = true;
+    report_("the recording holds no image bytes for this transfer (the session ran without an images folder in "
+            "the log folder): pages of the recorded geometry are generated");
 }
 
 // The identities and the entry point are copied under the lock; the call

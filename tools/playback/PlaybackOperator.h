@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "Answers.h"
 #include "Matcher.h"
 #include "Script.h"
 #include "tracelet/TripletOperator.h"
@@ -44,6 +45,8 @@ public:
 
 private:
     TW_UINT16 Answer(pTW_IDENTITY origin, const Incoming& call, TW_MEMREF data, std::vector<Notice>* inside);
+    TW_UINT16 Transfer(const RecordedCall& recorded, std::size_t index, TW_MEMREF data);
+    void SayGenerated();
     void Send(const Notice& notice);
     void EnterCall(int step);
     void Queue(const std::vector<Notice>& notices);
@@ -61,6 +64,10 @@ private:
     TW_IDENTITY source_{};  // as the manager named the source at MSG_OPENDS
     TW_IDENTITY app_{};
     bool haveApp_ = false;
+    std::string filePath_;     // where the application asked for a file transfer's file
+    PagePlayer page_;          // the page by memory transfer in progress
+    std::size_t pageIndex_ = 0;
+    bool saidGenerated_ = false;
 
     // Notices from the companion's own thread.
     std::condition_variable callsDone_;

@@ -30,15 +30,28 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A session of two calls: MSG_OPENDS answered TWRC_CHECKSTATUS, MSG_CLOSEDS.
-std::string SessionRecord() {
-    RecordWriter w;
+// A session of two calls, MSG_OPENDS answered TWRC_CHECKSTATUS and
+// MSG_CLOSEDS, with their identities captured (or not); `returned` false
+// leaves the first call running.
+std::string SessionRecord(bool captured = true, bool returned = true) {
+    RecordWriter::Header h;
+    h.capture = captured;
+    RecordWriter w(h);
     RecordWriter::Start s;
     s.dat = DAT_IDENTITY;
-    s.msg = MSG_OPENDS;
-    w.end(w.start(s), 10, TWRC_CHECKSTATUS, 4, 1);
-    s.msg = MSG_CLOSEDS;
-    w.end(w.start(s), 20, TWRC_SUCCESS, 3, 2);
+    for (TW_UINT16 msg : {MSG_OPENDS, MSG_CLOSEDS}) {
+        s.msg = msg;
+        const uint32_t slot = w.start(s);
+        for (bool out : {false, true}) {
+            RecordWriter::Capture c;
+            c.call_slot = slot;
+            c.out = out;
+            c.structure = std::string(sizeof(TW_IDENTITY), out ? 'o' : 'i');
+            if (captured && (returned || !out)) w.capture(c);
+        }
+        if (!returned) break;
+        w.end(slot, 10 + msg, msg == MSG_OPENDS ? TWRC_CHECKSTATUS : TWRC_SUCCESS, 4, -1);
+    }
     return w.bytes();
 }
 
@@ -84,7 +97,11 @@ TEST_F(PlaybackCompanion, PlaysTheLastLoadOfTheRecordingTheFileNames) {
     Loaded l;
     ASSERT_NE(l.op, nullptr) << dlerror();
     EXPECT_EQ(l.errors, "");
-    EXPECT_EQ(l.Call(DAT_IDENTITY, MSG_OPENDS), TWRC_CHECKSTATUS);
+    TW_IDENTITY id{};
+    id.Id = 7;  // the manager's
+    EXPECT_EQ(l.op->TripletEntry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_CHECKSTATUS);
+    EXPECT_EQ(id.Id, 7u);
+    EXPECT_EQ(id.ProductName[0], 'o');  // the identity the source gave
     EXPECT_EQ(l.Call(DAT_IDENTITY, MSG_CLOSEDS), TWRC_SUCCESS);
 }
 
@@ -93,11 +110,6 @@ TEST_F(PlaybackCompanion, EveryRecordingItCannotPlayFailsEveryCallWithOneLine) {
     std::string otherAbi = good, damaged = good;
     otherAbi[14] = static_cast<char>(otherAbi[14] ^ 1);
     damaged.replace(0, 8, "TRCLFREX");
-    RecordWriter unreturned;
-    RecordWriter::Start s;
-    s.dat = DAT_IDENTITY;
-    s.msg = MSG_OPENDS;
-    unreturned.start(s);
     struct Row {
         const char* name;
         const char* config;    // the file beside the companion; null: none
@@ -105,16 +117,20 @@ TEST_F(PlaybackCompanion, EveryRecordingItCannotPlayFailsEveryCallWithOneLine) {
         const std::string* record;  // written beside the log; null: none
         const char* reason;
     };
-    const std::string unreturnedBytes = unreturned.bytes();
+    const std::string unreturned = SessionRecord(true, false), uncaptured = SessionRecord(false);
+    std::string missing = good;
+    missing.resize(missing.size() - 64 * 2);  // the second call's output and end
     const std::string logs = kLogs.string();
     const Row rows[] = {
         {"no configuration", nullptr, nullptr, &good, "cannot read \"" TRACELET_TEST_ROOT "/Core/TwainWrapper.conf\""},
         {"configuration refused", "mode = fast\n", logs.c_str(), &good, "line 1: mode is \"fast\""},
         {"no such recording", nullptr, TRACELET_TEST_ROOT "/nowhere", nullptr, "no such file: "},
         {"a log without a record", nullptr, logs.c_str(), nullptr, "no flight record (.calls) beside"},
-        {"damaged", nullptr, logs.c_str(), &damaged, "is damaged: not a flight record"},
-        {"the other layout", nullptr, logs.c_str(), &otherAbi, " TWAIN layout; this companion is built for the "},
-        {"no call returned", nullptr, logs.c_str(), &unreturnedBytes, "holds no application call that returned"},
+        {"damaged", nullptr, logs.c_str(), &damaged, ".calls: not a readable flight record (not a flight"},
+        {"cut short", nullptr, logs.c_str(), &missing, ".calls: the file was cut short"},
+        {"the other layout", nullptr, logs.c_str(), &otherAbi, ".calls: captured under the "},
+        {"no capture", nullptr, logs.c_str(), &uncaptured, "recorded without a capture of its calls' data"},
+        {"no call returned", nullptr, logs.c_str(), &unreturned, "holds no application call that returned"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
