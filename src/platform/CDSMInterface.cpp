@@ -28,3 +28,11 @@ size_t CDSMInterface::BlockSize(TW_HANDLE handle) {
     return SIZE_MAX;
 #endif
 }
+
+const char* CDSMInterface::PeekMemory(TW_HANDLE handle) {
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    return *handle;
+#else
+    return static_cast<const char*>(handle);
+#endif
+}

@@ -20,6 +20,10 @@ public:
     // Bytes a reader may take from the locked block: the block's size where
     // the layout's handles know it, SIZE_MAX where they do not (native).
     static size_t BlockSize(TW_HANDLE handle);
+    // Address of the block without locking it (the handle's own state, a
+    // lock count, is left as it is); the handle must not be null, and under
+    // a layout whose handles know their size BlockSize must have known it.
+    static const char* PeekMemory(TW_HANDLE handle);
 };
 
 #endif  // TRACELET_CDSMINTERFACE_H

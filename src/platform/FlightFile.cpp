@@ -31,6 +31,22 @@ void CloseFile(int fd) {
 
 void RemoveFile(const char* path) { unlink(path); }
 
+size_t WriteFile(int fd, const void* from, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        const ssize_t w = write(fd, static_cast<const char*>(from) + done, n - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) break;
+        done += static_cast<size_t>(w);
+    }
+    return done;
+}
+
+bool IsDirectory(const char* path) {
+    struct stat st;
+    return path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 int ReserveFileSpace(int fd, uint64_t offset, uint64_t length) {
     int err;
     do {

@@ -17,6 +17,11 @@ namespace platform {
 int CreateFileExclusive(const char* path);
 void CloseFile(int fd);
 void RemoveFile(const char* path);
+// Writes `n` bytes from `from` (memory a write may find unreadable: the
+// kernel then reports it instead of faulting); the bytes written, fewer
+// when the disk or the memory stopped it.
+size_t WriteFile(int fd, const void* from, size_t n);
+bool IsDirectory(const char* path);
 // Reserves [offset, offset + length) of the file on disk (posix_fallocate):
 // 0, or the errno value (ENOSPC on a full disk).
 int ReserveFileSpace(int fd, uint64_t offset, uint64_t length);

@@ -120,6 +120,12 @@ bool FlightRecorder::Open(const LoadInfo& load) {
     CopyText(h.log_name, load.logName);
     CopyText(h.ds_path, load.dsPath);
     CopyText(h.companion_path, load.companionPath);
+    h.capture = fr::kCaptureCalls | (load.captureImages ? fr::kCaptureImages : 0u);
+    h.capture_max_structure = fr::kCaptureMaxStructure;
+    h.capture_max_block = fr::kCaptureMaxBlock;
+    h.capture_hash_sample = fr::kCaptureHashSample;
+    CopyText(h.capture_images, fr::kCaptureImagesFolder);
+    m_images = load.captureImages;
     // The magic last: a reader that finds it finds the header whole.
     __atomic_thread_fence(__ATOMIC_RELEASE);
     memcpy(h.magic, fr::kMagic, sizeof h.magic);
@@ -190,13 +196,45 @@ uint32_t FlightRecorder::ThisThread() {
     return t_thread;
 }
 
-void* FlightRecorder::Reserve(uint16_t kind, uint32_t* index) {
+void* FlightRecorder::ReserveRecord(uint16_t kind, uint32_t slots, uint32_t* index) {
+    if (slots == 0 || !IsOpen()) return nullptr;
+    void* const r = Reserve(kind, index, slots);
+    // Its slots are neither calls nor thread names: the unload's count of
+    // calls leaves them out.
+    if (r) m_otherRecords.fetch_add(slots, std::memory_order_relaxed);
+    return r;
+}
+
+bool FlightRecorder::ImagePath(uint32_t callId, char* out, size_t size, size_t* nameAt) const {
+    // The record's folder and stem: m_path less its ".calls".
+    const char* slash = strrchr(m_path, '/');
+    const size_t length = strlen(m_path), extension = sizeof fr::kExtension - 1;
+    if (!slash || length < extension) return false;
+    const size_t folder = static_cast<size_t>(slash - m_path) + 1;  // with its '/'
+    const size_t images = sizeof fr::kCaptureImagesFolder - 1;
+    const size_t stem = length - extension - folder;
+    if (length - extension <= folder || folder + images + 1 + stem >= size) return false;
+    memcpy(out, m_path, folder);
+    memcpy(out + folder, fr::kCaptureImagesFolder, images);
+    out[folder + images] = '/';
+    memcpy(out + folder + images + 1, slash + 1, stem);
+    const size_t at = folder + images + 1 + stem;
+    const size_t tail = TRACE_FORMAT_TO(out + at, size - at, ".%lu%s", static_cast<unsigned long>(callId),
+                                        fr::kImageExtension);
+    if (at + tail + 1 >= size) return false;  // cut: another file's name
+    *nameAt = folder + images + 1;
+    return true;
+}
+
+void* FlightRecorder::Reserve(uint16_t kind, uint32_t* index, uint32_t slots) {
     (void)kind;
     char* const base = m_base.load(std::memory_order_acquire);
     if (!base || m_stopped.load(std::memory_order_relaxed)) return nullptr;
     fr::FileHeader* h = reinterpret_cast<fr::FileHeader*>(base);
-    const uint32_t i = __atomic_fetch_add(&h->slots_reserved, 1u, __ATOMIC_RELAXED);
-    if (i >= m_usable.load(std::memory_order_acquire) && !MapThrough(i)) return nullptr;
+    const uint32_t i = __atomic_fetch_add(&h->slots_reserved, slots, __ATOMIC_RELAXED);
+    const uint32_t last = i + (slots - 1);
+    if (last < i) return nullptr;
+    if (last >= m_usable.load(std::memory_order_acquire) && !MapThrough(last)) return nullptr;
     *index = i;
     char* const slot = base + fr::kHeaderSize + static_cast<uint64_t>(i) * fr::kSlotSize;
     // The slots ahead are new lines that no cache holds: ask for one a few

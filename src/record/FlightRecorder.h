@@ -38,6 +38,7 @@ struct LoadInfo {
     uint64_t logOffset;         // the log's size when this load began writing to it
     const char* dsPath;         // the data source's own path
     const char* companionPath;
+    bool captureImages;         // the image folder exists: image data goes to files in it
 };
 
 // The start of a call, as its record takes it.
@@ -83,13 +84,26 @@ public:
     // The record's file path (for tests and the benchmark).
     const char* Path() const { return m_path; }
 
+    // A record of `kind` taking `slots` slots, reserved and mapped, and its
+    // first slot's index; null when the record has stopped. The caller
+    // fills it and seals it with Publish.
+    void* ReserveRecord(uint16_t kind, uint32_t slots, uint32_t* index);
+    static void Publish(void* record, uint32_t index, uint16_t kind) {
+        __atomic_store_n(static_cast<uint32_t*>(record), flightrecord::Seal(index, kind), __ATOMIC_RELEASE);
+    }
+    // Whether image data goes to files, and the image file path of a call:
+    // "<folder>/images/<record stem>.<call id>.img" into `out`, and the
+    // file name's offset in it; false when it does not fit.
+    bool CapturesImages() const { return m_images; }
+    bool ImagePath(uint32_t callId, char* out, size_t size, size_t* nameAt) const;
+
 private:
     flightrecord::FileHeader* Header() const {
         return reinterpret_cast<flightrecord::FileHeader*>(m_base.load(std::memory_order_acquire));
     }
     // A slot for a record of `kind`, reserved and mapped, with its index;
     // null when the record has stopped.
-    void* Reserve(uint16_t kind, uint32_t* index);
+    void* Reserve(uint16_t kind, uint32_t* index, uint32_t slots = 1);
     // Maps slots up to `index` (inclusive); false once the record stopped.
     bool MapThrough(uint32_t index);
     // Sets the flag and writes the stop record into the held-back slot.
@@ -108,6 +122,7 @@ private:
     std::atomic<uint32_t> m_otherRecords{0};  // thread names among the usable slots
     std::mutex m_growLock;
     char m_path[1024] = {};
+    bool m_images = false;
 };
 
 }  // namespace record

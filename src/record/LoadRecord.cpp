@@ -3,6 +3,8 @@
 #include <atomic>
 
 #include "platform/ForeignReader.h"
+#include "record/Capture.h"
+#include "render/Format.h"
 #include "platform/FlightFile.h"
 #include "platform/Platform.h"
 
@@ -43,7 +45,11 @@ void OpenLoadRecord(const char* folder, const char* logName, FILE* log, const ch
     NoteRecordedState(state);
     char dsPath[sizeof(fr::FileHeader::ds_path)] = "";
     platform::ModulePath(reinterpret_cast<const void*>(&OpenLoadRecord), dsPath, sizeof dsPath);
-    if (s_recorder.Open({folder, logName, platform::StreamFileSize(log), dsPath, companionPath}))
+    // Image data is captured while the image folder exists inside the log folder.
+    char images[1100] = "";
+    const size_t n = TRACE_FORMAT_TO(images, sizeof images, "%s/%s", folder ? folder : "", fr::kCaptureImagesFolder);
+    const bool captureImages = folder && n + 1 < sizeof images && platform::IsDirectory(images);
+    if (s_recorder.Open({folder, logName, platform::StreamFileSize(log), dsPath, companionPath, captureImages}))
         g_recording.store(true, std::memory_order_release);
 }
 
@@ -80,6 +86,7 @@ RecordedCall StartRecordedApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16
     }
     call.record = s_recorder.StartCall(start);
     if (const uint32_t id = call.Id()) {
+        CaptureData(s_recorder, id, fr::kPhaseIn, DAT, MSG, pData, 0);
         for (int i = 0; i < kInFlightPlaces; ++i) {
             uint32_t free = 0;
             if (s_inFlight[i].compare_exchange_strong(free, id, std::memory_order_acq_rel)) {
@@ -104,6 +111,12 @@ RecordedCall StartRecordedSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
     start.concurrentId = LatestInFlight();
     call.record = s_recorder.StartCall(start);
     return call;
+}
+
+void CaptureRecordedResult(const RecordedCall& call, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
+    const uint32_t id = call.Id();
+    CaptureData(s_recorder, id, fr::kPhaseOut, DAT, MSG, pData, rc);
+    if (DAT == DAT_IMAGEMEMXFER || DAT == DAT_IMAGENATIVEXFER) CaptureImage(s_recorder, id, DAT, pData, rc);
 }
 
 void EndRecordedCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq) {

@@ -27,7 +27,9 @@ void CloseLoadRecord();
 // without it).
 extern std::atomic<bool> g_recording;
 
-// One call's record while the call runs, on the caller's stack.
+// One call's record while the call runs, on the caller's stack. An
+// application call's record also takes its pData going in (at its start)
+// and coming out (CaptureResult).
 struct RecordedCall {
     flightrecord::CallRecord* record = nullptr;
     int inFlightSlot = -1;  // the application call's place among those in flight
@@ -44,6 +46,7 @@ private:
 
 RecordedCall StartRecordedApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
 RecordedCall StartRecordedSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_t duringId);
+void CaptureRecordedResult(const RecordedCall& call, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc);
 void EndRecordedCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq);
 void NoteRecordedState(int32_t state);
 
@@ -56,6 +59,11 @@ inline RecordedCall StartApplicationCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 
 inline RecordedCall StartSourceCall(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, uint32_t duringId) {
     return g_recording.load(std::memory_order_relaxed) ? StartRecordedSourceCall(DG, DAT, MSG, duringId)
                                                        : RecordedCall{};
+}
+// An application call's pData as the source left it (and a transfer's
+// image data), after the companion returned and before the call's end.
+inline void CaptureResult(const RecordedCall& call, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData, TW_UINT16 rc) {
+    if (call.record) CaptureRecordedResult(call, DAT, MSG, pData, rc);
 }
 // `traced`: the call's blocks went to the log, numbered `seq`.
 inline void EndCall(const RecordedCall& call, TW_UINT16 rc, int32_t stateAfter, bool traced, long seq) {

@@ -18,7 +18,8 @@
 //
 // The flight record (record/LoadRecord.h) gets every call's start before
 // the companion or the manager runs, and its end after the call's text,
-// without the trace lock.
+// without the trace lock; an application call's record also takes its
+// pData as it came in and as the source left it.
 #include <atomic>
 
 #include "analyzer/ParaAnalyze.h"
@@ -175,6 +176,7 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
     const TW_UINT16 rc = Forward(pOrigin, DG, DAT, MSG, ForCompanion(DG, DAT, MSG, pData));
     recorded.Returned();
     t_pInFlight = call.outer;
+    tracelet::record::CaptureResult(recorded, DAT, MSG, pData, rc);
 
     // A data source's entry has no destination identity.
     const Traced traced = TraceCall(nullptr, pOrigin, nullptr, DG, DAT, MSG, pData, rc, recorded.record != nullptr);
