@@ -21,39 +21,10 @@ using tracelet::trace::RecordWriter;
 
 namespace {
 
-TEST(PlaybackConfig, ParsesSettingsAndNamesTheLineAtFault) {
-    struct Row {
-        const char* text;
-        const char* recording;  // null: the text is refused
-        bool tolerant;
-        const char* error;
-    };
-    const Row rows[] = {
-        {"recording = /s/logs\n", "/s/logs", false, ""},
-        {"# c\n\n  recording=  my logs  \r\nmode = tolerant", "my logs", true, ""},
-        {"mode = strict\n", "", false, ""},  // the variable may name the recording
-        {"recording /s", nullptr, false, "line 1: expected"},
-        {"\nlevel = 3", nullptr, false, "line 2: unknown setting \"level\""},
-        {"mode = lenient", nullptr, false, "not strict or tolerant"},
-        {"recording = a\nrecording = b", nullptr, false, "line 2: recording is already set on line 1"},
-        {"recording =  ", nullptr, false, "recording has no path"},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.text);
-        const ConfigText c = ParseConfigText(r.text);
-        EXPECT_EQ(c.ok, r.recording != nullptr);
-        if (r.recording) {
-            EXPECT_EQ(c.recording, r.recording);
-            EXPECT_EQ(c.tolerant, r.tolerant);
-        } else {
-            EXPECT_NE(c.error.find(r.error), std::string::npos) << c.error;
-        }
-    }
-}
-
-TEST(PlaybackConfig, VariableOverridesTheFileButNotItsMode) {
+TEST(PlaybackConfig, VariableOverridesTheFileButNotItsModeAndBadLinesAreNamed) {
     const std::string conf = "/etc/tw/TwainWrapper.conf", tolerant = "recording = rel/logs\nmode = tolerant\n";
-    const std::string bad = "mode = x\n", none = "mode = tolerant\n";
+    const std::string bad = "mode = x\n", none = "# c\n\n  mode=tolerant \r\n", twice = "recording = a\nrecording = b";
+    const std::string unknown = "level = 3", noEquals = "recording /s", empty = "recording = ";
     struct Row {
         const char* variable;
         const std::string* text;
@@ -67,7 +38,11 @@ TEST(PlaybackConfig, VariableOverridesTheFileButNotItsMode) {
         {"", &tolerant, "/etc/tw/rel/logs", true, ""},
         {nullptr, nullptr, "", false, "cannot read \"/etc/tw/TwainWrapper.conf\" (gone) and TRACELET_PLAYBACK_"},
         {nullptr, &none, "", false, "has no \"recording = "},
-        {"/v/logs", &bad, "", false, "line 1: mode"},
+        {"/v/logs", &bad, "", false, "line 1: mode is \"x\", not strict or tolerant"},
+        {nullptr, &twice, "", false, "line 2: recording is already set on line 1"},
+        {nullptr, &unknown, "", false, "line 1: unknown setting \"level\""},
+        {nullptr, &noEquals, "", false, "line 1: expected"},
+        {nullptr, &empty, "", false, "line 1: recording has no path"},
     };
     for (const Row& r : rows) {
         const RecordingChoice c = ChooseRecording(r.variable, conf, r.text, "gone");
@@ -108,27 +83,6 @@ tracelet::trace::FlightRecord RecordOf(const std::vector<Rec>& recs) {
         if (r.returned) w.end(slot, t += 5, r.rc, 4, -1);
     }
     return tracelet::trace::parse_flight_record(w.bytes());
-}
-
-TEST(PlaybackScript, NoticesJoinTheirCallAndTheRecordStopsAtACallThatNeverReturned) {
-    const Script s = ScriptFrom(RecordOf({
-        {DAT_IDENTITY, MSG_OPENDS},
-        {DAT_USERINTERFACE, MSG_ENABLEDS},
-        {DAT_NULL, MSG_XFERREADY, 0, -1, true, 1},  // inside MSG_ENABLEDS
-        {DAT_CAPABILITY, MSG_GET, TWRC_FAILURE, CAP_XFERCOUNT},
-        {DAT_NULL, MSG_CLOSEDSREQ, 0, -1, true},  // from the source's thread, after the capability call
-        {DAT_PENDINGXFERS, MSG_ENDXFER, 0, -1, false, -1, false},
-        {DAT_IDENTITY, MSG_CLOSEDS},
-    }));
-    ASSERT_EQ(s.calls.size(), 3u);
-    EXPECT_EQ(s.cut, 2u);
-    EXPECT_EQ(s.calls[1].inside.size(), 1u);
-    EXPECT_EQ(s.calls[1].inside[0].msg, MSG_XFERREADY);
-    EXPECT_TRUE(s.calls[1].after.empty());
-    EXPECT_EQ(s.calls[2].cap, CAP_XFERCOUNT);
-    EXPECT_EQ(s.calls[2].rc, TWRC_FAILURE);
-    ASSERT_EQ(s.calls[2].after.size(), 1u);
-    EXPECT_EQ(s.calls[2].after[0].msg, MSG_CLOSEDSREQ);
 }
 
 Script ScriptOf(const std::vector<Rec>& recs) { return ScriptFrom(RecordOf(recs)); }
@@ -283,13 +237,6 @@ TEST(PlaybackOperator, ACallOutOfOrderFailsWithSeqErrorAndNamesTheExpectedCall) 
                   "of 3, DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_UNITS); it fails with TWCC_SEQERROR");
         EXPECT_EQ(p.op.TripletEntry(nullptr, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS);
     }
-}
-
-TEST(PlaybackOperator, WithoutARecordingEveryCallFails) {
-    PlaybackOperator op;
-    TW_STATUS status{};
-    for (TW_UINT16 dat : {DAT_IDENTITY, DAT_STATUS, DAT_ENTRYPOINT})
-        EXPECT_EQ(op.TripletEntry(nullptr, DG_CONTROL, dat, MSG_GET, &status), TWRC_FAILURE);
 }
 
 }  // namespace
