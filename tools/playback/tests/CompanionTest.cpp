@@ -30,9 +30,8 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A session of two calls, MSG_OPENDS answered TWRC_CHECKSTATUS and
-// MSG_CLOSEDS, with their identities captured (or not); `returned` false
-// leaves the first call running.
+// A session of two calls with their identities captured (or not);
+// `returned` false leaves the first call running.
 std::string SessionRecord(bool captured = true, bool returned = true) {
     RecordWriter::Header h;
     h.capture = captured;
@@ -88,22 +87,6 @@ protected:
     }
     void TearDown() override { unsetenv("TRACELET_PLAYBACK_RECORDING"); }
 };
-
-TEST_F(PlaybackCompanion, PlaysTheLastLoadOfTheRecordingTheFileNames) {
-    WriteFile(kLogs / (kStem + ".txt"), "");
-    WriteFile(kLogs / (kStem + ".calls"), "probe load, never read");
-    WriteFile(kLogs / (kStem + ".2.calls"), SessionRecord());
-    WriteFile(kConfig, "recording = ../logs\n");
-    Loaded l;
-    ASSERT_NE(l.op, nullptr) << dlerror();
-    EXPECT_EQ(l.errors, "");
-    TW_IDENTITY id{};
-    id.Id = 7;  // the manager's
-    EXPECT_EQ(l.op->TripletEntry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &id), TWRC_CHECKSTATUS);
-    EXPECT_EQ(id.Id, 7u);
-    EXPECT_EQ(id.ProductName[0], 'o');  // the identity the source gave
-    EXPECT_EQ(l.Call(DAT_IDENTITY, MSG_CLOSEDS), TWRC_SUCCESS);
-}
 
 TEST_F(PlaybackCompanion, EveryRecordingItCannotPlayFailsEveryCallWithOneLine) {
     const std::string good = SessionRecord();

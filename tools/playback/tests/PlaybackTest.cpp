@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -236,6 +239,34 @@ TEST(PlaybackOperator, ACallOutOfOrderFailsWithSeqErrorAndNamesTheExpectedCall) 
                   "DG_CONTROL/DAT_CAPABILITY/MSG_SET (ICAP_UNITS) does not match the recording, which expects call 2 "
                   "of 3, DG_CONTROL/DAT_CAPABILITY/MSG_GET (ICAP_UNITS); it fails with TWCC_SEQERROR");
         EXPECT_EQ(p.op.TripletEntry(nullptr, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap), TWRC_SUCCESS);
+    }
+}
+
+TEST(PlaybackOperator, AFileTransferWritesTheRecordedBytesWhereTheApplicationAsked) {
+    const std::string dir = ::testing::TempDir(), image = dir + "recorded.img", target = dir + "scan.bmp";
+    std::ofstream(image, std::ios::binary) << "BM image";
+    Script script;
+    script.calls.resize(2);
+    script.calls[0].dg = DG_CONTROL;
+    script.calls[0].dat = DAT_SETUPFILEXFER;
+    script.calls[0].msg = MSG_SET;
+    script.calls[1].dg = DG_IMAGE;
+    script.calls[1].dat = DAT_IMAGEFILEXFER;
+    script.calls[1].msg = MSG_GET;
+    script.calls[1].rc = TWRC_XFERDONE;
+    script.calls[1].image = {true, 8, image};
+    for (const std::string& path : {target, dir + "no/such/folder/scan.bmp"}) {
+        std::vector<std::string> lines;
+        PlaybackOperator op(script, false, [&](const std::string& l) { lines.push_back(l); });
+        TW_SETUPFILEXFER setup{};
+        std::strncpy(setup.FileName, path.c_str(), sizeof setup.FileName - 1);
+        EXPECT_EQ(op.TripletEntry(nullptr, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup), TWRC_SUCCESS);
+        const TW_UINT16 rc = op.TripletEntry(nullptr, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
+        std::ifstream in(path, std::ios::binary);
+        const std::string written{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(rc, path == target ? TWRC_XFERDONE : TWRC_FAILURE);
+        EXPECT_EQ(written, path == target ? "BM image" : "");
+        EXPECT_EQ(lines.size(), path == target ? 0u : 1u) << ::testing::PrintToString(lines);
     }
 }
 
