@@ -21,6 +21,13 @@
 //               own into a record file beside a log that is never written;
 //               a new record file every 60,000 calls, outside the timing
 //   ClockReadings  the two CLOCK_MONOTONIC readings such a call takes, alone
+//
+// And the capture's rows:
+//   Capture/InOut/<type>  an application call's pData captured going in and
+//                         coming out (a capability with its container)
+//   Capture/Strip64K/...  a 64 KB memory strip: the sampled hash a capture
+//                         takes without the image folder, the strip's
+//                         memcpy, its full hash, and the whole image record
 
 #include <benchmark/benchmark.h>
 
@@ -36,7 +43,11 @@
 #include <string>
 #include <vector>
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
+
 #include "platform/FlightFile.h"
+#include "record/Capture.h"
 #include "record/FlightRecorder.h"
 #include "tracelet/TripletOperator.h"
 #include "tracelet/twain.h"
@@ -299,7 +310,7 @@ void NewRecord(tracelet::record::FlightRecorder& recorder) {
     }
     const std::string folder = kRoot + "/RECORD";
     MakeFolders(folder);
-    if (!recorder.Open({folder.c_str(), "Twainlog_bench.txt", 0, TRACELET_BENCH_DS_ON, TRACELET_BENCH_COMPANION}))
+    if (!recorder.Open({folder.c_str(), "Twainlog_bench.txt", 0, TRACELET_BENCH_DS_ON, TRACELET_BENCH_COMPANION, false}))
         Fail("cannot create a flight record");
 }
 
@@ -320,6 +331,100 @@ void RecordCall(benchmark::State& state) {
         if (++n == kCallsPerRecord) {
             state.PauseTiming();
             if (!r) Fail("the flight record stopped");
+            NewRecord(recorder);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+}
+
+// What the capture adds to an application call: its pData going in and
+// coming out (with the container of a capability), into a record of the
+// benchmark's own; a new record file before the first one fills its first
+// step, outside the timing.
+struct CaptureCase {
+    const char* name;
+    TW_UINT16 dat, msg;
+    void* data;
+    TW_UINT16 rc;
+};
+
+void CaptureInOut(benchmark::State& state, const CaptureCase* c) {
+    // Within the record file's first step, as RecordCall: growing the file
+    // is a cost per 65,536 slots, not per call.
+    const int kCallsPerRecord = static_cast<int>(60000 / (2 * tracelet::flightrecord::CaptureSlots(
+                                                             tracelet::record::StructureSize(c->dat) + 64)));
+    static tracelet::record::FlightRecorder recorder;
+    NewRecord(recorder);
+    int n = 0;
+    for (auto _ : state) {
+        tracelet::record::CaptureData(recorder, 1, tracelet::flightrecord::kPhaseIn, c->dat, c->msg, c->data, 0);
+        tracelet::record::CaptureData(recorder, 1, tracelet::flightrecord::kPhaseOut, c->dat, c->msg, c->data, c->rc);
+        if (++n == kCallsPerRecord) {
+            state.PauseTiming();
+            NewRecord(recorder);
+            n = 0;
+            state.ResumeTiming();
+        }
+    }
+    state.counters["bytes"] = tracelet::record::StructureSize(c->dat);
+}
+
+// A 64 KB memory strip: the hash a capture takes of it without the image
+// folder (a fixed sample), the strip's memcpy, the whole strip's hash for
+// comparison, and the whole ImageRecord of a memory transfer.
+alignas(64) unsigned char g_strip[65536];
+alignas(64) unsigned char g_stripCopy[65536];
+uint64_t BenchHash(const void* p, size_t n) { return XXH3_64bits_withSeed(p, n, n); }
+
+void StripSampleHash(benchmark::State& state) {
+    uint64_t hash = 0, hashed = 0;
+    bool full = false;
+    for (auto _ : state) {
+        tracelet::record::SampleHash(g_strip, sizeof g_strip, &hash, &hashed, &full);
+        benchmark::DoNotOptimize(hash);
+    }
+}
+
+// The hash of the sample alone: the same 16 pieces, from memory known to
+// be readable, without the page checks an unvouched buffer takes.
+void StripSampleHashOnly(benchmark::State& state) {
+    unsigned char sample[tracelet::flightrecord::kCaptureHashSample];
+    constexpr size_t kPiece = sizeof sample / 16;
+    for (auto _ : state) {
+        for (size_t k = 0; k < 16; ++k)
+            memcpy(sample + k * kPiece, g_strip + (sizeof g_strip - kPiece) * k / 15, kPiece);
+        benchmark::DoNotOptimize(BenchHash(sample, sizeof sample));
+    }
+}
+
+void StripMemcpy(benchmark::State& state) {
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(g_stripCopy);
+        memcpy(g_stripCopy, g_strip, sizeof g_strip);
+        benchmark::DoNotOptimize(g_stripCopy);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sizeof g_strip));
+}
+
+void StripFullHash(benchmark::State& state) {
+    for (auto _ : state) benchmark::DoNotOptimize(BenchHash(g_strip, sizeof g_strip));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(sizeof g_strip));
+}
+
+void StripImageRecord(benchmark::State& state) {
+    constexpr int kCallsPerRecord = 20000;
+    static tracelet::record::FlightRecorder recorder;
+    NewRecord(recorder);
+    TW_IMAGEMEMXFER x{};
+    x.BytesWritten = sizeof g_strip;
+    x.Memory = TW_MEMORY{TWMF_APPOWNS | TWMF_POINTER, sizeof g_strip, g_strip};
+    int n = 0;
+    for (auto _ : state) {
+        tracelet::record::CaptureImage(recorder, 1, DAT_IMAGEMEMXFER, &x, TWRC_SUCCESS);
+        if (++n == kCallsPerRecord) {
+            state.PauseTiming();
             NewRecord(recorder);
             n = 0;
             state.ResumeTiming();
@@ -458,6 +563,25 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Mixed/Floor", MixedFloor);
     benchmark::RegisterBenchmark("FlightRecord/RecordCall", RecordCall);
     benchmark::RegisterBenchmark("FlightRecord/ClockReadings", ClockReadings);
+    static TW_CAPABILITY cap{CAP_XFERCOUNT, TWON_ONEVALUE, nullptr};
+    cap.hContainer = TwainNewHandle(sizeof(TW_ONEVALUE));
+    static TW_IDENTITY identity{};
+    static TW_IMAGEMEMXFER memXfer{};
+    static TW_PALETTE8 palette{};  // the largest fixed structure under 1 KB
+    static const CaptureCase captureCases[] = {
+        {"CapabilitySet", DAT_CAPABILITY, MSG_SET, &cap, TWRC_SUCCESS},
+        {"Identity", DAT_IDENTITY, MSG_GET, &identity, TWRC_SUCCESS},
+        {"ImageMemXfer", DAT_IMAGEMEMXFER, MSG_GET, &memXfer, TWRC_SUCCESS},
+        {"Palette8", DAT_PALETTE8, MSG_GET, &palette, TWRC_SUCCESS},
+    };
+    for (const CaptureCase& c : captureCases)
+        benchmark::RegisterBenchmark((std::string("Capture/InOut/") + c.name).c_str(), CaptureInOut, &c);
+    for (size_t i = 0; i < sizeof g_strip; ++i) g_strip[i] = static_cast<unsigned char>(i * 131 + (i >> 9));
+    benchmark::RegisterBenchmark("Capture/Strip64K/SampleHash", StripSampleHash);
+    benchmark::RegisterBenchmark("Capture/Strip64K/SampleHashOnly", StripSampleHashOnly);
+    benchmark::RegisterBenchmark("Capture/Strip64K/Memcpy", StripMemcpy);
+    benchmark::RegisterBenchmark("Capture/Strip64K/FullHash", StripFullHash);
+    benchmark::RegisterBenchmark("Capture/Strip64K/ImageRecord", StripImageRecord);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -2,7 +2,9 @@
 """Writes the committed seed corpus of the flight record fuzz target
 (record-corpus/): a closed load with named threads and a notice, a load
 whose last call never returned, one that stopped on a full disk, and one
-with an unsealed slot and a record of a later kind. Little-endian, a
+with an unsealed slot and a record of a later kind; a load whose calls were
+captured (a capability set with its container, a memory transfer with its
+image), the same with its captures damaged, and cut short. Little-endian, a
 4096-byte header, 64-byte slots, each record sealed by its slot's seal.
 Run it from anywhere; it rewrites the folder."""
 import os
@@ -20,8 +22,10 @@ def end_seal(index):
     return seal(index, 0x80 | 1) ^ 0xA5A5A5A5
 
 
-def header(slots, flags):
+def header(slots, flags, capture=0):
     h = bytearray(4096)
+    if capture:
+        struct.pack_into("<IIII32s", h, 2384, capture, 2048, 8192, 2048, b"images")
     struct.pack_into("<8sHHHBBII", h, 0, b"TRCLFREC", 1, 4096, 64, 0, 0, 4242, 1)
     struct.pack_into("<QIiqqQQ", h, 24, 1000, 100, 3600, 1796600000000000000, 5000000000, 0, 256 << 20)
     h[72:72 + 36] = b"00000000-0000-0000-0000-000000000000"
@@ -48,7 +52,43 @@ def simple(i, kind, a, b, t, text=b""):
     return s
 
 
+def capture(i, call_id, phase, structure, block=b"", flags=0, handle=0, block_size=None, con_type=0,
+            item_type=0, num_items=0, limit=0xFFFFFFFFFFFFFFFF, structure_size=None):
+    data = structure + block
+    slots = 1 + (len(data) + 63) // 64
+    s = bytearray(64 * slots)
+    struct.pack_into("<IHHIBBBBQIIQIIHHIQ", s, 0, seal(i, 5), 5, slots, call_id, phase, flags,
+                     1 if handle else 0, 0, 0x1000, len(structure) if structure_size is None else structure_size,
+                     len(structure), handle, len(block) if block_size is None else block_size, len(block),
+                     con_type, item_type, num_items, limit)
+    s[64:64 + len(data)] = data
+    return [s[k * 64:(k + 1) * 64] for k in range(slots)]
+
+
+def image(i, call_id, length, name=b""):
+    s = bytearray(192)
+    struct.pack_into("<IHHIBBBBQQQQQQ", s, 0, seal(i, 6), 6, 3, call_id, 1, 1, 1, 1 if name else 0,
+                     length, 0x1234567890ABCDEF, min(length, 2048), 0x2000, length if name else 0, 0)
+    s[64:64 + len(name)] = name
+    return [s[0:64], s[64:128], s[128:192]]
+
+
 MS = 1000000
+# A capability set (TW_CAPABILITY with a one-value container) and a memory
+# transfer (TW_IMAGEMEMXFER) with its image.
+CAP = struct.pack("<HHQ", 1, 5, 0xABC000)
+ONE = struct.pack("<HI", 4, 175)
+XFER = bytes(range(40))
+captured = ([call(0, 100, 5001 * MS, 1, 1, 6, 4, 5003 * MS, seq=1, cap=1)]
+            + capture(1, 1, 1, CAP, ONE, handle=0xABC000, con_type=5, item_type=4, num_items=1)
+            + capture(3, 1, 2, CAP, ONE, handle=0xABC000, con_type=5, item_type=4, num_items=1, limit=6)
+            + [call(5, 100, 5010 * MS, 2, 0x0103, 0x0001, 6, 5012 * MS, seq=2)]
+            + capture(6, 6, 1, XFER) + capture(8, 6, 2, XFER)
+            + image(10, 6, 40000, b"Twainlog_20261208_040000_0001.6.img"))
+damaged = [bytearray(x) for x in captured]
+damaged[1][44] = 200              # the input's block length past its slots
+damaged[8][0] ^= 1                # the output of the transfer: its seal broken
+damaged[11][0:3] = b"../"         # the image's name leaves its folder
 seeds = {
     "closed": [simple(0, 2, 100, 0, 5000 * MS, b"scanapp"),
                call(1, 100, 5001 * MS, 1, 3, 0x0401, 3, 5003 * MS, seq=1),
@@ -63,7 +103,11 @@ seeds = {
                 simple(2, 9, 0, 0, 0)[:6] + struct.pack("<H", 2) + bytearray(56), bytearray(64),
                 call(4, 100, 5010 * MS, 1, 3, 0x0402, 4, 5009 * MS, seq=2)],
 }
-flags = {"closed": 1, "hung": 0, "full": 2, "damaged": 0}
+seeds["captured"] = captured
+seeds["captured-damaged"] = damaged
+seeds["captured-cut"] = captured
+flags = {"closed": 1, "hung": 0, "full": 2, "damaged": 0, "captured": 1, "captured-damaged": 0, "captured-cut": 0}
+capturing = {"captured", "captured-damaged", "captured-cut"}
 
 folder = os.path.join(os.path.dirname(os.path.abspath(__file__)), "record-corpus")
 os.makedirs(folder, exist_ok=True)
@@ -71,4 +115,7 @@ for name in os.listdir(folder):
     os.remove(os.path.join(folder, name))
 for name, slots in seeds.items():
     with open(os.path.join(folder, name), "wb") as f:
-        f.write(header(len(slots), flags[name]) + b"".join(slots))
+        body = b"".join(slots)
+        if name == "captured-cut":
+            body = body[:-100]  # cut short inside the image record
+        f.write(header(len(slots), flags[name], 1 if name in capturing else 0) + body)

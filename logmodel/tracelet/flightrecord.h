@@ -210,7 +210,7 @@ enum CaptureFlags : uint32_t {
 // Defaults the writer applies (the header states those it used).
 constexpr uint32_t kCaptureMaxStructure = 2048;
 constexpr uint32_t kCaptureMaxBlock = 8192;
-constexpr uint32_t kCaptureHashSample = 2048;
+constexpr uint32_t kCaptureHashSample = 512;
 constexpr char kCaptureImagesFolder[] = "images";
 // Image files: "<record stem>.<call id>.img" in the image folder, where the
 // record stem is the record's file name without ".calls".

@@ -31,6 +31,13 @@ ForeignReader::ForeignReader(const void* block, size_t blockBytes) {
     }
 }
 
+ForeignReader ForeignReader::Unvouched(const void* block, size_t blockBytes) {
+    ForeignReader r(block, blockBytes);
+    // Known up to the start of the first page: every read checks first.
+    if (block) r.m_known = r.m_begin & ~(static_cast<uintptr_t>(PageSize()) - 1);
+    return r;
+}
+
 size_t ForeignReader::Check(uintptr_t a, size_t n) {
     if (a < m_begin || a >= m_end) return 0;
     const uintptr_t want = n > m_end - a ? m_end : a + n;

@@ -27,6 +27,10 @@ public:
     // `block`: the first byte of a block the caller was handed; `blockBytes`:
     // the bytes it holds where known, SIZE_MAX where not.
     ForeignReader(const void* block, size_t blockBytes);
+    // A reader that takes no page as readable before it checked it, the
+    // first one included: for an address found inside a structure (a
+    // buffer's pointer, a handle), which nothing vouches for.
+    static ForeignReader Unvouched(const void* block, size_t blockBytes);
 
     // Bytes from `from` on, up to `n`, that may be read: fewer than `n` when
     // the block ends first or a page on the way cannot be read.

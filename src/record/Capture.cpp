@@ -8,6 +8,7 @@
 #include "platform/CDSMInterface.h"
 #include "platform/FlightFile.h"
 #include "platform/ForeignReader.h"
+#include "tracelet/twain_memory.h"
 #include "tracelet/twain_nv.h"
 
 namespace tracelet {
@@ -60,6 +61,20 @@ static_assert(sizeof(TW_PALETTE8) <= fr::kCaptureMaxStructure, "the largest fixe
 template <class T>
 T Min(T a, T b) { return a < b ? a : b; }
 
+// Whether a handle found in a structure may be asked for its block: the
+// memory it points to can be read (a handle of the macos layout is read
+// for its size and its master pointer).
+bool HandleReadable(TW_HANDLE h) {
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    constexpr size_t kBytes = sizeof(TwMasterPointerRecord);
+#else
+    constexpr size_t kBytes = 1;  // the block itself: its reader checks the rest
+#endif
+    if (!h) return false;
+    ForeignReader in = ForeignReader::Unvouched(h, SIZE_MAX);
+    return in.Readable(h, kBytes) == kBytes;
+}
+
 uint32_t Clamp32(uint64_t v) { return v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v); }
 
 // What a capture keeps of a capability's container.
@@ -76,8 +91,10 @@ struct Block {
 };
 
 // The container behind a TW_CAPABILITY's handle, as far as it may be read:
-// the same handles the trace reads, never a failed call's.
-Block ContainerOf(const TW_CAPABILITY& cap, bool readable) {
+// the same handles the trace reads, never a failed call's. `vouched`: the
+// source just handed the handle over (the trace reads it as it is); one the
+// application hands in is checked first, as no call has answered for it.
+Block ContainerOf(const TW_CAPABILITY& cap, bool readable, bool vouched) {
     Block b;
     b.handle = reinterpret_cast<uintptr_t>(cap.hContainer);
     b.conType = cap.ConType;
@@ -89,6 +106,10 @@ Block ContainerOf(const TW_CAPABILITY& cap, bool readable) {
         case TWON_ONEVALUE: head = offsetof(TW_ONEVALUE, Item); break;
         case TWON_RANGE: head = sizeof(TW_RANGE); break;
         default: return b;
+    }
+    if (!vouched && !HandleReadable(cap.hContainer)) {
+        b.flags |= fr::kCapBlockUnreadable;
+        return b;
     }
     const size_t size = CDSMInterface::BlockSize(cap.hContainer);
     if (size == 0) return b;  // a handle the memory manager does not know
@@ -170,7 +191,7 @@ void CaptureData(FlightRecorder& recorder, uint32_t callId, uint8_t phase, TW_UI
         memcpy(&cap, structure, sizeof cap);
         const bool given = phase == fr::kPhaseIn ? MSG == MSG_SET
                                                  : rc == TWRC_SUCCESS || rc == TWRC_CHECKSTATUS;
-        block = ContainerOf(cap, given);
+        block = ContainerOf(cap, given, phase == fr::kPhaseOut);
         flags |= block.flags;
     }
 
@@ -243,7 +264,7 @@ uint64_t BitmapLength(const unsigned char* h, size_t bytes) {
 bool SampleHash(const void* data, uint64_t length, uint64_t* hash, uint64_t* hashed, bool* full) {
     constexpr uint64_t kPieces = 16, kPiece = fr::kCaptureHashSample / kPieces;
     const char* const p = static_cast<const char*>(data);
-    ForeignReader in(p, SIZE_MAX);
+    ForeignReader in = ForeignReader::Unvouched(p, SIZE_MAX);
     in.Expect(p, length);
     *full = length <= fr::kCaptureHashSample;
     unsigned char sample[fr::kCaptureHashSample];
@@ -281,7 +302,7 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
         data = static_cast<const char*>(x.Memory.TheMem);
         if ((x.Memory.Flags & TWMF_HANDLE) && data) {
             TW_HANDLE h = static_cast<TW_HANDLE>(x.Memory.TheMem);
-            const size_t size = CDSMInterface::BlockSize(h);
+            const size_t size = HandleReadable(h) ? CDSMInterface::BlockSize(h) : 0;
             data = size ? CDSMInterface::PeekMemory(h) : nullptr;
             if (size < image.length) image.length = size;
         }
@@ -289,7 +310,7 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
         TW_HANDLE h;
         if (in.Copy(&h, pData, sizeof h) != sizeof h || !h) return;
         image.transfer = fr::kTransferNative;
-        const size_t size = CDSMInterface::BlockSize(h);
+        const size_t size = HandleReadable(h) ? CDSMInterface::BlockSize(h) : 0;
         if (size == 0) return;
         data = CDSMInterface::PeekMemory(h);
         if (size != SIZE_MAX) {
@@ -297,7 +318,7 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
             image.length = size;
         } else if (data) {
             unsigned char header[124] = {};
-            ForeignReader bitmap(data, SIZE_MAX);
+            ForeignReader bitmap = ForeignReader::Unvouched(data, SIZE_MAX);
             const size_t got = bitmap.Copy(header, data, sizeof header);
             image.length = BitmapLength(header, got);
             image.length_from = image.length ? fr::kLengthImageHeader : fr::kLengthUnknown;
@@ -316,7 +337,7 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
         XXH3_state_t state;
         XXH3_INITSTATE(&state);
         XXH3_64bits_reset_withSeed(&state, image.length);
-        ForeignReader bytes(data, SIZE_MAX);
+        ForeignReader bytes = ForeignReader::Unvouched(data, SIZE_MAX);
         uint64_t done = 0;
         bool written = fd >= 0;
         while (done < image.length) {

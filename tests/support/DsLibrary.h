@@ -71,9 +71,10 @@ inline void MakeFolders(const std::string& folder) {
     }
 }
 
-// Empties `folder` and makes it exist, or not.
+// Empties `folder` (its folders too) and makes it exist, or not.
 inline void ResetFolder(const std::string& folder, bool present) {
-    for (const std::string& name : FolderFiles(folder)) unlink((folder + "/" + name).c_str());
+    for (const std::string& name : FolderFiles(folder))
+        if (unlink((folder + "/" + name).c_str()) != 0) ResetFolder(folder + "/" + name, false);
     rmdir(folder.c_str());
     if (present) MakeFolders(folder);
 }

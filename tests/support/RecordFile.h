@@ -29,7 +29,27 @@ struct RecordFile {
     std::map<uint32_t, std::string> threadNames;
     std::vector<fr::UnloadRecord> unloads;
     std::vector<fr::StopRecord> stops;
+    // Captures: the first slot, then the data the further slots hold.
+    struct Capture {
+        fr::CaptureRecord head;
+        std::string structure, block;
+    };
+    std::vector<Capture> captures;
+    std::vector<fr::ImageRecord> images;
     size_t fileSize = 0;
+    uint64_t sealedSlots = 0;  // the slots of all sealed records
+
+    // The capture of call `id` in `phase`; null when there is none.
+    const Capture* CaptureOf(uint32_t id, uint8_t phase) const {
+        for (const auto& c : captures)
+            if (c.head.call_id == id && c.head.phase == phase) return &c;
+        return nullptr;
+    }
+    const fr::ImageRecord* ImageOf(uint32_t id) const {
+        for (const auto& m : images)
+            if (m.call_id == id) return &m;
+        return nullptr;
+    }
 
     static bool Ended(const fr::CallRecord& c) { return c.end_seal == fr::EndSeal(c.call_id - 1); }
     bool Closed() const { return header.flags & fr::kFlagClosed; }
@@ -60,7 +80,15 @@ struct RecordFile {
             if (head.kind == fr::kKindCall) r.calls.push_back(As<fr::CallRecord>(at));
             if (head.kind == fr::kKindUnload) r.unloads.push_back(As<fr::UnloadRecord>(at));
             if (head.kind == fr::kKindStop) r.stops.push_back(As<fr::StopRecord>(at));
+            if (head.kind == fr::kKindCapture && i + uint64_t(head.slots) <= slots) {
+                Capture c{As<fr::CaptureRecord>(at), {}, {}};
+                c.structure.assign(at + fr::kSlotSize, c.head.structure_bytes);
+                c.block.assign(at + fr::kSlotSize + c.head.structure_bytes, c.head.block_bytes);
+                r.captures.push_back(c);
+            }
+            if (head.kind == fr::kKindImage && i + uint64_t(head.slots) <= slots) r.images.push_back(As<fr::ImageRecord>(at));
             i += head.slots;
+            r.sealedSlots += head.slots;
         }
         return r;
     }

@@ -28,7 +28,7 @@ public:
         bool macos_abi = false;
         bool capture = false;  // the header says application calls are captured
         bool images = false;   // ... and image data went to the image folder
-        uint32_t capture_max_structure = 2048, capture_max_block = 8192, capture_hash_sample = 2048;
+        uint32_t capture_max_structure = 2048, capture_max_block = 8192, capture_hash_sample = 512;
         std::string images_folder = "images";
     };
     // One phase of a call's pData.

@@ -8,6 +8,7 @@
 #include <iomanip>
 #include <map>
 
+#include "trace/names.hpp"
 #include "trace/text.hpp"
 
 namespace tracelet::trace {
@@ -313,6 +314,80 @@ std::string iso_time(const FlightRecord& r, int64_t mono_ns) {
     return buf;
 }
 
+namespace {
+
+std::string hex_bytes(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (unsigned char b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+std::string address_text(uint64_t v) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(v));
+    return text;
+}
+
+// A name from a table, or the number where the table does not name it.
+Json named(std::string_view table, long long value) {
+    const std::string_view name = constant_name(table, value);
+    return name.empty() ? Json(value) : Json(std::string(name));
+}
+
+Json part_json(const CapturedPart& p) {
+    Json j = Json::object();
+    j["size"] = p.size;
+    j["kept"] = p.bytes.size();
+    if (p.cut) j["cut"] = true;
+    if (p.unreadable) j["unreadable"] = true;
+    j["hex"] = hex_bytes(p.bytes);
+    return j;
+}
+
+Json data_json(const CapturedData& d) {
+    if (!d.present) return nullptr;
+    Json j = Json::object();
+    j["pData"] = d.null_data ? Json(nullptr) : Json(address_text(d.data));
+    if (d.structure.size) j["structure"] = part_json(d.structure);
+    if (d.has_block) {
+        Json c = Json::object();
+        c["handle"] = address_text(d.handle);
+        c["con_type"] = named("twon_macros", d.con_type);
+        if (!d.block.bytes.empty() || d.block.size) {
+            c["item_type"] = named("twty_macros", d.item_type);
+            c["num_items"] = d.num_items;
+            if (d.block_limit != UINT64_MAX) c["block_size"] = d.block_limit;
+            if (d.block_too_small) c["too_small"] = true;
+            c["bytes"] = part_json(d.block);
+        }
+        j["container"] = std::move(c);
+    }
+    return j;
+}
+
+Json image_json(const FlightRecord& r, const CapturedImage& m) {
+    static const char* const from[] = {"unknown", "bytes_written", "image_header", "allocation"};
+    static const char* const hash[] = {"none", "sample", "full"};
+    Json j = Json::object();
+    j["transfer"] = m.transfer == CapturedImage::Transfer::native ? "native" : "memory";
+    j["length"] = m.length;
+    j["length_from"] = from[static_cast<int>(m.length_from)];
+    j["hash"] = m.hash_kind == CapturedImage::Hash::none ? Json(nullptr) : Json(address_text(m.hash).substr(2));
+    j["hash_of"] = hash[static_cast<int>(m.hash_kind)];
+    j["hashed_bytes"] = m.hashed_bytes;
+    if (m.unreadable) j["unreadable"] = true;
+    if (m.stored) j["file"] = r.image_path(m);
+    if (m.write_failed) j["write_failed"] = true;
+    return j;
+}
+
+}  // namespace
+
 void add_call_times(Json& j, const SessionTimes& times, const Call& c) {
     const FlightRecord* r = times.record_of(c);
     const TimedCall* t = times.find(c);
@@ -320,6 +395,14 @@ void add_call_times(Json& j, const SessionTimes& times, const Call& c) {
     j["start"] = iso_time(*r, t->start_ns);
     j["duration_ms"] = t->ended() ? Json(static_cast<double>(t->duration_ns()) / 1e6) : Json(nullptr);
     j["thread"] = t->thread;
+    // The call's pData as it came in beside what the source left.
+    if (const CallCapture* k = r->capture_of(t->id)) {
+        Json cap = Json::object();
+        cap["in"] = data_json(k->in);
+        cap["out"] = data_json(k->out);
+        if (k->image.present) cap["image"] = image_json(*r, k->image);
+        j["capture"] = std::move(cap);
+    }
 }
 
 }  // namespace tracelet::trace
