@@ -51,7 +51,11 @@ std::string SessionRecord(bool captured = true, bool returned = true) {
         if (!returned) break;
         w.end(slot, 10 + msg, msg == MSG_OPENDS ? TWRC_CHECKSTATUS : TWRC_SUCCESS, 4, -1);
     }
-    return w.bytes();
+    std::string bytes = w.bytes();
+#if defined(TRACELET_TWAIN_ABI_MACOS)
+    bytes[14] = 1;  // the header's layout: this build's
+#endif
+    return bytes;
 }
 
 struct Loaded {
