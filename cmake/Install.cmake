@@ -5,12 +5,14 @@
 #   cmake --install <build> --component development    headers and package
 #   cmake --install <build> --component virtual-scanner   the virtual scanner as the companion
 #   cmake --install <build> --component passthrough       the pass-through companion
+#   cmake --install <build> --component playback          the playback companion
 #
-# Both companions have install rules in every build, so that one build can
-# package both (cmake/Package.cmake: the Debian packages, one per component,
-# and what only they carry); a plain cmake --install takes the one
-# its option (TRACELET_INSTALL_VIRTUAL_SCANNER, TRACELET_INSTALL_PASSTHROUGH)
-# asks for, never both, since they share the companion path.
+# Every companion has install rules in every build, so that one build can
+# package them all (cmake/Package.cmake: the Debian packages, one per
+# component, and what only they carry); a plain cmake --install takes the one
+# its option (TRACELET_INSTALL_VIRTUAL_SCANNER, TRACELET_INSTALL_PASSTHROUGH,
+# TRACELET_INSTALL_PLAYBACK) asks for, never two, since they share the
+# companion path.
 #
 # The data source goes to TRACELET_INSTALL_DS_DIR, a folder of its own under
 # the one the Linux TWAIN data source manager scans for *.ds files; the
@@ -61,9 +63,16 @@ install(FILES
   COMPONENT development)
 
 # --- The companions ----------------------------------------------------------------
-if(TRACELET_INSTALL_VIRTUAL_SCANNER AND TRACELET_INSTALL_PASSTHROUGH)
-  message(FATAL_ERROR "TRACELET_INSTALL_VIRTUAL_SCANNER and TRACELET_INSTALL_PASSTHROUGH both want "
-                      "${TRACELET_COMPANION_PATH}: choose one")
+set(_chosen "")
+foreach(_option TRACELET_INSTALL_VIRTUAL_SCANNER TRACELET_INSTALL_PASSTHROUGH TRACELET_INSTALL_PLAYBACK)
+  if(${_option})
+    list(APPEND _chosen ${_option})
+  endif()
+endforeach()
+list(LENGTH _chosen _count)
+if(_count GREATER 1)
+  list(JOIN _chosen " and " _chosen)
+  message(FATAL_ERROR "${_chosen} all want ${TRACELET_COMPANION_PATH}: choose one")
 endif()
 
 # Installs <target> at the companion path in <component>, which a plain
@@ -95,5 +104,6 @@ endfunction()
 
 tracelet_install_companion(tracelet_virtual_scanner virtual-scanner "${TRACELET_INSTALL_VIRTUAL_SCANNER}")
 tracelet_install_companion(tracelet_passthrough passthrough "${TRACELET_INSTALL_PASSTHROUGH}")
+tracelet_install_companion(tracelet_playback playback "${TRACELET_INSTALL_PLAYBACK}")
 
 include(${CMAKE_CURRENT_LIST_DIR}/Package.cmake OPTIONAL)

@@ -6,6 +6,7 @@
 #   tracelet-dev              development      the companion headers and the CMake package
 #   tracelet-virtual-scanner  virtual-scanner  the virtual scanner as the companion
 #   tracelet-passthrough      passthrough      the pass-through companion and its configuration file
+#   tracelet-playback         playback         the playback companion and its configuration file
 #
 # The packages are built from the paths this build was configured with; only
 # the prefix changes (/usr instead of CMAKE_INSTALL_PREFIX).
@@ -21,6 +22,9 @@ set(_tracelet_packages
   development tracelet-dev
   virtual-scanner tracelet-virtual-scanner
   passthrough tracelet-passthrough)
+if(TARGET tracelet_playback)
+  list(APPEND _tracelet_packages playback tracelet-playback)
+endif()
 
 # The changelog's newest entry names the version being packaged.
 file(STRINGS ${_deb}/changelog _head LIMIT_COUNT 1)
@@ -85,16 +89,22 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_COMPONENT_VIRTUAL-SCANNER_DEPENDS runtime)
 set(CPACK_COMPONENT_PASSTHROUGH_DEPENDS runtime)
-# Both companions own the companion path.
-set(CPACK_DEBIAN_VIRTUAL-SCANNER_PACKAGE_CONFLICTS tracelet-passthrough)
-set(CPACK_DEBIAN_PASSTHROUGH_PACKAGE_CONFLICTS tracelet-virtual-scanner)
+set(CPACK_COMPONENT_PLAYBACK_DEPENDS runtime)
+# Every companion owns the companion path.
+set(CPACK_DEBIAN_VIRTUAL-SCANNER_PACKAGE_CONFLICTS "tracelet-passthrough, tracelet-playback")
+set(CPACK_DEBIAN_PASSTHROUGH_PACKAGE_CONFLICTS "tracelet-virtual-scanner, tracelet-playback")
+set(CPACK_DEBIAN_PLAYBACK_PACKAGE_CONFLICTS "tracelet-virtual-scanner, tracelet-passthrough")
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION devel)
 
-# The pass-through configuration file is a conffile: upgrades keep a user's edits.
+# The configuration files of the pass-through and playback companions are
+# conffiles: upgrades keep a user's edits.
 get_filename_component(_dir "${TRACELET_COMPANION_PATH}" DIRECTORY)
 get_filename_component(_stem "${TRACELET_COMPANION_PATH}" NAME_WLE)
-file(WRITE ${_staged}/passthrough/conffiles "${_dir}/${_stem}.conf\n")
-set(CPACK_DEBIAN_PASSTHROUGH_PACKAGE_CONTROL_EXTRA ${_staged}/passthrough/conffiles)
+foreach(_component passthrough playback)
+  string(TOUPPER ${_component} _var)
+  file(WRITE ${_staged}/${_component}/conffiles "${_dir}/${_stem}.conf\n")
+  set(CPACK_DEBIAN_${_var}_PACKAGE_CONTROL_EXTRA ${_staged}/${_component}/conffiles)
+endforeach()
 
 # Descriptions: lines of at most 80 columns, so paths stand on lines of their own.
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "TWAIN data source that traces every call it forwards
@@ -105,7 +115,8 @@ to a trace log. The data source manager finds it in
 and it loads its companion from
   ${TRACELET_COMPANION_PATH}
 Install one companion with it: tracelet-virtual-scanner (a scanner that
-scans a test page) or tracelet-passthrough (traces a real driver).
+scans a test page), tracelet-passthrough (traces a real driver) or
+tracelet-playback (answers from a recorded session).
 This package also holds tracelet-log, which reads, checks and compares trace
 logs, and tracelet-session, which scans pages through a data source without
 an application.
@@ -130,5 +141,11 @@ configuration file beside the companion:
   ${_dir}/${_stem}.conf
 The driver's .ds must not stay under /usr/local/lib/twain, or applications
 list it twice, once untraced.")
+set(CPACK_DEBIAN_PLAYBACK_DESCRIPTION "Tracelet companion that answers from a recorded session
+Places the playback companion at the companion path of the Tracelet data
+source, so that an application runs against a session recorded with
+Tracelet's log on, without the scanner. Name the session's logs in the
+configuration file beside the companion:
+  ${_dir}/${_stem}.conf")
 
 include(CPack)

@@ -42,7 +42,7 @@ expected_files() {
             printf '/usr/lib/cmake/Tracelet/%s\n' TraceletConfig.cmake TraceletConfigVersion.cmake TraceletTargets.cmake ;;
         tracelet-virtual-scanner)
             echo "${companion}" ;;
-        tracelet-passthrough)
+        tracelet-passthrough|tracelet-playback)
             printf '%s\n' "${companion}" "${companion%.*}.conf" ;;
     esac
     debian_files "$1"
@@ -50,14 +50,15 @@ expected_files() {
 
 echo "=== packages: contents"
 failed=0
-for package in tracelet tracelet-dev tracelet-virtual-scanner tracelet-passthrough; do
+for package in tracelet tracelet-dev tracelet-virtual-scanner tracelet-passthrough tracelet-playback; do
     if ! diff -u --label "${package}: expected" --label "${package}: packaged" \
             <(expected_files "${package}" | LC_ALL=C sort) <(files_of "${package}"); then
         failed=1
     fi
 done
 # Control fields: each companion needs tracelet of its own version and
-# conflicts with the other; the pass-through configuration file is a conffile.
+# conflicts with the others; the configuration files of the pass-through and
+# playback companions are conffiles.
 check_field() {
     local actual
     actual=$(dpkg-deb -f "$(deb "$1")" "$2")
@@ -68,20 +69,25 @@ check_field() {
 }
 check_field tracelet-virtual-scanner Depends "tracelet (= ${version}),*"
 check_field tracelet-passthrough Depends "tracelet (= ${version}),*"
-check_field tracelet-virtual-scanner Conflicts tracelet-passthrough
-check_field tracelet-passthrough Conflicts tracelet-virtual-scanner
+check_field tracelet-playback Depends "tracelet (= ${version}),*"
+check_field tracelet-virtual-scanner Conflicts "tracelet-passthrough, tracelet-playback"
+check_field tracelet-passthrough Conflicts "tracelet-virtual-scanner, tracelet-playback"
+check_field tracelet-playback Conflicts "tracelet-virtual-scanner, tracelet-passthrough"
 check_field tracelet Depends "*libstdc++6*"
 check_field tracelet Description "*mkdir -p*${log_dir}*"
-conffiles=$(dpkg-deb --ctrl-tarfile "$(deb tracelet-passthrough)" | tar -xO ./conffiles)
-if [ "${conffiles}" != "${companion%.*}.conf" ]; then
-    echo "tracelet-passthrough: conffiles is '${conffiles}'"
-    failed=1
-fi
+for package in tracelet-passthrough tracelet-playback; do
+    conffiles=$(dpkg-deb --ctrl-tarfile "$(deb "${package}")" | tar -xO ./conffiles)
+    if [ "${conffiles}" != "${companion%.*}.conf" ]; then
+        echo "${package}: conffiles is '${conffiles}'"
+        failed=1
+    fi
+done
 [ "${failed}" = 0 ] || { echo "packages: contents differ from what they should hold"; exit 1; }
 
 echo "=== packages: lintian"
 lintian --fail-on error,warning \
-    "$(deb tracelet)" "$(deb tracelet-dev)" "$(deb tracelet-virtual-scanner)" "$(deb tracelet-passthrough)"
+    "$(deb tracelet)" "$(deb tracelet-dev)" "$(deb tracelet-virtual-scanner)" "$(deb tracelet-passthrough)" \
+    "$(deb tracelet-playback)"
 
 if [ "$(id -u)" != 0 ]; then
     echo "=== packages: install test skipped (needs root)"
@@ -90,7 +96,7 @@ fi
 
 echo "=== packages: install, scan, remove"
 installed=(tracelet tracelet-virtual-scanner)
-for package in "${installed[@]}" tracelet-passthrough; do
+for package in "${installed[@]}" tracelet-passthrough tracelet-playback; do
     if dpkg-query -W -f='${Status}' "${package}" 2>/dev/null | grep -q ' installed$'; then
         echo "packages: ${package} is installed on this machine already; not touching it"
         exit 1

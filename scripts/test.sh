@@ -34,14 +34,18 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "=== tsan: configure and build the thread and callback tests"
 CC=clang CXX=clang++ cmake -S . -B build-ci-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACELET_TWAIN_ABI=native \
-    -DTRACELET_SANITIZE_THREAD=ON -DTRACELET_BUILD_BENCHMARKS=OFF -DTRACELET_BUILD_READER=OFF \
+    -DTRACELET_SANITIZE_THREAD=ON -DTRACELET_BUILD_BENCHMARKS=OFF \
     >build-ci-tsan.configure.log || { cat build-ci-tsan.configure.log; exit 1; }
-cmake --build build-ci-tsan -j "${jobs}" --target tracelet_e2e_tests tracelet_unit_tests tracelet_virtual_scanner_tests
+cmake --build build-ci-tsan -j "${jobs}" --target tracelet_e2e_tests tracelet_unit_tests tracelet_virtual_scanner_tests \
+    tracelet_playback_unit_tests tracelet_playback_companion_tests tracelet-session tracelet_log
 echo "=== tsan: test"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 build-ci-tsan/tests/tracelet_e2e_tests --gtest_filter='Source*:ContainerBounds*'
 build-ci-tsan/tests/tracelet_unit_tests --gtest_filter='BlockTable*:MonotonicClock*'
 build-ci-tsan/tools/virtual-scanner/tests/tracelet_virtual_scanner_tests --gtest_filter='Notification*'
+# Notices played back from the playback companion's own thread.
+build-ci-tsan/tools/playback/tests/tracelet_playback_unit_tests --gtest_filter='PlaybackOperator.*'
+ctest --test-dir build-ci-tsan --output-on-failure -R '^playback[.]session[.]source-thread$'
 unset TSAN_OPTIONS
 
 if [ -x scripts/fuzz.sh ]; then

@@ -50,6 +50,9 @@ int ParseOptions(int argc, const char* const* argv, Options& o, std::ostream& ou
                                         : std::string("expected four numbers L,T,R,B in inches with R > L >= 0 "
                                                       "and B > T >= 0, got '" + text + "'");
         });
+    app.add_option("--buffer-size", o.bufferSize,
+                   "Bytes of a memory transfer's buffer (default: the size the source prefers)")
+        ->check(CLI::Range(1u, 1u << 30));
     app.add_option("-o,--output", o.outputDir, "Folder for the saved pages (created if missing)")
         ->capture_default_str();
     app.add_option("--ds", o.dataSource, "The data source to load")->capture_default_str();

@@ -22,6 +22,7 @@ struct Options {
     std::optional<int> bitDepth;
     int resolution = 100;  // dots per inch, both directions
     std::optional<Frame> frame;
+    unsigned bufferSize = 0;  // bytes of a memory transfer's buffer; 0: the size the source prefers
     std::string outputDir = "scans";
     std::string dataSource;  // the .ds to load
     std::string logDir;      // the folder its trace log goes to

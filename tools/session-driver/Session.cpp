@@ -427,7 +427,7 @@ TW_UINT16 Session::MemoryTransfer(PageImage& page) {
     }
     // Fields of packed structures are copied out before anything takes them by reference.
     const TW_UINT32 preferred = setup.Preferred, minimum = setup.MinBufSize;
-    const TW_UINT32 size = std::max(preferred, minimum);
+    const TW_UINT32 size = m_options.bufferSize ? m_options.bufferSize : std::max(preferred, minimum);
     std::vector<unsigned char> buffer(size ? size : 1);
     const std::size_t rowBytes = page.RowBytes();
     std::uint32_t rowsDone = 0;

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "trace/names.hpp"
+#include "trace/reader.hpp"
 #include "trace/text.hpp"
 #include "tracelet/flightrecord.h"
 
@@ -436,6 +438,15 @@ FlightRecord read_flight_record(const std::string& path) {
     finish_record(r, reader, size);
     r.host = host_state(r);
     return r;
+}
+
+std::string last_load_record(const std::vector<std::string>& paths) {
+    const std::vector<std::string> logs = session_files(paths);
+    if (logs.empty()) throw std::runtime_error("no log file given");
+    const std::vector<std::string> records = flight_record_files(logs.back());
+    if (records.empty())
+        throw std::runtime_error("no flight record (" + std::string(fr::kExtension) + ") beside " + logs.back());
+    return records.back();
 }
 
 std::vector<std::string> flight_record_files(const std::string& log_path) {

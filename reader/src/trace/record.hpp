@@ -181,6 +181,13 @@ CaptureCheck check_capture(const FlightRecord& r, bool macos_abi);
 // The records beside a log file: "<stem>.calls", then "<stem>.<n>.calls" by n.
 std::vector<std::string> flight_record_files(const std::string& log_path);
 
+// The flight record of a session's last load: the last record beside the
+// last of the session's log files (`paths` as session_files takes them). The
+// earlier loads of a session are usually the manager's probes. Throws
+// std::runtime_error when the paths name no log, or the last log has no
+// record beside it.
+std::string last_load_record(const std::vector<std::string>& paths);
+
 // Whether the record's writer still runs on this machine.
 HostState host_state(const FlightRecord& r);
 
