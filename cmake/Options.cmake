@@ -20,6 +20,8 @@ set(TRACELET_LOG_DIR "/Users/Shared/NUVEX/Vistrel/LOG/TWAIN" CACHE STRING
     "Folder whose existence switches the trace log on (fixed at build time)")
 set(TRACELET_PASSTHROUGH_TARGET "" CACHE STRING
     "Data source the pass-through companion forwards to, written into its configuration file (empty: a commented example)")
+set(TRACELET_PLAYBACK_RECORDING "" CACHE STRING
+    "Recording the playback companion answers from, written into its configuration file (empty: a commented example)")
 
 # --- What is built -------------------------------------------------------------------
 option(TRACELET_BUILD_READER "Build the log reader (tracelet-log)" ON)
@@ -38,3 +40,5 @@ option(TRACELET_INSTALL_VIRTUAL_SCANNER
        "cmake --install puts the virtual scanner at TRACELET_COMPANION_PATH, as the data source's companion" OFF)
 option(TRACELET_INSTALL_PASSTHROUGH
        "cmake --install puts the pass-through companion at TRACELET_COMPANION_PATH, with its configuration file" OFF)
+option(TRACELET_INSTALL_PLAYBACK
+       "cmake --install puts the playback companion at TRACELET_COMPANION_PATH, with its configuration file" OFF)
