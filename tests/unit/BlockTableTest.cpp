@@ -65,7 +65,9 @@ TEST(BlockTable, WhenFullTheOldestEntryLeavesFirst) {
     EXPECT_EQ(Found(t, 1 * 16, 7), SIZE_MAX);
     EXPECT_EQ(Found(t, 2 * 16, 7), SIZE_MAX);
     for (uintptr_t i = 3; i <= n; ++i) {
-        if (i != 5) EXPECT_EQ(Found(t, i * 16, 7), i) << i;
+        if (i != 5) {
+            EXPECT_EQ(Found(t, i * 16, 7), i) << i;
+        }
     }
     EXPECT_EQ(Found(t, 0x9000, 7), 1u);
     EXPECT_EQ(Found(t, 0xB000, 7), 3u);
