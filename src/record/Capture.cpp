@@ -5,6 +5,7 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
+#include "bounds/BlockTable.h"
 #include "platform/CDSMInterface.h"
 #include "platform/FlightFile.h"
 #include "platform/ForeignReader.h"
@@ -111,7 +112,9 @@ Block ContainerOf(const TW_CAPABILITY& cap, bool readable, bool vouched) {
         b.flags |= fr::kCapBlockUnreadable;
         return b;
     }
-    const size_t size = CDSMInterface::BlockSize(cap.hContainer);
+    // Bounded as the trace bounds it: the block the source allocated in
+    // this call, else the layout's own size, else the readable pages.
+    const size_t size = bounds::ContainerBytes(cap.hContainer);
     if (size == 0) return b;  // a handle the memory manager does not know
     b.present = true;
     b.data = CDSMInterface::PeekMemory(cap.hContainer);
@@ -302,7 +305,7 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
         data = static_cast<const char*>(x.Memory.TheMem);
         if ((x.Memory.Flags & TWMF_HANDLE) && data) {
             TW_HANDLE h = static_cast<TW_HANDLE>(x.Memory.TheMem);
-            const size_t size = HandleReadable(h) ? CDSMInterface::BlockSize(h) : 0;
+            const size_t size = HandleReadable(h) ? bounds::ContainerBytes(h) : 0;
             data = size ? CDSMInterface::PeekMemory(h) : nullptr;
             if (size < image.length) image.length = size;
         }
@@ -310,7 +313,9 @@ void CaptureImage(FlightRecorder& recorder, uint32_t callId, TW_UINT16 DAT, cons
         TW_HANDLE h;
         if (in.Copy(&h, pData, sizeof h) != sizeof h || !h) return;
         image.transfer = fr::kTransferNative;
-        const size_t size = HandleReadable(h) ? CDSMInterface::BlockSize(h) : 0;
+        // The block's size when the source allocated it in this call through
+        // the entry point, or where the layout's handles know it.
+        const size_t size = HandleReadable(h) ? bounds::ContainerBytes(h) : 0;
         if (size == 0) return;
         data = CDSMInterface::PeekMemory(h);
         if (size != SIZE_MAX) {

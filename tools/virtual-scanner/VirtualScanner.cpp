@@ -499,10 +499,15 @@ private:
         const PageGeometry& g = m_page->Geometry();
         const std::uint64_t size = sizeof(VsNativeImageHeader) + std::uint64_t(g.bytesPerRow) * g.height;
         if (size > 0xffffffffu) return Failure(TWCC_LOWMEMORY);
-        TW_HANDLE h = TwainNewHandle(static_cast<TW_UINT32>(size));
+        // A source of this version allocates what it hands the application
+        // with the manager's memory functions, when it was given them.
+        const bool managed = m_entry.DSM_MemAllocate && m_entry.DSM_MemFree;
+        TW_HANDLE h = managed ? m_entry.DSM_MemAllocate(static_cast<TW_UINT32>(size))
+                              : TwainNewHandle(static_cast<TW_UINT32>(size));
         unsigned char* p = h ? static_cast<unsigned char*>(TwainLockHandle(h)) : nullptr;
         if (!p) {
-            TwainDisposeHandle(h);
+            if (managed && h) m_entry.DSM_MemFree(h);
+            else TwainDisposeHandle(h);
             return Failure(TWCC_LOWMEMORY);
         }
         VsNativeImageHeader header;
