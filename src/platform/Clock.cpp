@@ -41,6 +41,11 @@ namespace {
 
 constexpr int64_t kCalibrateNs = 10 * 1000 * 1000;   // 10 ms of both clocks before the counter is used
 constexpr int64_t kRecheckNs = 500 * 1000 * 1000;    // a new reference every half second of use
+// The widest bracket of counter readings around one system clock reading
+// that may serve as a reference: a reading takes a few hundred ticks, so
+// this is a few microseconds at the counters' rates, and a wider bracket
+// means the thread was preempted in between.
+constexpr uint64_t kPairTicks = 20000;
 
 int64_t SystemMonotonic() {
     struct timespec ts;
@@ -111,10 +116,16 @@ bool MoveReference(int64_t ns, uint64_t ticks) {
     return true;
 }
 
-// Both clocks read; the counter's reference set up or moved when due.
+// Both clocks read; the counter's reference set up or moved when due. The
+// system clock's reading is bracketed by two counter readings, and only a
+// tight bracket may become a reference: a thread preempted between the two
+// clocks would otherwise shift every later reading by the time it waited.
 int64_t ReadBoth(int mode) {
-    const uint64_t ticks = Ticks();
+    const uint64_t before = Ticks();
     const int64_t ns = SystemMonotonic();
+    const uint64_t after = Ticks();
+    if (after < before || after - before > kPairTicks) return ns;
+    const uint64_t ticks = before + (after - before) / 2;
     bool expected = false;
     if (!s_clock.moving.compare_exchange_strong(expected, true, std::memory_order_acquire)) return ns;
     if (mode == kUnknown) {
