@@ -32,7 +32,7 @@ void* const kForeign = reinterpret_cast<void*>(0x0bf3a1d0);  // an address of th
 TEST(ReplayInput, RecordedPointersAreReplacedByTheReplaysOwn) {
     replay::InputContext context;
     {
-        TW_CAPABILITY cap{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, kForeign};
+        TW_CAPABILITY cap{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, static_cast<TW_HANDLE>(kForeign)};
         replay::CallInput in(DAT_CAPABILITY, MSG_GET, true, Bytes(cap), "", context);
         EXPECT_EQ(As<TW_CAPABILITY>(in.Data()).hContainer, nullptr);
         EXPECT_EQ(As<TW_CAPABILITY>(in.Data()).Cap, CAP_SUPPORTEDCAPS);
