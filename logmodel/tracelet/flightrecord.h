@@ -35,7 +35,7 @@ constexpr uint32_t kSlotSize = 64;
 // are mapped. It never grows past kMaxFileSize: a load that reaches it sets
 // kFlagFull and records no further calls (the text log goes on).
 constexpr uint64_t kGrowStep = 4u << 20;           // 65,536 slots
-constexpr uint64_t kMaxFileSize = 256ull << 20;    // about 4.2 million slots
+constexpr uint64_t kMaxFileSize = 512ull << 20;    // about 8.4 million slots
 
 // File name: the log's name with ".txt" replaced by ".calls"; the n-th load
 // (n >= 2) that shares one log file writes "<stem>.<n>.calls".
