@@ -97,7 +97,11 @@ void WriteStructure(const RecordedCall& recorded, void* data) {
     if (dat == DAT_CAPABILITY) {
         // The recorded handle belonged to the recorded host.
         auto* cap = static_cast<TW_CAPABILITY*>(data);
-        cap->hContainer = recorded.container ? HandleWith(recorded.containerBytes) : nullptr;
+        // A failed call hands the application no container to free.
+        const bool answered = recorded.rc == TWRC_SUCCESS || recorded.rc == TWRC_CHECKSTATUS;
+        cap->hContainer = recorded.container && answered && !recorded.containerBytes.empty()
+                              ? HandleWith(recorded.containerBytes)
+                              : nullptr;
     }
 }
 

@@ -34,15 +34,19 @@ TEST(ReplayInput, RecordedPointersAreReplacedByTheReplaysOwn) {
     {
         TW_CAPABILITY cap{CAP_SUPPORTEDCAPS, TWON_DONTCARE16, static_cast<TW_HANDLE>(kForeign)};
         replay::CallInput in(DAT_CAPABILITY, MSG_GET, true, Bytes(cap), "", context);
-        EXPECT_EQ(As<TW_CAPABILITY>(in.Data()).hContainer, nullptr);
-        EXPECT_EQ(As<TW_CAPABILITY>(in.Data()).Cap, CAP_SUPPORTEDCAPS);
+        const TW_CAPABILITY sent = As<TW_CAPABILITY>(in.Data());
+        const TW_HANDLE container = sent.hContainer;  // out of the packed structure
+        const TW_UINT16 id = sent.Cap;
+        EXPECT_EQ(container, nullptr);
+        EXPECT_EQ(id, CAP_SUPPORTEDCAPS);
     }
     {
         TW_EVENT ev{kForeign, MSG_NULL};
         replay::CallInput in(DAT_EVENT, MSG_PROCESSEVENT, true, Bytes(ev), "", context);
         const auto sent = As<TW_EVENT>(in.Data());
-        EXPECT_NE(sent.pEvent, nullptr);
-        EXPECT_NE(sent.pEvent, kForeign);
+        const TW_MEMREF event = sent.pEvent;  // out of the packed structure
+        EXPECT_NE(event, nullptr);
+        EXPECT_NE(event, kForeign);
     }
     {
         replay::CallInput in(DAT_STATUS, MSG_GET, false, "", "", context);
@@ -96,9 +100,11 @@ TEST(ReplayInput, ShortAndLongRecordsAreSentWhole) {
     x.Memory.Length = 0xffffffffu;
     replay::CallInput lying(DAT_IMAGEMEMXFER, MSG_GET, true, Bytes(x), "", context);
     const auto sent = As<TW_IMAGEMEMXFER>(lying.Data());
-    ASSERT_LT(sent.Memory.Length, 0xffffffffu);
-    ASSERT_NE(sent.Memory.TheMem, nullptr);
-    static_cast<unsigned char*>(sent.Memory.TheMem)[sent.Memory.Length - 1] = 1;  // writable to its end
+    const TW_UINT32 offered = sent.Memory.Length;  // out of the packed structure
+    ASSERT_LT(offered, 0xffffffffu);
+    const TW_MEMREF buffer = sent.Memory.TheMem;
+    ASSERT_NE(buffer, nullptr);
+    static_cast<unsigned char*>(buffer)[offered - 1] = 1;  // writable to its end
 }
 
 tr::TimedCall Timed(std::uint32_t id, long long seq, TW_UINT16 dat, TW_UINT16 msg, bool fromSource = false) {
