@@ -173,12 +173,9 @@ void CaptureData(FlightRecorder& recorder, uint32_t callId, uint8_t phase, TW_UI
     uint8_t flags = pData ? 0 : fr::kCapNullData;
     uint64_t size = pData ? StructureSize(DAT) : 0;
     ForeignReader in(pData, SIZE_MAX);
-    if (DAT == DAT_EXTIMAGEINFO && size) {
-        // The header and as many TW_INFO entries as NumInfos says.
-        TW_UINT32 infos = 0;
-        if (in.Copy(&infos, pData, sizeof infos) == sizeof infos && infos > 1)
-            size += static_cast<uint64_t>(infos - 1) * sizeof(TW_INFO);
-    }
+    // A TW_EXTIMAGEINFO is captured as its declared structure (one
+    // TW_INFO): its NumInfos is the application's word, and nothing bounds
+    // the block it claims, so the entries after the first are not read.
     uint32_t keep = static_cast<uint32_t>(Min<uint64_t>(size, fr::kCaptureMaxStructure));
     if (keep < size) flags |= fr::kCapStructureCut;
     unsigned char structure[fr::kCaptureMaxStructure];

@@ -266,8 +266,8 @@ TEST(Capture, BoundsHoldAgainstLargeContainersLyingCountsAndTheEndOfMemory) {
          fr::kCaptureMaxBlock, fr::kCapBlockCut},
         {"a container whose count lies", DAT_CAPABILITY, MSG_SET, &setLying, capSize, capSize, UINT32_MAX, lyingBytes,
          lyingFlags},
-        {"a structure larger than its bound", DAT_EXTIMAGEINFO, MSG_GET, infos.data(),
-         static_cast<uint32_t>(infos.size()), fr::kCaptureMaxStructure, 0, 0, fr::kCapStructureCut},
+        {"a structure whose count claims more than its type", DAT_EXTIMAGEINFO, MSG_GET, infos.data(),
+         static_cast<uint32_t>(sizeof(TW_EXTIMAGEINFO)), static_cast<uint32_t>(sizeof(TW_EXTIMAGEINFO)), 0, 0, 0},
         {"no structure", DAT_IDENTITY, MSG_GET, nullptr, 0, 0, 0, 0, fr::kCapNullData},
         {"a type without one", DAT_NULL, MSG_XFERREADY, &thousand, 0, 0, 0, 0, 0},
     };
