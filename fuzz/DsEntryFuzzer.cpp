@@ -287,7 +287,9 @@ void OneCall(Input& in) {
         size = StructureSize(dat);
         if (size == 0) size = in.Byte() % 64;
         in.Take(bytes, size);
-        pData = static_cast<unsigned char*>(malloc(size ? size : 1));
+        // An application's pData is at least its declared type, which the
+        // trace and the capture copy whole: the block holds the largest.
+        pData = static_cast<unsigned char*>(calloc(1, size > 2048 ? size : 2048));
         if (dat == DAT_ENTRYPOINT) {
             // The application fills its entry points; the companion writes
             // nothing. A manager entry the input gives is the stand-in.
