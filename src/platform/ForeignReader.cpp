@@ -38,8 +38,28 @@ ForeignReader ForeignReader::Unvouched(const void* block, size_t blockBytes) {
     return r;
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) && !defined(__SANITIZE_ADDRESS__)
+#define __SANITIZE_ADDRESS__ 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && defined(__x86_64__)
+// Under AddressSanitizer the range between low and high application memory
+// is the sanitizer's own shadow: readable, but not the application's, and
+// the sanitizer faults when a copy from it is checked. A stray address
+// there is treated as unreadable.
+static bool InSanitizerShadow(uintptr_t a) { return a >= 0x7fff8000u && a < 0x10007fff8000u; }
+#else
+static bool InSanitizerShadow(uintptr_t) { return false; }
+#endif
+
 size_t ForeignReader::Check(uintptr_t a, size_t n) {
     if (a < m_begin || a >= m_end) return 0;
+    if (InSanitizerShadow(a)) {
+        m_unreadable = true;
+        m_cut = true;
+        return 0;
+    }
     const uintptr_t want = n > m_end - a ? m_end : a + n;
     const uintptr_t page = PageSize();
     while (m_known < want && !m_unreadable) {
