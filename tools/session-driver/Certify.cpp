@@ -18,6 +18,7 @@
 
 #include "CertifyChecks.h"
 #include "CertifyPlan.h"
+#include "ChildRun.h"
 #include "trace/reader.hpp"
 
 namespace fs = std::filesystem;
@@ -25,55 +26,6 @@ namespace fs = std::filesystem;
 namespace certify {
 
 namespace {
-
-std::string Stamp(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec))
-        if (e.is_regular_file(ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// How the child ended.
-struct Ending {
-    enum Kind { Completed, Crashed, Hung, Stopped } kind = Stopped;
-    int code = 0;  // exit status or signal
-};
-
-Ending Watch(pid_t child, int timeoutSeconds) {
-    Ending e;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) break;
-        if (done < 0) return e;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            e.kind = Ending::Hung;
-            return e;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (WIFSIGNALED(status)) {
-        e.kind = Ending::Crashed;
-        e.code = WTERMSIG(status);
-    } else {
-        e.code = WEXITSTATUS(status);
-    }
-    return e;
-}
 
 // The sequence numbers of the run's own calls in the log, in order: every
 // triplet line but the source's own calls.
@@ -86,12 +38,6 @@ struct SequenceSink : tracelet::trace::Sink {
         if (c.tag != "DS") app.push_back(c.seq);
     }
 };
-
-std::string SeqText(long long seq) {
-    std::ostringstream s;
-    s << "[" << std::setw(5) << std::setfill('0') << seq << "]";
-    return s.str();
-}
 
 bool RunProgram(const std::vector<std::string>& args) {
     std::vector<char*> argv;
@@ -122,7 +68,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
             << "); run the tracelet-session of the build tree\n";
         return 2;
     }
-    const std::string outDir = o.outDir.empty() ? Stamp("certify-%Y%m%d-%H%M%S") : o.outDir;
+    const std::string outDir = o.outDir.empty() ? session::Stamp("certify-%Y%m%d-%H%M%S") : o.outDir;
     fs::create_directories(outDir, ec);
     fs::create_directories(o.logDir, ec);
     if (!fs::is_directory(outDir) || !fs::is_directory(o.logDir)) {
@@ -131,7 +77,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     }
     const std::string target = fs::absolute(o.target).string();
     const std::string results = (fs::path(outDir) / "plan-results.jsonl").string();
-    const std::vector<std::string> before = FilesIn(o.logDir);
+    const std::vector<std::string> before = session::FilesIn(o.logDir);
 
     out << "Conformance run of " << target << "\n  trace data source " << o.traceDs << "\n  report in " << outDir
         << "\n";
@@ -151,7 +97,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         plan.stressCycles = o.stressCycles;
         _exit(RunPlan(plan));
     }
-    const Ending ending = Watch(child, o.timeoutSeconds);
+    const session::Ending ending = session::WatchChild(child, o.timeoutSeconds);
 
     // What the plan wrote.
     nlohmann::json source = nlohmann::json::object();
@@ -181,19 +127,9 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     }
     fs::remove(results, ec);
 
-    // The trace: the log files the run wrote move into the report's folder.
-    std::vector<std::string> logs;
-    for (const std::string& name : FilesIn(o.logDir)) {
-        if (std::binary_search(before.begin(), before.end(), name)) continue;
-        const fs::path from = fs::path(o.logDir) / name, to = fs::path(outDir) / name;
-        fs::rename(from, to, ec);
-        if (ec) {
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-            fs::remove(from, ec);
-        }
-        // The flight records go along with their logs; the trace is the logs.
-        if (to.extension() == ".txt") logs.push_back(to.string());
-    }
+    // The trace: the log files the run wrote move into the report's folder,
+    // their flight records with them.
+    const std::vector<std::string> logs = session::TakeNewTrace(o.logDir, before, outDir);
     SequenceSink seqs;
     try {
         tracelet::trace::read_session(logs, seqs);
@@ -201,16 +137,16 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         err << "tracelet-session: cannot read the trace: " << e.what() << "\n";
     }
 
-    const bool completed = ending.kind != Ending::Crashed && ending.kind != Ending::Hung && ending.code == 0 && ended;
+    const bool completed = ending.kind != session::Ending::Crashed && ending.kind != session::Ending::Hung && ending.code == 0 && ended;
     Result& run = byId["run.completes"];
     run.id = "run.completes";
     if (!completed) {
         const Group* g = FindGroup(lastGroup);
         const std::string where = g ? std::string(" in group ") + std::to_string(g->number) + " (" + g->name + ")" : "";
         std::string what;
-        if (ending.kind == Ending::Crashed)
+        if (ending.kind == session::Ending::Crashed)
             what = std::string("the source crashed (") + strsignal(ending.code) + ")" + where;
-        else if (ending.kind == Ending::Hung)
+        else if (ending.kind == session::Ending::Hung)
             what = "the source hung" + where + ": no end after " + std::to_string(o.timeoutSeconds) + " seconds";
         else
             what = "the run stopped" + where + " with exit status " + std::to_string(ending.code);
@@ -268,7 +204,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
             if (!r.note.empty()) text << " (" << r.note << ")";
             text << "\n";
             for (const Finding& f : r.findings)
-                text << "          " << (f.seq >= 0 ? SeqText(f.seq) : std::string("[ ? ]")) << " " << f.text << "\n";
+                text << "          " << (f.seq >= 0 ? session::SeqText(f.seq) : std::string("[ ? ]")) << " " << f.text << "\n";
             if (r.moreFindings) text << "          and " << r.moreFindings << " more\n";
         }
     }
@@ -301,8 +237,8 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
             }
             groups.push_back({{"number", g->number}, {"name", g->name}, {"weight", g->weight}, {"checks", checks}});
         }
-        const char* outcome = ending.kind == Ending::Crashed ? "crashed"
-                              : ending.kind == Ending::Hung  ? "hung"
+        const char* outcome = ending.kind == session::Ending::Crashed ? "crashed"
+                              : ending.kind == session::Ending::Hung  ? "hung"
                               : completed                    ? "completed"
                                                              : "stopped";
         source.erase("type");

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "ChildRun.h"
 #include "ReplayCapture.h"
 #include "ReplayInput.h"
 #include "Session.h"
@@ -65,64 +66,6 @@ bool TakeNotice(Notices& n, TW_UINT16 msg, double seconds) {
     if (!n.arrived.wait_for(hold, std::chrono::duration<double>(seconds), has)) return false;
     n.pending.erase(std::find(n.pending.begin(), n.pending.end(), msg));
     return true;
-}
-
-std::string Stamp(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[64];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
-
-std::vector<std::string> FilesIn(const std::string& dir) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dir, ec))
-        if (e.is_regular_file(ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// How the child ended.
-struct Ending {
-    enum Kind { Completed, Crashed, Hung } kind = Completed;
-    int code = 0;  // exit status or signal
-};
-
-Ending Watch(pid_t child, int timeoutSeconds) {
-    Ending e;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) break;
-        if (done < 0) {
-            e.code = -1;
-            return e;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            e.kind = Ending::Hung;
-            return e;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (WIFSIGNALED(status)) {
-        e.kind = Ending::Crashed;
-        e.code = WTERMSIG(status);
-    } else {
-        e.code = WEXITSTATUS(status);
-    }
-    return e;
-}
-
-std::string SeqText(long long seq) {
-    char text[32];
-    std::snprintf(text, sizeof text, "[%05lld]", seq);
-    return text;
 }
 
 std::string NoticeName(TW_UINT16 msg) {
@@ -390,7 +333,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     if (const std::string why = ReadCapture(*last, plan); !why.empty()) return fail(why);
 
     // From here on the replay writes: its folder, its trace.
-    const std::string outDir = o.outDir.empty() ? Stamp("replay-%Y%m%d-%H%M%S") : o.outDir;
+    const std::string outDir = o.outDir.empty() ? session::Stamp("replay-%Y%m%d-%H%M%S") : o.outDir;
     const std::string fileFolder = (fs::absolute(outDir) / "files").string();
     fs::create_directories(fileFolder, ec);
     fs::create_directories(o.logDir, ec);
@@ -398,7 +341,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         return fail("cannot create " + outDir + " or " + o.logDir);
     const std::string target = fs::absolute(o.target).string();
     const std::string results = (fs::path(outDir) / "replay-events.txt").string();
-    const std::vector<std::string> before = FilesIn(o.logDir);
+    const std::vector<std::string> before = session::FilesIn(o.logDir);
 
     out << "Replaying " << plan.calls.size() << " calls of " << last->log_name << " against " << target << "\n";
     out.flush();
@@ -412,23 +355,12 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         setenv("TRACELET_TARGET_DS", target.c_str(), 1);
         _exit(PlayPlan(plan, o.traceDs, o, results, fileFolder));
     }
-    const Ending ending = Watch(child, o.timeoutSeconds);
+    const session::Ending ending = session::WatchChild(child, o.timeoutSeconds);
     const Results events = ReadResults(results);
     fs::remove(results, ec);
 
     // The replay's trace moves into the replay's folder.
-    std::vector<std::string> logs;
-    for (const std::string& name : FilesIn(o.logDir)) {
-        if (std::binary_search(before.begin(), before.end(), name)) continue;
-        const fs::path from = fs::path(o.logDir) / name, to = fs::path(outDir) / name;
-        fs::rename(from, to, ec);
-        if (ec) {
-            fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-            fs::remove(from, ec);
-        }
-        if (tr::is_log_file_name(name)) logs.push_back(to.string());
-    }
-    std::sort(logs.begin(), logs.end());
+    const std::vector<std::string> logs = session::TakeNewTrace(o.logDir, before, outDir);
     if (logs.empty()) {
         err << "tracelet-session: the replay wrote no trace in " << o.logDir << "\n";
         return 2;
@@ -445,7 +377,7 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
     // The call that never returned, where the source crashed or hung.
     std::string neverReturned;
     long long neverReturnedSeq = -1;
-    if (ending.kind != Ending::Completed) {
+    if (ending.kind != session::Ending::Exited) {
         const RecordedCall* inFlight = events.callsSent < plan.calls.size() ? &plan.calls[events.callsSent] : nullptr;
         std::string triplet;
         if (!replayTimes.records().empty())
@@ -455,10 +387,10 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
                     break;
                 }
         std::ostringstream s;
-        s << "the replayed call " << (inFlight ? SeqText(inFlight->seq) + " " : std::string())
+        s << "the replayed call " << (inFlight ? session::SeqText(inFlight->seq) + " " : std::string())
           << (triplet.empty() ? std::string("(not in the replay's flight record)") : triplet)
           << " never returned: ";
-        if (ending.kind == Ending::Crashed)
+        if (ending.kind == session::Ending::Crashed)
             s << "the source crashed (" << strsignal(ending.code) << ")";
         else
             s << "the replay did not end within " << o.timeoutSeconds << " seconds and was stopped";
@@ -489,13 +421,13 @@ int Run(const Options& o, std::ostream& out, std::ostream& err) {
         const tr::Call* ca = s.kind == tr::Aligned::OnlyB ? nullptr : &a.calls[s.a];
         const tr::Call* cb = s.kind == tr::Aligned::OnlyA ? nullptr : &b.calls[s.b];
         out << "\nDivergence " << divergences << " at "
-            << (ca ? "recorded " + SeqText(ca->seq) : std::string("a call the recording lacks")) << ":\n";
+            << (ca ? "recorded " + session::SeqText(ca->seq) : std::string("a call the recording lacks")) << ":\n";
         tr::write_step(a, b, s, out, true);
         if (ca && ca->from_source() && ca->dat_value() == DAT_NULL)
             for (const Results::Missing& m : events.missing)
                 if (NoticeName(m.msg) == ca->msg || std::to_string(m.msg) == ca->msg)
                     out << "      the replay waited " << o.noticeTimeoutSeconds << " s for " << NoticeName(m.msg)
-                        << (m.before >= 0 ? " before " + SeqText(m.before) : std::string(" at the end"))
+                        << (m.before >= 0 ? " before " + session::SeqText(m.before) : std::string(" at the end"))
                         << "; it never came\n";
         out << "    Recorded:\n";
         Indented(out, ca ? ca->text : std::string("(none)"), "      | ");
