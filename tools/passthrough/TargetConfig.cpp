@@ -1,5 +1,7 @@
 #include "TargetConfig.h"
 
+#include <algorithm>
+
 namespace tracelet {
 namespace passthrough {
 
@@ -16,10 +18,6 @@ std::string Trim(const std::string& s) {
     return s.substr(first, last - first + 1);
 }
 
-std::string LineError(int line, const std::string& what) {
-    return "line " + std::to_string(line) + ": " + what;
-}
-
 // A name without a slash would make the loader search its library path
 // instead of opening this file.
 std::string AsLoaderPath(const std::string& path) {
@@ -28,9 +26,13 @@ std::string AsLoaderPath(const std::string& path) {
 
 }  // namespace
 
-ConfigText ParseConfigText(const std::string& text) {
-    ConfigText result;
-    int targetLine = 0;
+std::string LineError(int line, const std::string& what) {
+    return "line " + std::to_string(line) + ": " + what;
+}
+
+SettingsText ParseSettingsText(const std::string& text, const std::vector<std::string>& keys,
+                               const std::string& form, const std::string& known) {
+    SettingsText result;
     int lineNumber = 0;
     size_t start = 0;
     while (start < text.size()) {
@@ -43,30 +45,43 @@ ConfigText ParseConfigText(const std::string& text) {
         if (line.empty() || line[0] == '#') continue;
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
-            result.error = LineError(lineNumber, "expected \"target = /path/to/source.ds\", found \"" + line + "\"");
+            result.error = LineError(lineNumber, "expected " + form + ", found \"" + line + "\"");
             return result;
         }
         const std::string key = Trim(line.substr(0, equals));
-        const std::string value = Trim(line.substr(equals + 1));
-        if (key != "target") {
-            result.error = LineError(lineNumber, "unknown setting \"" + key + "\" (only \"target\" is known)");
+        if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            result.error = LineError(lineNumber, "unknown setting \"" + key + "\" (" + known + ")");
             return result;
         }
-        if (targetLine) {
-            result.error = LineError(lineNumber, "target is already set on line " + std::to_string(targetLine));
+        const auto seen = result.values.find(key);
+        if (seen != result.values.end()) {
+            result.error = LineError(lineNumber, key + " is already set on line " + std::to_string(seen->second.line));
             return result;
         }
-        if (value.empty()) {
-            result.error = LineError(lineNumber, "target has no path");
-            return result;
-        }
-        targetLine = lineNumber;
-        result.target = value;
+        result.values[key] = Setting{Trim(line.substr(equals + 1)), lineNumber};
     }
-    if (!targetLine) {
+    result.ok = true;
+    return result;
+}
+
+ConfigText ParseConfigText(const std::string& text) {
+    ConfigText result;
+    const SettingsText settings =
+        ParseSettingsText(text, {"target"}, "\"target = /path/to/source.ds\"", "only \"target\" is known");
+    if (!settings.ok) {
+        result.error = settings.error;
+        return result;
+    }
+    const auto target = settings.values.find("target");
+    if (target == settings.values.end()) {
         result.error = "no \"target = /path/to/source.ds\" line";
         return result;
     }
+    if (target->second.value.empty()) {
+        result.error = LineError(target->second.line, "target has no path");
+        return result;
+    }
+    result.target = target->second.value;
     result.ok = true;
     return result;
 }
@@ -76,6 +91,12 @@ std::string FolderOf(const std::string& path) {
     if (slash == std::string::npos) return "";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+std::string BesideConfig(const std::string& configPath, const std::string& value) {
+    if (!value.empty() && value[0] == '/') return value;
+    const std::string folder = FolderOf(configPath);
+    return folder.empty() ? value : (folder == "/" ? "/" : folder + "/") + value;
 }
 
 std::string ConfigPathFor(const std::string& companionPath) {
@@ -107,13 +128,7 @@ TargetChoice ChooseTarget(const char* variableValue, const std::string& configPa
         choice.problem = "no target data source: \"" + configPath + "\" " + parsed.error;
         return choice;
     }
-    if (parsed.target[0] == '/') {
-        choice.path = parsed.target;
-    } else {
-        const std::string folder = FolderOf(configPath);
-        choice.path = folder.empty() ? AsLoaderPath(parsed.target)
-                                     : (folder == "/" ? "/" : folder + "/") + parsed.target;
-    }
+    choice.path = AsLoaderPath(BesideConfig(configPath, parsed.target));
     return choice;
 }
 

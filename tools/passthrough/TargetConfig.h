@@ -21,10 +21,31 @@
 #ifndef TRACELET_PASSTHROUGH_TARGETCONFIG_H
 #define TRACELET_PASSTHROUGH_TARGETCONFIG_H
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace tracelet {
 namespace passthrough {
+
+// A companion's configuration file, as plain settings: blank lines and
+// comment lines skipped, "key = value" lines trimmed, each of `keys` at most
+// once. `form` is what a setting line looks like and `known` how the keys
+// are named, both for the error text. The values are as written (possibly
+// empty); what they mean is the caller's.
+struct Setting {
+    std::string value;
+    int line = 0;
+};
+struct SettingsText {
+    bool ok = false;
+    std::map<std::string, Setting> values;  // by key
+    std::string error;                      // with its line number
+};
+SettingsText ParseSettingsText(const std::string& text, const std::vector<std::string>& keys,
+                               const std::string& form, const std::string& known);
+// An error text about line `line` of a configuration file.
+std::string LineError(int line, const std::string& what);
 
 extern const char kTargetVariable[];  // "TRACELET_TARGET_DS"
 
@@ -42,6 +63,10 @@ std::string ConfigPathFor(const std::string& companionPath);
 
 // The folder part of a path ("" for a bare file name), without the slash.
 std::string FolderOf(const std::string& path);
+// `value` from the configuration file at `configPath`: as it is when
+// absolute, else taken from the file's folder ("" for a bare file name:
+// `value` as it is).
+std::string BesideConfig(const std::string& configPath, const std::string& value);
 
 // The target chosen for one load, or why there is none.
 struct TargetChoice {
