@@ -108,3 +108,24 @@ function(tracelet_add_data_source target companion_path log_dir)
     OUTPUT_NAME ${ARG_OUTPUT_NAME}
     ${undefined})
 endfunction()
+
+# A companion's configuration file `SOURCE`, installed beside the companion
+# at TRACELET_COMPANION_PATH (its name with ".conf"): always by
+# `cmake --install --component COMPONENT` (and into the package), and by a
+# plain `cmake --install` when the option INSTALL_OPTION is on. An existing
+# file is kept unless the cache variable CACHE_VARIABLE gives a value:
+# installing again must not forget what someone wrote into it.
+function(tracelet_install_companion_config)
+  cmake_parse_arguments(ARG "" "SOURCE;COMPONENT;INSTALL_OPTION;CACHE_VARIABLE" "" ${ARGN})
+  set(on_request EXCLUDE_FROM_ALL)
+  if(${ARG_INSTALL_OPTION})
+    set(on_request "")
+  endif()
+  get_filename_component(config_dir "${TRACELET_COMPANION_PATH}" DIRECTORY)
+  get_filename_component(config_stem "${TRACELET_COMPANION_PATH}" NAME_WLE)
+  set(config_name "${config_stem}.conf")
+  set(config_value "${${ARG_CACHE_VARIABLE}}")
+  set(script ${CMAKE_CURRENT_BINARY_DIR}/Install_${ARG_COMPONENT}_Config.cmake)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/InstallCompanionConfig.cmake.in ${script} @ONLY)
+  install(SCRIPT ${script} COMPONENT ${ARG_COMPONENT} ${on_request})
+endfunction()
