@@ -349,7 +349,7 @@ void CaptureInOut(benchmark::State& state, const CaptureCase* c) {
     // Within the record file's first step, as RecordCall: growing the file
     // is a cost per 65,536 slots, not per call.
     const int kCallsPerRecord = static_cast<int>(60000 / (2 * tracelet::flightrecord::CaptureSlots(
-                                                             tracelet::record::StructureSize(c->dat) + 64)));
+                                                             TwainStructureSize(c->dat) + 64)));
     static tracelet::record::FlightRecorder recorder;
     NewRecord(recorder);
     int n = 0;
@@ -363,7 +363,7 @@ void CaptureInOut(benchmark::State& state, const CaptureCase* c) {
             state.ResumeTiming();
         }
     }
-    state.counters["bytes"] = tracelet::record::StructureSize(c->dat);
+    state.counters["bytes"] = TwainStructureSize(c->dat);
 }
 
 // A 64 KB memory strip: the hash a capture takes of it without the image

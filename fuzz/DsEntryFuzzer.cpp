@@ -168,44 +168,6 @@ const TW_UINT16 kRcs[] = {
 template <class T, size_t N>
 constexpr size_t Count(const T (&)[N]) { return N; }
 
-// Size of the structure behind pData for a data argument type, as the
-// application allocates it; 0 for a type whose pData the trace does not
-// read as a structure (the input then gives a size).
-size_t StructureSize(TW_UINT16 dat) {
-    switch (dat) {
-        case DAT_CAPABILITY: return sizeof(TW_CAPABILITY);
-        case DAT_EVENT: return sizeof(TW_EVENT);
-        case DAT_IDENTITY: return sizeof(TW_IDENTITY);
-        case DAT_PENDINGXFERS: return sizeof(TW_PENDINGXFERS);
-        case DAT_SETUPMEMXFER: return sizeof(TW_SETUPMEMXFER);
-        case DAT_SETUPFILEXFER: return sizeof(TW_SETUPFILEXFER);
-        case DAT_STATUS: return sizeof(TW_STATUS);
-        case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
-        case DAT_XFERGROUP: return sizeof(TW_UINT32);
-        case DAT_CUSTOMDSDATA: return sizeof(TW_CUSTOMDSDATA);
-        case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
-        case DAT_IMAGELAYOUT: return sizeof(TW_IMAGELAYOUT);
-        case DAT_IMAGEMEMXFER: return sizeof(TW_IMAGEMEMXFER);
-        case DAT_IMAGENATIVEXFER: return sizeof(TW_UINT32);
-        case DAT_CIECOLOR: return sizeof(TW_CIECOLOR);
-        case DAT_GRAYRESPONSE: return sizeof(TW_GRAYRESPONSE);
-        case DAT_RGBRESPONSE: return sizeof(TW_RGBRESPONSE);
-        case DAT_JPEGCOMPRESSION: return sizeof(TW_JPEGCOMPRESSION);
-        case DAT_PALETTE8: return sizeof(TW_PALETTE8);
-        case DAT_EXTIMAGEINFO: return sizeof(TW_EXTIMAGEINFO);
-        case DAT_NV_AUTOEXPOSURE: return sizeof(TWNV_AUTOEXPOSURE);
-        case DAT_NV_RGBMATRIX: return sizeof(TWNV_RGBMATRIX);
-        case DAT_NV_COLORSMOOTHING: return sizeof(TWNV_COLORSMOOTHING);
-        case DAT_NV_HARDWAREINFO: return sizeof(TWNV_HARDWAREINFO);
-        case DAT_NV_SKEWINFO: return sizeof(TWNV_LOCATIONDATA);
-        case DAT_NV_UNSHARPMASKPARAM: return sizeof(TWNV_USMPARAM);
-        case DAT_NV_SETTINGFRAME: return sizeof(TWNV_SETTINGFRAME);
-        case DAT_NV_USMINFO: return sizeof(TWNV_USMINFO);
-        case DAT_ENTRYPOINT: return sizeof(TW_ENTRYPOINT);
-        default: return 0;
-    }
-}
-
 void FreeContainer(TW_HANDLE h) {
     if (h) TwainDisposeHandle(h);
 }
@@ -284,12 +246,10 @@ void OneCall(Input& in) {
     static_assert(sizeof bytes >= sizeof(TW_CIECOLOR), "room for the largest structure");
     unsigned char* pData = nullptr;
     if (!nullData) {
-        size = StructureSize(dat);
+        size = TwainStructureSize(dat);
         if (size == 0) size = in.Byte() % 64;
         in.Take(bytes, size);
-        // An application's pData is at least its declared type, which the
-        // trace and the capture copy whole: the block holds the largest.
-        pData = static_cast<unsigned char*>(calloc(1, size > 2048 ? size : 2048));
+        pData = static_cast<unsigned char*>(malloc(size ? size : 1));
         if (dat == DAT_ENTRYPOINT) {
             // The application fills its entry points; the companion writes
             // nothing. A manager entry the input gives is the stand-in.

@@ -275,6 +275,47 @@ TRACELET_NV_AT(TWNV_USMINFO, ReviseParm, 12);
 static_assert(sizeof(TWNV_USMINFO) == 30, "TWNV_USMINFO is 30 bytes");
 
 #undef TRACELET_NV_AT
+
+// The size of the structure behind pData for a data argument type, standard
+// or vendor, under this build's layout: DAT_IMAGENATIVEXFER and DAT_PARENT
+// pass the address of a handle, DAT_XFERGROUP of a TW_UINT32. 0 for a type
+// whose pData is not one fixed structure here. DAT_EXTIMAGEINFO is its
+// declared structure, with one TW_INFO.
+constexpr size_t TwainStructureSize(TW_UINT16 dat) {
+    switch (dat) {
+        case DAT_CAPABILITY: return sizeof(TW_CAPABILITY);
+        case DAT_EVENT: return sizeof(TW_EVENT);
+        case DAT_IDENTITY: return sizeof(TW_IDENTITY);
+        case DAT_PARENT: return sizeof(TW_HANDLE);
+        case DAT_PENDINGXFERS: return sizeof(TW_PENDINGXFERS);
+        case DAT_SETUPMEMXFER: return sizeof(TW_SETUPMEMXFER);
+        case DAT_SETUPFILEXFER: return sizeof(TW_SETUPFILEXFER);
+        case DAT_STATUS: return sizeof(TW_STATUS);
+        case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
+        case DAT_XFERGROUP: return sizeof(TW_UINT32);
+        case DAT_CUSTOMDSDATA: return sizeof(TW_CUSTOMDSDATA);
+        case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
+        case DAT_IMAGELAYOUT: return sizeof(TW_IMAGELAYOUT);
+        case DAT_IMAGEMEMXFER: return sizeof(TW_IMAGEMEMXFER);
+        case DAT_IMAGENATIVEXFER: return sizeof(TW_HANDLE);
+        case DAT_CIECOLOR: return sizeof(TW_CIECOLOR);
+        case DAT_GRAYRESPONSE: return sizeof(TW_GRAYRESPONSE);
+        case DAT_RGBRESPONSE: return sizeof(TW_RGBRESPONSE);
+        case DAT_JPEGCOMPRESSION: return sizeof(TW_JPEGCOMPRESSION);
+        case DAT_PALETTE8: return sizeof(TW_PALETTE8);
+        case DAT_EXTIMAGEINFO: return sizeof(TW_EXTIMAGEINFO);
+        case DAT_ENTRYPOINT: return sizeof(TW_ENTRYPOINT);
+        case DAT_NV_AUTOEXPOSURE: return sizeof(TWNV_AUTOEXPOSURE);
+        case DAT_NV_RGBMATRIX: return sizeof(TWNV_RGBMATRIX);
+        case DAT_NV_COLORSMOOTHING: return sizeof(TWNV_COLORSMOOTHING);
+        case DAT_NV_HARDWAREINFO: return sizeof(TWNV_HARDWAREINFO);
+        case DAT_NV_SKEWINFO: return sizeof(TWNV_LOCATIONDATA);
+        case DAT_NV_UNSHARPMASKPARAM: return sizeof(TWNV_USMPARAM);
+        case DAT_NV_SETTINGFRAME: return sizeof(TWNV_SETTINGFRAME);
+        case DAT_NV_USMINFO: return sizeof(TWNV_USMINFO);
+        default: return 0;
+    }
+}
 #endif  // __cplusplus
 
 #endif  // TRACELET_TWAIN_NV_H

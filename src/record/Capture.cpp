@@ -19,44 +19,6 @@ namespace fr = flightrecord;
 
 namespace {
 
-struct DatType {
-    TW_UINT16 dat;
-    uint32_t size;
-};
-// pData's structure for each data argument type. DAT_IMAGENATIVEXFER and
-// DAT_PARENT pass the address of a handle; DAT_XFERGROUP of a TW_UINT32.
-constexpr DatType kDatTypes[] = {
-    {DAT_CAPABILITY, sizeof(TW_CAPABILITY)},
-    {DAT_EVENT, sizeof(TW_EVENT)},
-    {DAT_IDENTITY, sizeof(TW_IDENTITY)},
-    {DAT_PARENT, sizeof(TW_HANDLE)},
-    {DAT_PENDINGXFERS, sizeof(TW_PENDINGXFERS)},
-    {DAT_SETUPMEMXFER, sizeof(TW_SETUPMEMXFER)},
-    {DAT_SETUPFILEXFER, sizeof(TW_SETUPFILEXFER)},
-    {DAT_STATUS, sizeof(TW_STATUS)},
-    {DAT_USERINTERFACE, sizeof(TW_USERINTERFACE)},
-    {DAT_XFERGROUP, sizeof(TW_UINT32)},
-    {DAT_CUSTOMDSDATA, sizeof(TW_CUSTOMDSDATA)},
-    {DAT_IMAGEINFO, sizeof(TW_IMAGEINFO)},
-    {DAT_IMAGELAYOUT, sizeof(TW_IMAGELAYOUT)},
-    {DAT_IMAGEMEMXFER, sizeof(TW_IMAGEMEMXFER)},
-    {DAT_IMAGENATIVEXFER, sizeof(TW_HANDLE)},
-    {DAT_CIECOLOR, sizeof(TW_CIECOLOR)},
-    {DAT_GRAYRESPONSE, sizeof(TW_GRAYRESPONSE)},
-    {DAT_RGBRESPONSE, sizeof(TW_RGBRESPONSE)},
-    {DAT_JPEGCOMPRESSION, sizeof(TW_JPEGCOMPRESSION)},
-    {DAT_PALETTE8, sizeof(TW_PALETTE8)},
-    {DAT_EXTIMAGEINFO, sizeof(TW_EXTIMAGEINFO)},
-    {DAT_ENTRYPOINT, sizeof(TW_ENTRYPOINT)},
-    {DAT_NV_AUTOEXPOSURE, sizeof(TWNV_AUTOEXPOSURE)},
-    {DAT_NV_RGBMATRIX, sizeof(TWNV_RGBMATRIX)},
-    {DAT_NV_COLORSMOOTHING, sizeof(TWNV_COLORSMOOTHING)},
-    {DAT_NV_HARDWAREINFO, sizeof(TWNV_HARDWAREINFO)},
-    {DAT_NV_SKEWINFO, sizeof(TWNV_LOCATIONDATA)},
-    {DAT_NV_UNSHARPMASKPARAM, sizeof(TWNV_USMPARAM)},
-    {DAT_NV_SETTINGFRAME, sizeof(TWNV_SETTINGFRAME)},
-    {DAT_NV_USMINFO, sizeof(TWNV_USMINFO)},
-};
 static_assert(sizeof(TW_PALETTE8) <= fr::kCaptureMaxStructure, "the largest fixed structure fits a capture");
 
 template <class T>
@@ -161,17 +123,11 @@ Block ContainerOf(const TW_CAPABILITY& cap, bool readable, bool vouched) {
 
 }  // namespace
 
-uint32_t StructureSize(TW_UINT16 DAT) {
-    for (const DatType& t : kDatTypes)
-        if (t.dat == DAT) return t.size;
-    return 0;
-}
-
 void CaptureData(FlightRecorder& recorder, uint32_t callId, uint8_t phase, TW_UINT16 DAT, TW_UINT16 MSG,
                  const void* pData, TW_UINT16 rc) {
     if (!callId) return;
     uint8_t flags = pData ? 0 : fr::kCapNullData;
-    uint64_t size = pData ? StructureSize(DAT) : 0;
+    uint64_t size = pData ? TwainStructureSize(DAT) : 0;
     ForeignReader in(pData, SIZE_MAX);
     // A TW_EXTIMAGEINFO is captured as its declared structure (one
     // TW_INFO): its NumInfos is the application's word, and nothing bounds

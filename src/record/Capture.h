@@ -20,10 +20,6 @@
 namespace tracelet {
 namespace record {
 
-// The size of the structure a data argument type passes in pData under the
-// layout being built; 0 for a type without one (or one not known here).
-uint32_t StructureSize(TW_UINT16 DAT);
-
 // pData going in (before the companion runs) or coming out (after it
 // returned with `rc`). The container is read where the trace reads it: the
 // one an application hands over with MSG_SET going in,

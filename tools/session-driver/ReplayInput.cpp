@@ -32,35 +32,13 @@ void Write(void* p, const T& v) {
 
 }  // namespace
 
-std::size_t StructureSize(TW_UINT16 dat) {
-    switch (dat) {
-    case DAT_CAPABILITY: return sizeof(TW_CAPABILITY);
-    case DAT_EVENT: return sizeof(TW_EVENT);
-    case DAT_IDENTITY: return sizeof(TW_IDENTITY);
-    case DAT_PENDINGXFERS: return sizeof(TW_PENDINGXFERS);
-    case DAT_SETUPMEMXFER: return sizeof(TW_SETUPMEMXFER);
-    case DAT_SETUPFILEXFER: return sizeof(TW_SETUPFILEXFER);
-    case DAT_STATUS: return sizeof(TW_STATUS);
-    case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
-    case DAT_CUSTOMDSDATA: return sizeof(TW_CUSTOMDSDATA);
-    case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
-    case DAT_IMAGELAYOUT: return sizeof(TW_IMAGELAYOUT);
-    case DAT_IMAGEMEMXFER: return sizeof(TW_IMAGEMEMXFER);
-    case DAT_IMAGENATIVEXFER: return sizeof(TW_HANDLE);
-    case DAT_EXTIMAGEINFO: return sizeof(TW_EXTIMAGEINFO);
-    case DAT_ENTRYPOINT: return sizeof(TW_ENTRYPOINT);
-    case DAT_NV_HARDWAREINFO: return sizeof(TWNV_HARDWAREINFO);
-    default: return 0;
-    }
-}
-
 CallInput::CallInput(TW_UINT16 dat, TW_UINT16 msg, bool hasData, std::string_view data, std::string_view container,
                      const InputContext& context)
     : m_dat(dat), m_hasData(hasData) {
     if (!hasData) return;
     // DAT_EXTIMAGEINFO carries its TW_INFO list after the structure: the
     // recorded bytes say how long it is.
-    m_size = std::max({data.size(), StructureSize(dat), kMinimumBuffer});
+    m_size = std::max({data.size(), TwainStructureSize(dat), kMinimumBuffer});
     const std::size_t units = (m_size + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
     m_buffer.reset(new std::max_align_t[units]);
     unsigned char* p = reinterpret_cast<unsigned char*>(m_buffer.get());

@@ -22,11 +22,6 @@ struct InputContext {
     std::string fileFolder;                      // DAT_SETUPFILEXFER: files go here
 };
 
-// The bytes a call's pData structure spans under this build's layout, for
-// the structures a replay rebuilds; 0 for a data argument type it does not
-// know (its bytes are handed on as recorded, in a zeroed buffer).
-std::size_t StructureSize(TW_UINT16 dat);
-
 // pData of one replayed call. Built from the recorded input: `data` the
 // structure's bytes as the application sent them (empty with `hasData`
 // false: pData was null), `container` the bytes behind a capability's

@@ -7,6 +7,7 @@
 
 #include "Replay.h"
 #include "ReplayInput.h"
+#include "tracelet/twain_nv.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ TEST(ReplayInput, ShortAndLongRecordsAreSentWhole) {
     replay::CallInput shortIn(DAT_IMAGEINFO, MSG_GET, true, half, "", context);
     const auto* p = static_cast<const unsigned char*>(shortIn.Data());
     EXPECT_EQ(p[half.size() - 1], 0x11);
-    for (std::size_t i = half.size(); i < replay::StructureSize(DAT_IMAGEINFO); ++i) ASSERT_EQ(p[i], 0) << i;
+    for (std::size_t i = half.size(); i < TwainStructureSize(DAT_IMAGEINFO); ++i) ASSERT_EQ(p[i], 0) << i;
 
     const std::string list(sizeof(TW_EXTIMAGEINFO) + 40 * sizeof(TW_INFO), '\x22');
     replay::CallInput longIn(DAT_EXTIMAGEINFO, MSG_GET, true, list, "", context);
