@@ -21,6 +21,7 @@
 // without the trace lock; an application call's record also takes its
 // pData as it came in and as the source left it.
 #include <atomic>
+#include <optional>
 
 #include "analyzer/ParaAnalyze.h"
 #include "bounds/BlockTable.h"
@@ -174,8 +175,10 @@ extern "C" TRACELET_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG
     const bool enable = IsEnable(DG, DAT, MSG);
     if (enable) ++s_enablesInFlight;
     // The blocks the source allocates during this call bound its containers
-    // until the call is traced and recorded.
-    const tracelet::bounds::CallScope blocks;
+    // until the call is traced and recorded; with the log off nothing reads
+    // them, and the call costs no token.
+    std::optional<tracelet::bounds::CallScope> blocks;
+    if (g_pLogFile) blocks.emplace();
     tracelet::record::RecordedCall recorded = tracelet::record::StartApplicationCall(DG, DAT, MSG, pData);
     const InFlight call{DG, DAT, MSG, recorded.Id(), t_pInFlight};
     t_pInFlight = &call;
