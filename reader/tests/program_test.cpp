@@ -4,6 +4,8 @@
 // those texts from the program's output (review the change before keeping it).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -99,9 +101,13 @@ namespace {
 // skips the test when Chromium is not installed.
 struct Browser {
     std::string dir;
-    explicit Browser(const std::string& name) : dir(::testing::TempDir() + name) {
+    // One folder per process: two test runs on one machine must not share
+    // a browser profile.
+    explicit Browser(const std::string& name)
+        : dir(::testing::TempDir() + name + "." + std::to_string(::getpid())) {
         EXPECT_EQ(run_command("rm -rf '" + dir + "' && mkdir -p '" + dir + "/profile'").status, 0);
     }
+    ~Browser() { run_command("rm -rf '" + dir + "'"); }
     std::string dom(const std::string& url) const {
         ProgramRun r = headless_dom(url, dir + "/profile");
         EXPECT_EQ(r.status, 0) << url;

@@ -5,6 +5,8 @@
 // diff texts by the Program tests (the diff of the two traces: only the notice).
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <map>
 #include <sstream>
 
@@ -102,7 +104,7 @@ TEST(RealSession, DiffFindsAMovedTransition) {
 // The page is titled after the session: the source, the first load's local
 // time (from the file's name), the files and the loads; --title overrides it.
 TEST(RealSession, HtmlPageIsTitledAfterTheSession) {
-    const std::string dir = ::testing::TempDir() + "tracelet-title";
+    const std::string dir = ::testing::TempDir() + "tracelet-title" + "." + std::to_string(::getpid());
     ASSERT_EQ(run_command("rm -rf '" + dir + "' && mkdir -p '" + dir + "/profile'").status, 0);
     const std::string page = dir + "/page.html";
     ASSERT_EQ(run_program("html " + data_path(kOlder) + " -t 'Scan <1>' -o " + page).status, 0);

@@ -477,7 +477,7 @@ TEST(Viewer, ChromeTraceOpensInSpeedscope) {
     if (!chromium_installed()) GTEST_SKIP() << "chromium is not installed";
     TimedLog log("", Timing{});
     threaded_record().write(log.record());
-    const std::string dir = ::testing::TempDir() + "tracelet-speedscope";
+    const std::string dir = ::testing::TempDir() + "tracelet-speedscope" + "." + std::to_string(::getpid());
     ASSERT_EQ(run_command("rm -rf '" + dir + "' && mkdir -p '" + dir + "/profile'").status, 0);
     ASSERT_EQ(log.run("export -f chrome-trace -o '" + dir + "/trace.json'").status, 0);
     ASSERT_EQ(run_command("cd '" + dir + "' && printf 'speedscope.loadFileFromBase64(\"trace.json\", \"%s\")' " +
